@@ -1,0 +1,4 @@
+// install.h - the installer application: its main operation, the pages it offers and the installation steps.
+#pragma once
+
+int InstallMain(void);

@@ -1,0 +1,19 @@
+// wingdi.h - the few graphics objects of the Linux build: bitmaps loaded from the program's resources.
+#pragma once
+
+#include "wintypes.h"
+
+#define OBJ_BITMAP 7
+
+typedef struct tagBITMAP {
+    LONG bmType;
+    LONG bmWidth;
+    LONG bmHeight;
+    LONG bmWidthBytes;
+    WORD bmPlanes;
+    WORD bmBitsPixel;
+    LPVOID bmBits;
+} BITMAP, *PBITMAP, *LPBITMAP;
+
+BOOL WINAPI DeleteObject(HGDIOBJ ho);
+int WINAPI GetObjectA(HGDIOBJ h, int c, LPVOID pv);

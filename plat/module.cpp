@@ -1,0 +1,148 @@
+// module.cpp - the process and its module for the Linux build: the module handle and file name, the
+// command line, the last-error value and the end of the process.
+
+#include "platint.h"
+
+#include <stdio.h>
+#include <string.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <iterator>
+
+// The program's resources, linked in by the build as one .res image (see cmake/resources.cmake). Weak, so
+// that a program without resources links too and finds none.
+extern "C" const unsigned char plat_res_image[] __attribute__((weak));
+extern "C" const unsigned char plat_res_image_end[] __attribute__((weak));
+
+namespace plat {
+
+static Module theModule;
+static bool bModuleReady;
+
+static Module *ProgramModule()
+{
+    if (!bModuleReady) {
+        if (plat_res_image != nullptr && plat_res_image_end != nullptr) {
+            theModule.pRes = plat_res_image;
+            theModule.nRes = (size_t)(plat_res_image_end - plat_res_image);
+        }
+        bModuleReady = true;
+    }
+    return &theModule;
+}
+
+Module *ModuleFromHandle(HINSTANCE h)
+{
+    if (h == NULL || h == (HINSTANCE)ProgramModule())
+        return ProgramModule();
+    return nullptr;
+}
+
+std::string ExecutableHostPath()
+{
+    char szPath[4096];
+    ssize_t n = readlink("/proc/self/exe", szPath, sizeof szPath - 1);
+    if (n <= 0)
+        return std::string();
+    szPath[n] = '\0';
+    return szPath;
+}
+
+} // namespace plat
+
+static thread_local DWORD dwLastError;
+
+DWORD WINAPI GetLastError(void)
+{
+    return dwLastError;
+}
+
+void WINAPI SetLastError(DWORD dwErrCode)
+{
+    dwLastError = dwErrCode;
+}
+
+HMODULE WINAPI GetModuleHandleA(LPCSTR lpModuleName)
+{
+    if (lpModuleName != NULL) {
+        SetLastError(126); // ERROR_MOD_NOT_FOUND: the program is the only module here
+        return NULL;
+    }
+    return (HMODULE)plat::ProgramModule();
+}
+
+// The program lies on the host's file system, which the emulated machine shows as drive Z:.
+DWORD WINAPI GetModuleFileNameA(HMODULE hModule, LPSTR lpFilename, DWORD nSize)
+{
+    if (plat::ModuleFromHandle(hModule) == nullptr) {
+        SetLastError(126);
+        return 0;
+    }
+    std::string sPath = "Z:" + plat::Utf8ToAnsi(plat::ExecutableHostPath());
+    for (char &c : sPath)
+        if (c == '/')
+            c = '\\';
+    if (nSize == 0) {
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return 0;
+    }
+    if (sPath.size() >= nSize) {
+        memcpy(lpFilename, sPath.data(), nSize - 1);
+        lpFilename[nSize - 1] = '\0';
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return nSize;
+    }
+    memcpy(lpFilename, sPath.c_str(), sPath.size() + 1);
+    SetLastError(ERROR_SUCCESS);
+    return (DWORD)sPath.size();
+}
+
+// The command line as Windows would show it: arguments joined by blanks, those with blanks quoted, in the
+// ANSI code page.
+LPSTR WINAPI GetCommandLineA(void)
+{
+    static std::string sLine;
+    static bool bDone;
+
+    if (!bDone) {
+        std::ifstream in("/proc/self/cmdline", std::ios::binary);
+        std::string sAll((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        size_t nStart = 0;
+        while (nStart < sAll.size()) {
+            size_t nEnd = sAll.find('\0', nStart);
+            if (nEnd == std::string::npos)
+                nEnd = sAll.size();
+            std::string sArg = plat::Utf8ToAnsi(sAll.substr(nStart, nEnd - nStart));
+            if (!sLine.empty())
+                sLine += ' ';
+            if (sArg.empty() || sArg.find_first_of(" \t") != std::string::npos)
+                sLine += '"' + sArg + '"';
+            else
+                sLine += sArg;
+            nStart = nEnd + 1;
+        }
+        bDone = true;
+    }
+    return &sLine[0];
+}
+
+void WINAPI ExitProcess(UINT uExitCode)
+{
+    fflush(stdout);
+    fflush(stderr);
+    _exit((int)uExitCode);
+}
+
+int WINAPI MulDiv(int nNumber, int nNumerator, int nDenominator)
+{
+    if (nDenominator == 0)
+        return -1;
+    long long v = (long long)nNumber * nNumerator;
+    // Round half away from zero, as the platform does.
+    long long q = (v >= 0) == (nDenominator > 0) ? (llabs(v) + llabs(nDenominator) / 2) / llabs(nDenominator)
+                                                 : -((llabs(v) + llabs(nDenominator) / 2) / llabs(nDenominator));
+    if (q > 0x7fffffffLL || q < -0x7fffffffLL - 1)
+        return -1;
+    return (int)q;
+}
