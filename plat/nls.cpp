@@ -325,18 +325,28 @@ static bool IsWordSortMark(unsigned char c)
     return c == '-' || c == '\'' || c == 0xAD;
 }
 
+// Level 0 compares the primary weights without the word-sort marks; level 1 the number of marks (a word
+// without them sorts first); level 2 the case.
 static int CompareLevel(const unsigned char *s1, int n1, const unsigned char *s2, int n2, int nLevel)
 {
+    if (nLevel == 1) {
+        int m1 = 0, m2 = 0;
+        for (int i = 0; i < n1; i++)
+            m1 += IsWordSortMark(s1[i]);
+        for (int j = 0; j < n2; j++)
+            m2 += IsWordSortMark(s2[j]);
+        return m1 < m2 ? -1 : m1 > m2 ? 1 : 0;
+    }
     int i = 0, j = 0;
     for (;;) {
-        while (i < n1 && (IsIgnored(s1[i]) || (nLevel == 0 && IsWordSortMark(s1[i]))))
+        while (i < n1 && (IsIgnored(s1[i]) || IsWordSortMark(s1[i])))
             i++;
-        while (j < n2 && (IsIgnored(s2[j]) || (nLevel == 0 && IsWordSortMark(s2[j]))))
+        while (j < n2 && (IsIgnored(s2[j]) || IsWordSortMark(s2[j])))
             j++;
         if (i >= n1 || j >= n2)
             return (i >= n1 ? 0 : 1) - (j >= n2 ? 0 : 1);
         int w1, w2;
-        if (nLevel < 2) {
+        if (nLevel == 0) {
             w1 = PrimaryWeight(s1[i]);
             w2 = PrimaryWeight(s2[j]);
         } else {

@@ -55,7 +55,19 @@ std::string Utf8ToAnsi(const std::string &s, bool *pbLossy = nullptr);
 namespace plat {
 
 // The emulated machine's folder ($PLAT_ROOT, by default $HOME/.local/share/plat/machine), created and
-// filled on first use. Drive C: is its drive_c folder; drive Z: is the host's root.
+// filled on first use with its special folders. Drive C: is its drive_c folder; drive Z: is the host's root.
 std::string MachineRoot();
+
+// The machine's user (the host's login name) and the Windows paths of its special folders.
+std::string UserName();
+enum SpecialFolder {
+    FolderProgramFiles,
+    FolderCommonFiles,
+    FolderPrograms, // the Start-menu programs folder
+    FolderDesktop,
+    FolderDocuments,
+    FolderTemp,
+};
+std::string SpecialFolderPath(SpecialFolder nFolder); // e.g. "C:\\users\\ann\\Desktop", no trailing backslash
 
 } // namespace plat
