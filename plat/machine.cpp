@@ -149,6 +149,32 @@ DWORD ErrorFromErrno(int nErrno)
     }
 }
 
+bool MatchWildcards(const std::string &sPattern, const std::string &sName, bool bDosTail)
+{
+    std::string p = UpperName(sPattern), n = UpperName(sName);
+    size_t i = 0, j = 0;
+    size_t nStar = std::string::npos, nMark = 0;
+
+    // Greedy with one step of backtracking to the last star: linear in practice, never exponential.
+    while (j < n.size()) {
+        if (i < p.size() && (p[i] == '?' || p[i] == n[j]) && p[i] != '*') {
+            i++;
+            j++;
+        } else if (i < p.size() && p[i] == '*') {
+            nStar = i++;
+            nMark = j;
+        } else if (nStar != std::string::npos) {
+            i = nStar + 1;
+            j = ++nMark;
+        } else {
+            return false;
+        }
+    }
+    while (i < p.size() && (p[i] == '*' || (bDosTail && p[i] == '.')))
+        i++;
+    return i == p.size();
+}
+
 // The current directory.
 
 static std::mutex mxCurDir;
@@ -335,23 +361,9 @@ static bool FindHostName(const std::string &sDir, const std::string &sName, std:
     return bFound;
 }
 
-static bool IsInvalidNameChar(unsigned char c, bool bWildcards)
+static bool IsInvalidNameChar(unsigned char c)
 {
-    if (c < 32)
-        return true;
-    switch (c) {
-    case '<':
-    case '>':
-    case ':':
-    case '"':
-    case '|':
-        return true;
-    case '*':
-    case '?':
-        return !bWildcards;
-    default:
-        return false;
-    }
+    return c < 32 || strchr("<>:\"|*?", c) != nullptr;
 }
 
 bool ResolvePath(const char *pszPath, ResolvedPath *pPath, DWORD *pnError, unsigned nFlags)
@@ -396,9 +408,10 @@ bool ResolvePath(const char *pszPath, ResolvedPath *pPath, DWORD *pnError, unsig
         i = j + 1;
     }
     for (size_t k = 0; k < aNames.size(); k++) {
-        bool bLast = k + 1 == aNames.size();
+        if (k + 1 == aNames.size() && (nFlags & RESOLVE_WILDCARDS))
+            break; // a search pattern: what matches nothing finds nothing
         for (unsigned char c : aNames[k])
-            if (IsInvalidNameChar(c, bLast && (nFlags & RESOLVE_WILDCARDS))) {
+            if (IsInvalidNameChar(c)) {
                 *pnError = ERROR_INVALID_NAME;
                 return false;
             }

@@ -98,7 +98,7 @@ struct ResolvedPath {
     bool bRoot = false;     // the path is a drive's root
 };
 enum {
-    RESOLVE_WILDCARDS = 1, // the last name may hold * and ? (a search pattern); it is not looked up
+    RESOLVE_WILDCARDS = 1, // the last name is a search pattern: neither checked nor looked up
 };
 // Resolves a path as the file calls do: names longer than the platform's limit fail with
 // ERROR_FILENAME_EXCED_RANGE, an empty name with ERROR_PATH_NOT_FOUND, a name with a character the platform
@@ -114,5 +114,14 @@ std::string WindowsPathFromHost(const std::string &sHost, bool *pbLossy = nullpt
 
 // The platform's error for a failed host call's errno.
 DWORD ErrorFromErrno(int nErrno);
+
+// Matches a name against a pattern without case: * stands for any run of characters, ? for one. With
+// bDosTail, a rest of the pattern made only of dots and stars also matches at the end of the name, as in
+// the platform's file search ("*.*" finds "README", "name.*" finds "name").
+bool MatchWildcards(const std::string &sPattern, const std::string &sName, bool bDosTail);
+
+// The fault switch for tests (PLAT_FAULT, described in the README): true, with the error the call is to fail
+// with, when an entry names this call (or "*") and its path pattern matches the full Windows path.
+bool InjectedFault(const char *pszCall, const std::string &sWinPath, DWORD *pnError);
 
 } // namespace plat
