@@ -112,6 +112,9 @@ bool ResolvePath(const char *pszPath, ResolvedPath *pPath, DWORD *pnError, unsig
 // 1251 (it shows as '?').
 std::string WindowsPathFromHost(const std::string &sHost, bool *pbLossy = nullptr);
 
+// The record of shell change notifications: one line per SHChangeNotify (see notify.cpp).
+std::string NotifyLogPath();
+
 // The platform's error for a failed host call's errno.
 DWORD ErrorFromErrno(int nErrno);
 
