@@ -137,7 +137,7 @@ int PkgPackFile(int hPkg, const char *szFileName)
     BYTE *pBuffer;
     DWORD dwAttributes;
     DWORD dwSizeHigh;
-    DWORD dwRemaining;
+    DWORD dwCopied;
     DWORD dwRead;
     int nStatus;
 
@@ -176,8 +176,9 @@ int PkgPackFile(int hPkg, const char *szFileName)
     }
 
     // Copies until the platform reports the end of the file, so a source that changed size since it was
-    // measured ends with PKG_ERR_READ.
-    dwRemaining = header.dwSize;
+    // measured ends with PKG_ERR_READ. One that has given more than its size is not read further: a device
+    // or a file that keeps growing would never end.
+    dwCopied = 0;
     do {
         if (!ReadFile(hSource, pBuffer, PKG_BUFFER_SIZE, &dwRead, NULL)) {
             nStatus = PKG_ERR_READ;
@@ -187,9 +188,9 @@ int PkgPackFile(int hPkg, const char *szFileName)
             nStatus = PKG_ERR_WRITE;
             break;
         }
-        dwRemaining -= dwRead;
-        nStatus = dwRemaining == 0 ? PKG_OK : PKG_ERR_READ;
-    } while (dwRead != 0);
+        dwCopied += dwRead;
+        nStatus = dwCopied == header.dwSize ? PKG_OK : PKG_ERR_READ;
+    } while (dwRead != 0 && dwCopied <= header.dwSize);
 
     free(pBuffer);
     CloseHandle(hSource);

@@ -18,8 +18,6 @@
 
 #ifndef _WIN32
 #include "platint.h"
-
-#include <unistd.h>
 #endif
 
 static const char szUsage[] =
@@ -59,28 +57,13 @@ static bool SystemPath(const std::string &sTyped, std::string *psPath)
     *psPath = sTyped;
     return !sTyped.empty() && sTyped.size() < MAX_PATH;
 #else
-    // A host path, relative to the current folder or absolute, is the same path on drive Z:.
-    std::string sHost = sTyped;
-    if (sHost.empty())
+    // A host path, relative to the current folder or absolute: on drive C: when it lies in the machine's
+    // drive_c folder, otherwise on drive Z:, the host's root. A name with a backslash has no such path.
+    if (sTyped.empty() || sTyped.find('\\') != std::string::npos)
         return false;
-    if (sHost[0] != '/') {
-        char szCwd[4096];
-        if (getcwd(szCwd, sizeof szCwd) == NULL)
-            return false;
-        sHost = std::string(szCwd) + "/" + sHost;
-    }
     bool bLossy = false;
-    std::string sAnsi = plat::Utf8ToAnsi(sHost, &bLossy);
-    if (bLossy || sAnsi.find('\\') != std::string::npos)
-        return false;
-    std::string sPath = "Z:";
-    for (size_t i = 0; i < sAnsi.size(); i++) {
-        if (sAnsi[i] == '/' && i + 1 < sAnsi.size() && sAnsi[i + 1] == '/')
-            continue;
-        sPath += sAnsi[i] == '/' ? '\\' : sAnsi[i];
-    }
-    *psPath = sPath;
-    return sPath.size() < MAX_PATH;
+    *psPath = plat::WindowsPathFromHost(sTyped, &bLossy);
+    return !bLossy && psPath->size() < MAX_PATH;
 #endif
 }
 

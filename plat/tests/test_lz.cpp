@@ -264,3 +264,321 @@ TEST(SzddEncoder, MatchesStayWithinTheWindow)
     }
     EXPECT_TRUE(Expand(aFile) == aData);
 }
+
+// ---------------------------------------------------------------------------------------------------------
+// The LZ calls over the machine's files
+
+#include "platint.h"
+
+#include <lzexpand.h>
+
+static std::string Dir()
+{
+    CreateDirectoryA("C:\\lz", NULL);
+    return "C:\\lz\\";
+}
+
+static void WriteFileBytes(const std::string &sPath, const Bytes &a)
+{
+    HANDLE h = CreateFileA(sPath.c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
+    ASSERT_NE(INVALID_HANDLE_VALUE, h) << sPath;
+    DWORD n = 0;
+    BOOL bOk = a.empty() || WriteFile(h, a.data(), (DWORD)a.size(), &n, NULL);
+    CloseHandle(h);
+    ASSERT_TRUE(bOk && n == a.size()) << sPath;
+}
+
+// Reads an LZ handle to its end in pieces of nStep; the last result (0 at a clean end, or an error) goes
+// to *pnLast.
+static Bytes ReadAll(INT hLz, size_t nStep, INT *pnLast)
+{
+    Bytes out;
+    Bytes buf(nStep);
+    INT n;
+    while ((n = LZRead(hLz, (LPSTR)buf.data(), (INT)nStep)) > 0) {
+        EXPECT_LE((size_t)n, nStep);
+        out.insert(out.end(), buf.begin(), buf.begin() + n);
+        if (out.size() > (64u << 20))
+            break;
+    }
+    *pnLast = n;
+    return out;
+}
+
+static INT OpenLz(const std::string &sPath)
+{
+    HFILE hFile = _lopen(sPath.c_str(), OF_READ | OF_SHARE_DENY_WRITE);
+    EXPECT_NE(HFILE_ERROR, hFile) << sPath;
+    INT hLz = LZInit(hFile);
+    if (hLz < 0)
+        _lclose(hFile);
+    return hLz;
+}
+
+TEST(LzRead, PlainFilesReadUnchanged)
+{
+    const Bytes aSig = ToBytes(std::string("SZDD\x88\xF0\x27\x33", 8));
+    struct Case {
+        const char *pszName;
+        Bytes aData;
+    };
+    Bytes aShortSig = aSig;
+    aShortSig.insert(aShortSig.end(), {'A', 0, 5, 0, 0});
+    const Case aCases[] = {
+        {"empty", Bytes()},
+        {"one byte", ToBytes("x")},
+        {"thirteen", ToBytes("0123456789abc")},
+        {"fourteen", ToBytes("0123456789abcd")},
+        {"signature only", aSig},
+        {"header one short", aShortSig},
+        {"random", Random(300000, 5)},
+    };
+    for (const Case &c : aCases) {
+        std::string sPath = Dir() + "plain";
+        WriteFileBytes(sPath, c.aData);
+        for (size_t nStep : {(size_t)1, (size_t)5, (size_t)13, (size_t)14, (size_t)4096, (size_t)1 << 20}) {
+            if (nStep < 13 && c.aData.size() > 1000)
+                continue;
+            INT hLz = OpenLz(sPath);
+            ASSERT_GE(hLz, 0) << c.pszName;
+            INT nLast;
+            EXPECT_TRUE(ReadAll(hLz, nStep, &nLast) == c.aData) << c.pszName << " step " << nStep;
+            EXPECT_EQ(0, nLast) << c.pszName;
+            EXPECT_EQ(0, LZRead(hLz, (LPSTR) "", 0));
+            LZClose(hLz);
+        }
+    }
+}
+
+TEST(LzRead, CompressedFilesReadExpanded)
+{
+    struct Case {
+        const char *pszName;
+        Bytes aData;
+    };
+    const Case aCases[] = {
+        {"empty", Bytes()},
+        {"text", Text(300000)},
+        {"zeros", Bytes(200000, 0)},
+        {"random", Random(200000, 6)},
+    };
+    for (const Case &c : aCases) {
+        std::string sPath = Dir() + "packed._";
+        WriteFileBytes(sPath, Compress(c.aData));
+        for (size_t nStep : {(size_t)1, (size_t)17, (size_t)4096, (size_t)65536, (size_t)1 << 20}) {
+            if (nStep == 1 && c.aData.size() > 1000)
+                continue;
+            INT hLz = OpenLz(sPath);
+            ASSERT_GE(hLz, 0) << c.pszName;
+            INT nLast;
+            EXPECT_TRUE(ReadAll(hLz, nStep, &nLast) == c.aData) << c.pszName << " step " << nStep;
+            EXPECT_EQ(0, nLast) << c.pszName;
+            LZClose(hLz);
+        }
+    }
+}
+
+static Bytes HostFile(const char *pszPath)
+{
+    Bytes a;
+    FILE *f = fopen(pszPath, "rb");
+    EXPECT_TRUE(f != NULL) << pszPath;
+    if (f == NULL)
+        return a;
+    int c;
+    while ((c = fgetc(f)) != EOF)
+        a.push_back((unsigned char)c);
+    fclose(f);
+    return a;
+}
+
+TEST(LzRead, FileMadeByTheReferenceToolReadsByteIdentical)
+{
+    Bytes aPlain = HostFile(KAL_TEST_DATA "/szdd/sample.pkg");
+    Bytes aPacked = HostFile(KAL_TEST_DATA "/szdd/sample.pk_");
+    ASSERT_EQ(szdd::kCompressed, szdd::ParseHeader(aPacked.data(), aPacked.size(), NULL, NULL));
+    WriteFileBytes(Dir() + "sample.pk_", aPacked);
+    INT hLz = OpenLz(Dir() + "sample.pk_");
+    ASSERT_GE(hLz, 0);
+    INT nLast;
+    EXPECT_TRUE(ReadAll(hLz, 7000, &nLast) == aPlain);
+    EXPECT_EQ(0, nLast);
+    LZClose(hLz);
+}
+
+TEST(LzRead, TruncatedFileGivesAShortReadThenAnError)
+{
+    Bytes aData = Text(20000);
+    Bytes aRandom = Random(5000, 8);
+    aData.insert(aData.end(), aRandom.begin(), aRandom.end());
+    Bytes aFile = Compress(aData);
+    for (size_t nCut = szdd::kHeaderSize; nCut < aFile.size(); nCut += 1 + nCut / 20) {
+        WriteFileBytes(Dir() + "cut", Bytes(aFile.begin(), aFile.begin() + nCut));
+        INT hLz = OpenLz(Dir() + "cut");
+        ASSERT_GE(hLz, 0) << nCut;
+        INT nLast;
+        Bytes aOut = ReadAll(hLz, 4096, &nLast);
+        EXPECT_EQ(LZERROR_READ, nLast) << nCut;
+        EXPECT_LT(aOut.size(), aData.size()) << nCut;
+        EXPECT_TRUE(std::equal(aOut.begin(), aOut.end(), aData.begin())) << nCut;
+        char c;
+        EXPECT_EQ(LZERROR_READ, LZRead(hLz, &c, 1)) << nCut;
+        LZClose(hLz);
+    }
+}
+
+TEST(LzRead, BytesAfterTheHeadersLengthAreIgnored)
+{
+    Bytes aData = Text(10000);
+    Bytes aFile = Compress(aData);
+    aFile.insert(aFile.end(), 100, 0xFF);
+    WriteFileBytes(Dir() + "tail", aFile);
+    INT hLz = OpenLz(Dir() + "tail");
+    INT nLast;
+    EXPECT_TRUE(ReadAll(hLz, 3000, &nLast) == aData);
+    EXPECT_EQ(0, nLast);
+    LZClose(hLz);
+}
+
+TEST(LzRead, UnknownModeIsAnError)
+{
+    Bytes aFile = Compress(Text(1000));
+    aFile[8] = 'B';
+    std::string sPath = Dir() + "mode";
+    WriteFileBytes(sPath, aFile);
+    HFILE hFile = _lopen(sPath.c_str(), OF_READ);
+    ASSERT_NE(HFILE_ERROR, hFile);
+    EXPECT_EQ(LZERROR_UNKNOWNALG, LZInit(hFile));
+    EXPECT_EQ(0, _lclose(hFile)); // still the caller's to close
+    OFSTRUCT of;
+    EXPECT_EQ(LZERROR_UNKNOWNALG, LZOpenFileA((LPSTR)sPath.c_str(), &of, OF_READ));
+}
+
+TEST(LzRead, BadHandlesAndCountsAreRefused)
+{
+    char a[8];
+    EXPECT_EQ(LZERROR_BADINHANDLE, LZRead(0, a, 8));
+    EXPECT_EQ(LZERROR_BADINHANDLE, LZRead(-1, a, 8));
+    EXPECT_EQ(LZERROR_BADINHANDLE, LZRead(0x400 + 999, a, 8));
+    EXPECT_EQ(LZERROR_BADINHANDLE, LZRead(0x3FF, a, 8));
+    EXPECT_EQ(LZERROR_BADINHANDLE, LZInit(0));
+    EXPECT_EQ(LZERROR_BADINHANDLE, LZInit(77));
+    LZClose(0x400 + 999);
+    LZClose(-5);
+
+    WriteFileBytes(Dir() + "f", ToBytes("abc"));
+    INT hLz = OpenLz(Dir() + "f");
+    EXPECT_EQ(LZERROR_BADVALUE, LZRead(hLz, a, -1));
+    LZClose(hLz);
+    EXPECT_EQ(LZERROR_BADINHANDLE, LZRead(hLz, a, 8));
+
+    HFILE hFile = _lopen((Dir() + "f").c_str(), OF_READ);
+    EXPECT_EQ(0, _lclose(hFile));
+    EXPECT_EQ(HFILE_ERROR, _lclose(hFile));
+    EXPECT_EQ(HFILE_ERROR, _lopen((Dir() + "missing").c_str(), OF_READ));
+    EXPECT_EQ((DWORD)ERROR_FILE_NOT_FOUND, GetLastError());
+}
+
+TEST(LzRead, FileNumberReadsAsItIs)
+{
+    Bytes aFile = Compress(Text(1000));
+    WriteFileBytes(Dir() + "raw", aFile);
+    HFILE hFile = _lopen((Dir() + "raw").c_str(), OF_READ);
+    ASSERT_NE(HFILE_ERROR, hFile);
+    INT nLast;
+    EXPECT_TRUE(ReadAll(hFile, 100, &nLast) == aFile);
+    LZClose(hFile); // closes the file number
+    EXPECT_EQ(HFILE_ERROR, _lclose(hFile));
+}
+
+TEST(LzRead, ReadStreamKeepsWritersOut)
+{
+    WriteFileBytes(Dir() + "shared", ToBytes("abc"));
+    INT hLz = OpenLz(Dir() + "shared");
+    HANDLE h = CreateFileA((Dir() + "shared").c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                           NULL, OPEN_EXISTING, 0, NULL);
+    EXPECT_EQ(INVALID_HANDLE_VALUE, h);
+    EXPECT_EQ((DWORD)ERROR_SHARING_VIOLATION, GetLastError());
+    h = CreateFileA((Dir() + "shared").c_str(), GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
+    EXPECT_NE(INVALID_HANDLE_VALUE, h);
+    CloseHandle(h);
+    LZClose(hLz);
+}
+
+TEST(LzRead, ManyStreamsReadIndependently)
+{
+    std::vector<Bytes> aData;
+    std::vector<INT> aLz;
+    for (int i = 0; i < 20; i++) {
+        aData.push_back(i % 2 ? Text(5000 + i) : Random(5000 + i, i));
+        std::string sPath = Dir() + "many" + std::to_string(i);
+        WriteFileBytes(sPath, i % 3 ? Compress(aData.back()) : aData.back());
+        aLz.push_back(OpenLz(sPath));
+        ASSERT_GE(aLz.back(), 0);
+    }
+    std::vector<Bytes> aOut(20);
+    for (bool bMore = true; bMore;) {
+        bMore = false;
+        for (int i = 0; i < 20; i++) {
+            char a[333];
+            INT n = LZRead(aLz[i], a, sizeof a);
+            ASSERT_GE(n, 0);
+            aOut[i].insert(aOut[i].end(), a, a + n);
+            bMore = bMore || n > 0;
+        }
+    }
+    for (int i = 0; i < 20; i++) {
+        EXPECT_TRUE(aOut[i] == aData[i]) << i;
+        LZClose(aLz[i]);
+    }
+}
+
+// The platform's call keeps the full path in a record of 128 bytes: longer paths do not open.
+TEST(LzOpenFile, OpensPathsThatFitItsRecord)
+{
+    Bytes aData = Text(3000);
+    Bytes aFile = Compress(aData);
+    std::string sBase = Dir() + "deep";
+    CreateDirectoryA(sBase.c_str(), NULL);
+    for (size_t nLength : {(size_t)100, (size_t)127, (size_t)128, (size_t)200}) {
+        std::string sPath = sBase + "\\" + std::string(nLength - sBase.size() - 1, 'n');
+        ASSERT_EQ(nLength, sPath.size());
+        WriteFileBytes(sPath, aFile);
+        OFSTRUCT of;
+        INT hLz = LZOpenFileA((LPSTR)sPath.c_str(), &of, OF_READ | OF_SHARE_DENY_WRITE);
+        if (nLength < OFS_MAXPATHNAME) {
+            ASSERT_GE(hLz, 0) << nLength;
+            EXPECT_STREQ(sPath.c_str(), of.szPathName);
+            INT nLast;
+            EXPECT_TRUE(ReadAll(hLz, 1000, &nLast) == aData) << nLength;
+            LZClose(hLz);
+        } else {
+            EXPECT_EQ(LZERROR_BADINHANDLE, hLz) << nLength;
+        }
+    }
+}
+
+TEST(LzOpenFile, MissingFileIsLookedForUnderItsCompressedName)
+{
+    Bytes aData = Text(2000);
+    WriteFileBytes(Dir() + "setup.ex_", Compress(aData));
+    OFSTRUCT of;
+    INT hLz = LZOpenFileA((LPSTR)(Dir() + "setup.exe").c_str(), &of, OF_READ);
+    ASSERT_GE(hLz, 0);
+    EXPECT_STREQ("C:\\lz\\setup.ex_", of.szPathName);
+    INT nLast;
+    EXPECT_TRUE(ReadAll(hLz, 999, &nLast) == aData);
+    LZClose(hLz);
+    EXPECT_EQ(LZERROR_BADINHANDLE, LZOpenFileA((LPSTR)(Dir() + "none.txt").c_str(), &of, OF_READ));
+}
+
+TEST(LzOpenFile, WriteModeGivesTheFileItself)
+{
+    WriteFileBytes(Dir() + "w", ToBytes("abc"));
+    OFSTRUCT of;
+    INT h = LZOpenFileA((LPSTR)(Dir() + "w").c_str(), &of, OF_WRITE);
+    ASSERT_GT(h, 0);
+    EXPECT_LT(h, 0x400);
+    LZClose(h);
+    EXPECT_EQ(HFILE_ERROR, _lclose(h));
+}
