@@ -25,10 +25,11 @@ static PkgStream aPkgStreams[PKG_MAX_STREAMS];
     (FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_TEMPORARY | FILE_ATTRIBUTE_OFFLINE |                            \
      FILE_ATTRIBUTE_NOT_CONTENT_INDEXED)
 
-// The open slot a handle names, or null for a handle out of range or a free slot.
+// The open slot a handle names, or null for a handle out of range or a free slot. (Compared without
+// subtracting first: the lowest integer has no predecessor.)
 static PkgStream *PkgLookup(int hPkg)
 {
-    if (hPkg == 0 || hPkg - 1 < 0 || hPkg - 1 >= PKG_MAX_STREAMS)
+    if (hPkg < 1 || hPkg > PKG_MAX_STREAMS)
         return NULL;
     if (aPkgStreams[hPkg - 1].nRefs <= 0)
         return NULL;
