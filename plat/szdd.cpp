@@ -156,7 +156,7 @@ size_t Decode(Decoder *pDecoder, const unsigned char *pIn, size_t nIn, size_t *p
 
 // Matches reach back less than a whole window, so that no reader can meet a byte it is about to overwrite.
 static const unsigned kMaxDistance = kWindowSize - kMaxMatch;
-static const unsigned kMaxChain = 256;
+static const unsigned kMaxChain = 32;
 
 Encoder::Encoder()
     : aBuf(kWindowSize + kBlock), nNext(0), nFill(0), nBase(0), nInserted(0), aHead(1u << kHashBits, 0),
@@ -185,12 +185,12 @@ static inline unsigned MatchLength(const unsigned char *p, const unsigned char *
 static inline unsigned Hash(const unsigned char *p)
 {
     uint32_t v = (uint32_t)p[0] | (uint32_t)p[1] << 8 | (uint32_t)p[2] << 16;
-    return (v * 2654435761u) >> (32 - 14);
+    return (v * 2654435761u) >> (32 - Encoder::kHashBits);
 }
 
 void Encoder::Insert(size_t i)
 {
-    uint64_t nPosition = nBase + i;
+    uint32_t nPosition = (uint32_t)(nBase + i);
     unsigned h = Hash(&aBuf[i]);
     aPrev[nPosition & kMask] = aHead[h];
     aHead[h] = nPosition + 1;
@@ -212,23 +212,24 @@ unsigned Encoder::LongestMatch(size_t i, size_t nEnd, size_t *pnFrom)
 
     const unsigned char *p = &aBuf[i];
     unsigned nBest = 0;
-    uint64_t nCandidate = aHead[Hash(p)];
+    uint32_t nCandidate = aHead[Hash(p)];
+    // Positions are kept in 32 bits: distances, taken modulo 2^32, stay right for a window's length.
     for (unsigned nChain = 0; nCandidate != 0 && nChain < kMaxChain; nChain++) {
-        uint64_t nFrom = nCandidate - 1;
-        if (nPosition - nFrom > kMaxDistance)
+        uint32_t nDistance = (uint32_t)nPosition - (nCandidate - 1);
+        if (nDistance == 0 || nDistance > kMaxDistance)
             break;
-        const unsigned char *q = &aBuf[(size_t)(nFrom - nBase)];
+        const unsigned char *q = p - nDistance;
         if (q[nBest] == p[nBest]) {
             unsigned n = MatchLength(p, q, nMax);
             if (n > nBest) {
                 nBest = n;
-                *pnFrom = (size_t)nFrom;
+                *pnFrom = (size_t)(nPosition - nDistance);
                 if (n == nMax)
                     break;
             }
         }
-        uint64_t nOlder = aPrev[nFrom & kMask];
-        if (nOlder >= nCandidate)
+        uint32_t nOlder = aPrev[(nCandidate - 1) & kMask];
+        if ((uint32_t)(nCandidate - nOlder) - 1 >= kMaxDistance)
             break;
         nCandidate = nOlder;
     }

@@ -64,8 +64,9 @@ class Encoder
     // call flushes everything. The header is the caller's (MakeHeader).
     void Encode(const unsigned char *pIn, size_t nIn, bool bFinal, std::vector<unsigned char> &out);
 
+    static const unsigned kHashBits = 15;
+
   private:
-    static const unsigned kHashBits = 14;
     static const size_t kBlock = 1 << 16;
     void Process(size_t nEnd, std::vector<unsigned char> &out);
     void Insert(size_t i);
@@ -78,8 +79,8 @@ class Encoder
     size_t nFill;                    // bytes held in aBuf
     uint64_t nBase;                  // file position of aBuf[0]
     uint64_t nInserted;              // file positions below this are in the hash chains
-    std::vector<uint64_t> aHead;     // per hash: 1 + the latest file position with it, 0 for none
-    std::vector<uint64_t> aPrev;     // per window slot: 1 + the previous position of the same hash
+    std::vector<uint32_t> aHead;     // per hash: 1 + the latest file position with it (mod 2^32), 0: none
+    std::vector<uint32_t> aPrev;     // per window slot: 1 + the previous position of the same hash
     unsigned char aGroup[1 + 2 * 8]; // the flag byte and up to eight items being collected
     size_t nGroup;
     unsigned nItems;
