@@ -1,0 +1,2 @@
+// ui_gui.cpp - placeholder
+#include "dlgint.h"
