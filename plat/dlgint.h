@@ -40,6 +40,7 @@ struct Wnd {
     HGDIOBJ hImage = NULL;
     // Edit: selection and the first visible line
     int nSelStart = 0, nSelEnd = 0, nFirstLine = 0;
+    int nWrapLines = 0, nWrapVisible = 0; // lines as a front end wraps them, and how many show; 0: unknown
 
     // Dialog
     DLGPROC pDlgProc = nullptr;

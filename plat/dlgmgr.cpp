@@ -509,11 +509,15 @@ static LRESULT ButtonProc(Wnd *p, UINT uMsg, WPARAM wParam, LPARAM lParam)
 
 static int LineCount(const Wnd *p)
 {
+    if (p->nWrapLines > 0)
+        return p->nWrapLines;
     return 1 + (int)std::count(p->sText.begin(), p->sText.end(), '\n');
 }
 
 static int VisibleLines(const Wnd *p)
 {
+    if (p->nWrapVisible > 0)
+        return p->nWrapVisible;
     return std::max(1, p->cy / 8);
 }
 
