@@ -551,6 +551,7 @@ static LRESULT EditProc(Wnd *p, UINT uMsg, WPARAM wParam, LPARAM lParam)
             p->nSelEnd = nEnd;
         }
         Notify(p);
+        EditProc(p, EM_SCROLLCARET, 0, 0); // the caret is brought into view, as the platform does
         return 0;
     }
     case EM_GETSEL:

@@ -333,9 +333,9 @@ static const WalkCase kWalks[] = {
     // The text box shows its start with nothing selected whenever it gets the focus.
     {"T", "scroll tab tab tab cancel", 0,
      {"B- N+Закончить C+Отмена | 300 301 | focus 300 | caret 0-0 top 0",
-      "B- N+Закончить C+Отмена | 300 301 | focus 300 | caret all top 3",
-      "B- N+Закончить C+Отмена | 300 301 | focus 101 | caret all top 3",
-      "B- N+Закончить C+Отмена | 300 301 | focus 2 | caret all top 3",
+      "B- N+Закончить C+Отмена | 300 301 | focus 300 | caret all top 28",
+      "B- N+Закончить C+Отмена | 300 301 | focus 101 | caret all top 28",
+      "B- N+Закончить C+Отмена | 300 301 | focus 2 | caret all top 28",
       "B- N+Закончить C+Отмена | 300 301 | focus 300 | caret 0-0 top 0", "no dialog"}},
     {"PO", "next check back next next cancel", 1,
      {"B~< &Назад N+&Вперёд > C+Отмена | 200 201 | focus 101",
