@@ -11,7 +11,6 @@
 #include <memory>
 #include <set>
 
-#define DC_HASDEFID_WORD DC_HASDEFID
 #define ERROR_INVALID_WINDOW_HANDLE 1400L
 #define ERROR_RESOURCE_TYPE_NOT_FOUND 1813L
 
@@ -794,7 +793,7 @@ HWND WINAPI CreateDialogParamA(HINSTANCE hInstance, LPCSTR lpTemplateName, HWND 
         SetLastError(ERROR_RESOURCE_TYPE_NOT_FOUND);
         return NULL;
     }
-    pDlg->pParent = WndFromHandle(hWndParent) != nullptr ? nullptr : nullptr; // owners are not kept
+    (void)hWndParent; // the dialog is top-level; an owner is not kept
     pDlg->pDlgProc = lpDialogFunc;
     bool bVisible = (pDlg->dwStyle & WS_VISIBLE) != 0;
     pDlg->dwStyle &= ~(DWORD)WS_VISIBLE; // shown once the procedure has initialised it
