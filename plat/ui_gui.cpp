@@ -636,6 +636,19 @@ void CloseRequested(Fl_Widget *pWidget, void *pData)
     PostInput((Wnd *)pData, WM_CLOSE, 0, 0);
 }
 
+// A dialog without a system menu has no close box: asked of the window manager, which may not listen (a
+// close request is then Cancel, see CloseRequested).
+void AskNoCloseBox(Fl_Window *pWindow)
+{
+    struct {
+        unsigned long flags, functions, decorations;
+        long input_mode;
+        unsigned long status;
+    } hints = {1 /* functions */, 4 /* move only */, 0, 0, 0};
+    Atom aHints = XInternAtom(fl_display, "_MOTIF_WM_HINTS", False);
+    XChangeProperty(fl_display, fl_xid(pWindow), aHints, aHints, 32, PropModeReplace, (unsigned char *)&hints, 5);
+}
+
 struct DialogUi {
     DialogWindow *pWindow = nullptr;
 };
@@ -796,8 +809,11 @@ void GuiFrontEnd::Sync(Wnd *p)
         if (pUi == nullptr)
             return;
         pUi->pWindow->copy_label(AnsiToUtf8(p->sText).c_str());
-        if ((p->dwStyle & WS_VISIBLE) && !pUi->pWindow->shown())
+        if ((p->dwStyle & WS_VISIBLE) && !pUi->pWindow->shown()) {
             pUi->pWindow->show();
+            if (!(p->dwStyle & WS_SYSMENU))
+                AskNoCloseBox(pUi->pWindow);
+        }
         else if (!(p->dwStyle & WS_VISIBLE) && pUi->pWindow->shown())
             pUi->pWindow->hide();
         return;
