@@ -251,6 +251,7 @@ struct FileObject : KernelObject {
     std::string sHost, sWin;
 
     DWORD FileType() const override { return FILE_TYPE_DISK; }
+    bool CloseFault(DWORD *pnError) const override { return InjectedFault("CloseHandle", sWin, pnError); }
     BOOL Read(void *pBuffer, DWORD nBytes, DWORD *pnRead) override;
     BOOL Write(const void *pBuffer, DWORD nBytes, DWORD *pnWritten) override;
     ~FileObject() override;
@@ -688,9 +689,12 @@ DWORD WINAPI GetFileSize(HANDLE hFile, LPDWORD lpFileSizeHigh)
 {
     FileObject *pFile = FileFromHandle(hFile);
     struct stat st;
+    DWORD nError;
 
     if (pFile == nullptr)
         return INVALID_FILE_SIZE;
+    if (InjectedFault("GetFileSize", pFile->sWin, &nError))
+        return Fail(nError, INVALID_FILE_SIZE);
     if (fstat(pFile->fd, &st) != 0)
         return Fail(ErrorFromErrno(errno), INVALID_FILE_SIZE);
     uint64_t n = pFile->bDir ? 0 : (uint64_t)st.st_size;
@@ -755,9 +759,12 @@ BOOL WINAPI GetFileTime(HANDLE hFile, LPFILETIME lpCreationTime, LPFILETIME lpLa
 {
     FileObject *pFile = FileFromHandle(hFile);
     struct stat st;
+    DWORD nError;
 
     if (pFile == nullptr)
         return FALSE;
+    if (InjectedFault("GetFileTime", pFile->sWin, &nError))
+        return Fail(nError, FALSE);
     if (fstat(pFile->fd, &st) != 0)
         return Fail(ErrorFromErrno(errno), FALSE);
     if (lpCreationTime != NULL)

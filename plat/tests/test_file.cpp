@@ -812,6 +812,14 @@ TEST_F(Files, FaultSwitchFailsTheNamedCallOnMatchingPaths)
     EXPECT_FALSE(ReadFile(h, sz, sizeof sz, &n, NULL));
     EXPECT_EQ((DWORD)ERROR_READ_FAULT, GetLastError());
     CloseHandle(h);
+    setenv("PLAT_FAULT", "GetFileTime 5 *\\b.txt\nCloseHandle 112 *\\b.txt", 1);
+    h = Open("C:\\t\\b.txt", GENERIC_READ, 0, OPEN_EXISTING);
+    FILETIME ft;
+    EXPECT_FALSE(GetFileTime(h, NULL, NULL, &ft));
+    EXPECT_FALSE(CloseHandle(h)); // reports the error, and the handle is closed all the same
+    EXPECT_EQ((DWORD)ERROR_DISK_FULL, GetLastError());
+    EXPECT_FALSE(CloseHandle(h));
+    EXPECT_EQ((DWORD)ERROR_INVALID_HANDLE, GetLastError());
     setenv("PLAT_FAULT", "* 112 C:\\t\\new*", 1);
     EXPECT_FALSE(CreateDirectoryA("C:\\t\\newdir", NULL));
     EXPECT_EQ((DWORD)ERROR_DISK_FULL, GetLastError());
