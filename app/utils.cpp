@@ -208,7 +208,8 @@ int UtlCopyFile(const char *szFileName, const char *szDestName)
         return 0;
     dwAttributes = GetFileAttributesA(szTarget);
     if (dwAttributes != INVALID_FILE_ATTRIBUTES)
-        SetFileAttributesA(szTarget, (dwAttributes & ~(DWORD)FILE_ATTRIBUTE_READONLY) | FILE_ATTRIBUTE_ARCHIVE);
+        SetFileAttributesA(szTarget,
+                           (dwAttributes & ~(DWORD)FILE_ATTRIBUTE_READONLY) | FILE_ATTRIBUTE_ARCHIVE);
     UtlNotify(SHCNE_CREATE, szTarget);
     return bCopied;
 }

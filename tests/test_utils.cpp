@@ -248,9 +248,9 @@ static bool ReadOnlyIsEnforced()
     return nEnforced == 1;
 }
 
-#define SKIP_UNLESS_READ_ONLY_IS_ENFORCED()                                                                    \
-    if (!ReadOnlyIsEnforced())                                                                                 \
-    GTEST_SKIP() << "read-only files do not stop this process (Wine as root); "                                \
+#define SKIP_UNLESS_READ_ONLY_IS_ENFORCED()                                                                  \
+    if (!ReadOnlyIsEnforced())                                                                               \
+    GTEST_SKIP() << "read-only files do not stop this process (Wine as root); "                              \
                     "utils_readonly_unprivileged runs this test as an unprivileged user"
 
 TEST(UtilsFiles, CopyOntoAFolderCopiesIntoItUnderTheSourcesName)
@@ -268,7 +268,8 @@ TEST(UtilsFiles, CopyReplacesAFileAndEndsWritableWithTheArchiveBit)
     std::string sDir = WorkDir("copyover");
     MakeFile(sDir + "\\src.txt", "new", FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_SYSTEM);
     EXPECT_NE(0, UtlCopyFile((sDir + "\\src.txt").c_str(), (sDir + "\\fresh.txt").c_str()));
-    EXPECT_EQ((DWORD)(FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE), GetFileAttributesA((sDir + "\\fresh.txt").c_str()));
+    EXPECT_EQ((DWORD)(FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE),
+              GetFileAttributesA((sDir + "\\fresh.txt").c_str()));
     // Over an existing file. (What else it keeps of the source's attributes differs: Wine applies none of
     // them to a file it replaces, Windows all.)
     MakeFile(sDir + "\\dest.txt", "old");
@@ -434,7 +435,8 @@ static bool MakeFolderLink(const std::string &sLink, const std::string &sTarget,
 {
 #ifdef _WIN32
     typedef char *(__cdecl * UnixName)(const WCHAR *);
-    UnixName pfnUnix = (UnixName)(void (*)(void))GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name");
+    UnixName pfnUnix =
+        (UnixName)(void (*)(void))GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name");
     if (pfnUnix != NULL) {
         std::string sUnix[2];
         const std::string *apWin[2] = {&sTarget, &sLink};
@@ -463,7 +465,8 @@ static bool MakeFolderLink(const std::string &sLink, const std::string &sTarget,
         CloseHandle(pi.hProcess);
     } else {
         typedef BOOLEAN(WINAPI * MakeLink)(LPCSTR, LPCSTR, DWORD);
-        MakeLink pfnLink = (MakeLink)(void (*)(void))GetProcAddress(GetModuleHandleA("kernel32.dll"), "CreateSymbolicLinkA");
+        MakeLink pfnLink =
+            (MakeLink)(void (*)(void))GetProcAddress(GetModuleHandleA("kernel32.dll"), "CreateSymbolicLinkA");
         // SYMBOLIC_LINK_FLAG_DIRECTORY | SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE
         if (pfnLink == NULL || !pfnLink(sLink.c_str(), sTarget.c_str(), 0x3)) {
             *psWhyNot = "this user may not make symbolic links";
@@ -570,7 +573,7 @@ TEST(UtilsNotify, EachChangeIsAnnouncedOnceWithItsFullPath)
     MakeFile(sDir + "\\src.txt");
     size_t nStart = NotifyRecord().size();
     EXPECT_NE(0, UtlCreateDir("made"));
-    EXPECT_EQ(1, UtlCreateDir("made"));        // there already: no notification
+    EXPECT_EQ(1, UtlCreateDir("made")); // there already: no notification
     EXPECT_NE(0, UtlCopyFile("src.txt", "made"));
     EXPECT_NE(0, UtlCopyFile("src.txt", "made\\src.txt")); // replaced: announced again
     EXPECT_NE(0, UtlDeleteFile("made\\src.txt"));
@@ -578,8 +581,9 @@ TEST(UtilsNotify, EachChangeIsAnnouncedOnceWithItsFullPath)
     EXPECT_NE(0, UtlRemoveDir("made"));
     EXPECT_EQ(1, UtlRemoveDir("made"));
     std::string sWin = sDir;
-    std::string sWant = "MKDIR\t" + sWin + "\\made\n" + "CREATE\t" + sWin + "\\made\\src.txt\n" + "CREATE\t" + sWin +
-                        "\\made\\src.txt\n" + "DELETE\t" + sWin + "\\made\\src.txt\n" + "RMDIR\t" + sWin + "\\made\n";
+    std::string sWant = "MKDIR\t" + sWin + "\\made\n" + "CREATE\t" + sWin + "\\made\\src.txt\n" + "CREATE\t" +
+                        sWin + "\\made\\src.txt\n" + "DELETE\t" + sWin + "\\made\\src.txt\n" + "RMDIR\t" +
+                        sWin + "\\made\n";
     EXPECT_EQ(sWant, NotifyRecord().substr(nStart));
 
     // A tree's deletion announces every file and folder.

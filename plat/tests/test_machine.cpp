@@ -38,7 +38,7 @@ class Machine : public ::testing::Test {
         HostDir("work/Sub Dir/Deep");
         HostFile("work/Sub Dir/File.TXT");
         HostDir("work/\xd0\x9f\xd0\xb0\xd0\xbf\xd0\xba\xd0\xb0"); // Папка
-        HostFile("work/\xd1\x91\xd0\xb6.txt");                       // ёж.txt
+        HostFile("work/\xd1\x91\xd0\xb6.txt");                    // ёж.txt
         ASSERT_TRUE(SetCurrentDirectoryA("C:\\work"));
     }
 };
@@ -149,9 +149,9 @@ static const ResolveCase kResolve[] = {
     {"C:\\Work\\SUB DIR\\deep\\", "work/Sub Dir/Deep", true},
     {"sub dir\\missing.txt", "work/Sub Dir/missing.txt", false},
     {"C:\\work\\Sub Dir\\File.TXT. ", "work/Sub Dir/File.TXT", true},
-    {"C:\\work\\\xef\xc0\xcf\xca\xc0", "work/\xd0\x9f\xd0\xb0\xd0\xbf\xd0\xba\xd0\xb0", true}, // пАПКА
-    {"C:\\work\\\xa8\xc6.TXT", "work/\xd1\x91\xd0\xb6.txt", true},                                 // ЁЖ.TXT
-    {"C:\\work\\\xcd\xee\xe2\xfb\xe9", "work/\xd0\x9d\xd0\xbe\xd0\xb2\xd1\x8b\xd0\xb9", false},   // Новый
+    {"C:\\work\\\xef\xc0\xcf\xca\xc0", "work/\xd0\x9f\xd0\xb0\xd0\xbf\xd0\xba\xd0\xb0", true},  // пАПКА
+    {"C:\\work\\\xa8\xc6.TXT", "work/\xd1\x91\xd0\xb6.txt", true},                              // ЁЖ.TXT
+    {"C:\\work\\\xcd\xee\xe2\xfb\xe9", "work/\xd0\x9d\xd0\xbe\xd0\xb2\xd1\x8b\xd0\xb9", false}, // Новый
     {"C:\\", "", true},
 };
 
