@@ -147,6 +147,8 @@ TEST_F(Files, NamesMatchWithoutCaseAndLoseTrailingDotsAndBlanks)
     Make("C:\\t\\\xcf\xf0\xe8\xe2\xe5\xf2.txt", "cyr"); // Привет.txt
     EXPECT_EQ("cyr", ReadAll("c:\\T\\\xef\xd0\xc8\xc2\xc5\xd2.TXT"));
     EXPECT_EQ("cyr", ReadAll("C:\\t\\\xcf\xf0\xe8\xe2\xe5\xf2.txt. "));
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA("C:\\t\\\xcf\xf0\xe8\xe2\xe5\xf2.txt\\"));
+    EXPECT_EQ((DWORD)ERROR_PATH_NOT_FOUND, GetLastError()); // a file is no folder
     EXPECT_TRUE(
         fs::exists(Host("\xd0\x9f\xd1\x80\xd0\xb8\xd0\xb2\xd0\xb5\xd1\x82.txt"))); // UTF-8 on the host
     // A new name keeps the spelling it was given.
@@ -201,27 +203,6 @@ TEST_F(Files, HandlesReadAndWriteOnlyAsTheirAccessAllows)
     EXPECT_TRUE(SetEndOfFile(h));
     CloseHandle(h);
     EXPECT_EQ("0123", ReadAll("C:\\t\\f.txt"));
-}
-
-TEST_F(Files, FolderOpensOnlyWithBackupSemantics)
-{
-    ASSERT_TRUE(CreateDirectoryA("C:\\t\\d", NULL));
-    HANDLE h = Open("C:\\t\\d", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS);
-    ASSERT_NE(INVALID_HANDLE_VALUE, h);
-    EXPECT_EQ((DWORD)FILE_TYPE_DISK, GetFileType(h));
-    EXPECT_EQ(0u, GetFileSize(h, NULL));
-    char c;
-    DWORD n;
-    EXPECT_FALSE(ReadFile(h, &c, 1, &n, NULL));
-    EXPECT_EQ((DWORD)ERROR_INVALID_FUNCTION, GetLastError());
-    FILETIME ftWrite = {0x12345600, 0x01d10000};
-    EXPECT_TRUE(SetFileTime(h, NULL, NULL, &ftWrite));
-    FILETIME ft;
-    EXPECT_TRUE(GetFileTime(h, NULL, NULL, &ft));
-    EXPECT_EQ(ftWrite.dwLowDateTime, ft.dwLowDateTime);
-    EXPECT_EQ(ftWrite.dwHighDateTime, ft.dwHighDateTime);
-    CloseHandle(h);
 }
 
 struct ShareCase {
@@ -606,36 +587,6 @@ TEST_F(Files, FolderInUseOrReadOnlyIsNotRemoved)
     EXPECT_TRUE(RemoveDirectoryA("C:\\t\\cw"));
     EXPECT_FALSE(RemoveDirectoryA("C:\\"));
     EXPECT_EQ((DWORD)ERROR_ACCESS_DENIED, GetLastError());
-}
-
-TEST_F(Files, AttributesOfPathsFollowThePlatform)
-{
-    Make("C:\\t\\f.txt");
-    const ErrorCase kCases[] = {
-        {"C:\\t\\f.txt", FILE_ATTRIBUTE_ARCHIVE},
-        {"C:\\T\\F.TXT", FILE_ATTRIBUTE_ARCHIVE},
-        {"C:\\t\\f.txt.", FILE_ATTRIBUTE_ARCHIVE},
-        {"C:\\t\\", FILE_ATTRIBUTE_DIRECTORY},
-        {"C:\\", FILE_ATTRIBUTE_DIRECTORY},
-        {"C:", FILE_ATTRIBUTE_DIRECTORY},
-        {"f.txt", FILE_ATTRIBUTE_ARCHIVE},
-        {"C:f.txt", FILE_ATTRIBUTE_ARCHIVE},
-        {"\\t\\f.txt", FILE_ATTRIBUTE_ARCHIVE},
-        {"C:/t/f.txt", FILE_ATTRIBUTE_ARCHIVE},
-        {"C:\\t\\..\\t\\.\\f.txt", FILE_ATTRIBUTE_ARCHIVE},
-    };
-    for (const auto &c : kCases)
-        EXPECT_EQ(c.nError, GetFileAttributesA(c.pszPath)) << c.pszPath;
-    const ErrorCase kErrors[] = {
-        {"C:\\t\\f.txt\\", ERROR_PATH_NOT_FOUND}, {"", ERROR_PATH_NOT_FOUND},
-        {"C:\\t\\missing", ERROR_FILE_NOT_FOUND}, {"C:\\t\\nodir\\missing", ERROR_PATH_NOT_FOUND},
-        {"C:\\t\\a?b", ERROR_INVALID_NAME},
-    };
-    for (const auto &c : kErrors) {
-        SetLastError(0);
-        EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA(c.pszPath)) << c.pszPath;
-        EXPECT_EQ(c.nError, GetLastError()) << c.pszPath;
-    }
 }
 
 TEST_F(Files, PathsLongerThanThePlatformAllowsFail)

@@ -167,14 +167,6 @@ TEST_F(Machine, ExistingNamesMatchWithoutCaseAndMissingOnesKeepTheirSpelling)
     }
 }
 
-TEST_F(Machine, CaseFoldingUsesTheCodePageTables)
-{
-    // Cyrillic letters with their own case pairs in code page 1251: ў/Ў, ї/Ї, ґ/Ґ, ѓ/Ѓ.
-    EXPECT_TRUE(plat::SameName("\xa2\xbf\xb4\x83", "\xa1\xaf\xa5\x81"));
-    EXPECT_FALSE(plat::SameName("\xe5", "\xa8")); // е and Ё differ
-    EXPECT_FALSE(plat::SameName("a", "ab"));
-}
-
 TEST_F(Machine, ZDriveIsTheHostRoot)
 {
     plat::ResolvedPath path;
@@ -286,16 +278,6 @@ TEST_F(Machine, HostNamesOutsideTheCodePageAreMarkedLossy)
     EXPECT_TRUE(bLossy);
     plat::WindowsPathFromHost("/tmp/x", &bLossy);
     EXPECT_FALSE(bLossy);
-}
-
-TEST_F(Machine, HostAndWindowsPathsRoundTrip)
-{
-    std::string sHost = DriveC() + "/work/Sub Dir/File.TXT";
-    std::string sWin = plat::WindowsPathFromHost(sHost);
-    plat::ResolvedPath path;
-    DWORD nError = 0;
-    ASSERT_TRUE(plat::ResolvePath(sWin.c_str(), &path, &nError));
-    EXPECT_EQ(sHost, path.sHost);
 }
 
 TEST_F(Machine, CurrentDirectoryChangesOnlyToExistingFolders)
