@@ -23,7 +23,7 @@ for t in "${targets[@]}"; do
     artifacts=$build/artifacts/$name
     mkdir -p "$corpus" "$artifacts"
     echo "== $t for $seconds s"
-    if ! (cd "$build" && "$build/fuzz/$t" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
+    if ! (cd "$build" && "$build/bin/$t" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
         -print_final_stats=1 -artifact_prefix="$artifacts/" "$corpus" "$root/fuzz/corpus/$name" \
         2>&1 | tail -25); then
         failed+=("$t")

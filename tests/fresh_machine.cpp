@@ -15,7 +15,8 @@ struct FreshMachine {
     FreshMachine()
     {
         const char *pszTmp = getenv("TMPDIR");
-        std::string sTemplate = std::string(pszTmp != nullptr && *pszTmp ? pszTmp : "/tmp") + "/kalmachine.XXXXXX";
+        std::string sTemplate =
+            std::string(pszTmp != nullptr && *pszTmp ? pszTmp : "/tmp") + "/kalmachine.XXXXXX";
         if (mkdtemp(&sTemplate[0]) == nullptr) {
             perror("mkdtemp");
             exit(2);
