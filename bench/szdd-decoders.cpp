@@ -48,7 +48,9 @@ static int MemWrite(mspack_file *, void *, int nBytes)
 static int MemSeek(mspack_file *f, off_t nOffset, int nMode)
 {
     MemFile *p = (MemFile *)f;
-    size_t nBase = nMode == MSPACK_SYS_SEEK_START ? 0 : nMode == MSPACK_SYS_SEEK_CUR ? p->nPos : aInput.size();
+    size_t nBase = nMode == MSPACK_SYS_SEEK_START ? 0
+                   : nMode == MSPACK_SYS_SEEK_CUR ? p->nPos
+                                                  : aInput.size();
     p->nPos = nBase + nOffset;
     return 0;
 }
@@ -76,8 +78,8 @@ static void MemCopy(void *pFrom, void *pTo, size_t n)
 {
     memcpy(pTo, pFrom, n);
 }
-static mspack_system memSystem = {MemOpen, MemClose, MemRead,  MemWrite, MemSeek, MemTell,
-                                  MemMessage, MemAlloc, MemFree, MemCopy, NULL};
+static mspack_system memSystem = {MemOpen,    MemClose, MemRead, MemWrite, MemSeek, MemTell,
+                                  MemMessage, MemAlloc, MemFree, MemCopy,  NULL};
 
 static size_t DecodeOwn()
 {

@@ -99,8 +99,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *pData, size_t nSize)
     if (h == INVALID_HANDLE_VALUE)
         abort();
     DWORD nWritten = 0;
-    if (!aFile.empty() && (!WriteFile(h, aFile.data(), (DWORD)aFile.size(), &nWritten, NULL) ||
-                           nWritten != aFile.size()))
+    if (!aFile.empty() &&
+        (!WriteFile(h, aFile.data(), (DWORD)aFile.size(), &nWritten, NULL) || nWritten != aFile.size()))
         abort();
     CloseHandle(h);
 
@@ -142,7 +142,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *pData, size_t nSize)
             abort();
         Bytes aOut;
         if (!ReadBack(sOut, &aOut) || aOut.size() != header.dwSize ||
-            (header.dwSize > 0 && memcmp(aOut.data(), aPlain.data() + nPos + sizeof header, header.dwSize) != 0))
+            (header.dwSize > 0 &&
+             memcmp(aOut.data(), aPlain.data() + nPos + sizeof header, header.dwSize) != 0))
             abort();
         nPos += sizeof header + header.dwSize;
     }

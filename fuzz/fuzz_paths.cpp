@@ -1,6 +1,6 @@
 // fuzz_paths.cpp - the path operations over arbitrary strings and capacities: nothing is written past the
-// output buffer (each output is a heap block of exactly nSize bytes), an output that is cut short is the start
-// of the whole result, and the folder and name parts of a path split it at one place.
+// output buffer (each output is a heap block of exactly nSize bytes), an output that is cut short is the
+// start of the whole result, and the folder and name parts of a path split it at one place.
 
 #include "charstr.h"
 #include "utils.h"

@@ -1,0 +1,37 @@
+#!/usr/bin/env bash
+# deltree.sh [DIR] - deleting a tree of 20,000 files in 5 levels of folders (four sub-folders each, 1,365
+# folders, small files) with UtlDeleteTree (bench/deltree.cpp over plat/) against rm -rf, on the same disk
+# (DIR, by default build/bench/deltree), side by side in one hyperfine run.
+# Target: UtlDeleteTree at most 1.3 x rm -rf's time.
+set -euo pipefail
+. "$(dirname "$0")/common.sh"
+deltree=$bin/deltree
+[ -x "$deltree" ] || { echo "build first: cmake --build --preset linux --target deltree" >&2; exit 2; }
+bench_dir deltree "${1:-}"
+
+python3 - "$work/template" <<'PY'
+import os, sys
+root = sys.argv[1]
+folders = [root]
+level = [root]
+for depth in range(5):
+    level = [os.path.join(d, "d%d" % i) for d in level for i in range(4)]
+    folders += level
+for d in folders:
+    os.makedirs(d, exist_ok=True)
+for i in range(20000):
+    with open(os.path.join(folders[i % len(folders)], "file%05d.dat" % i), "wb") as f:
+        f.write(b"x" * (i % 200))
+print(len(folders), "folders, 20000 files")
+PY
+
+hyperfine --warmup 1 --runs 5 --export-json "$work/deltree.json" \
+    --prepare "rm -rf '$work/tree' && cp -a '$work/template' '$work/tree' && sync" \
+    -n "rm -rf" "rm -rf '$work/tree'" \
+    -n UtlDeleteTree "'$deltree' '$work/tree'"
+[ ! -e "$work/tree" ] || { echo "the tree is still there" >&2; exit 1; }
+t_rm=$(mean_of "$work/deltree.json" "rm -rf")
+t_utl=$(mean_of "$work/deltree.json" UtlDeleteTree)
+python3 -c "
+r = $t_utl / $t_rm
+print(f'\ntree deletion of 20000 files: rm -rf {$t_rm:.3f} s, UtlDeleteTree {$t_utl:.3f} s: {r:.2f} x rm -rf (target <= 1.3: {\"met\" if r <= 1.3 else \"NOT met\"})')"
