@@ -1,15 +1,28 @@
 // machine.cpp - the emulated Windows machine of the Linux build: one folder that holds drive C: and the
-// registry, created with its special folders on first use.
+// registry, created with its special folders on first use; Windows paths and their host paths; the current
+// directory.
 
 #include "platint.h"
 
+#include <dirent.h>
+#include <errno.h>
+#include <limits.h>
 #include <pwd.h>
 #include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
+#include <mutex>
+
+namespace fs = std::filesystem;
 
 namespace plat {
+
+// The longest path the ANSI file calls accept, in characters: longer ones fail with
+// ERROR_FILENAME_EXCED_RANGE, as the platform's conversion to its wide-character calls does.
+static const size_t MAX_ANSI_PATH = MAX_PATH;
 
 std::string UserName()
 {
@@ -48,15 +61,22 @@ std::string SpecialFolderPath(SpecialFolder nFolder)
 std::string MachineRoot()
 {
     static std::string sRoot;
+    static std::once_flag once;
 
-    if (sRoot.empty()) {
+    std::call_once(once, [] {
         const char *pszRoot = getenv("PLAT_ROOT");
+        std::string s;
         if (pszRoot != nullptr && *pszRoot != '\0') {
-            sRoot = pszRoot;
+            s = pszRoot;
         } else {
             const char *pszHome = getenv("HOME");
-            sRoot = std::string(pszHome != nullptr ? pszHome : "/tmp") + "/.local/share/plat/machine";
+            s = std::string(pszHome != nullptr ? pszHome : "/tmp") + "/.local/share/plat/machine";
         }
+        std::error_code ec;
+        fs::path p = fs::absolute(s, ec).lexically_normal();
+        s = p.string();
+        while (s.size() > 1 && s.back() == '/')
+            s.pop_back();
         static const SpecialFolder aFolders[] = {FolderProgramFiles, FolderCommonFiles, FolderPrograms,
                                                  FolderDesktop,      FolderDocuments,   FolderTemp};
         for (SpecialFolder nFolder : aFolders) {
@@ -64,11 +84,493 @@ std::string MachineRoot()
             for (char &c : sPath)
                 if (c == '\\')
                     c = '/';
-            std::error_code ec;
-            std::filesystem::create_directories(sRoot + "/drive_c/" + sPath, ec);
+            fs::create_directories(s + "/drive_c/" + sPath, ec);
         }
-    }
+        sRoot = s;
+    });
     return sRoot;
 }
 
+std::string UpperName(const std::string &sName)
+{
+    std::string s = sName;
+    if (!s.empty())
+        LCMapStringA(LOCALE_SYSTEM_DEFAULT, LCMAP_UPPERCASE, sName.data(), (int)sName.size(), &s[0], (int)s.size());
+    return s;
+}
+
+bool SameName(const std::string &sName1, const std::string &sName2)
+{
+    return sName1.size() == sName2.size() && UpperName(sName1) == UpperName(sName2);
+}
+
+DWORD ErrorFromErrno(int nErrno)
+{
+    switch (nErrno) {
+    case 0:
+        return ERROR_SUCCESS;
+    case ENOENT:
+        return ERROR_FILE_NOT_FOUND;
+    case ENOTDIR:
+        return ERROR_PATH_NOT_FOUND;
+    case EACCES:
+    case EPERM:
+    case EISDIR:
+        return ERROR_ACCESS_DENIED;
+    case EEXIST:
+        return ERROR_ALREADY_EXISTS;
+    case ENOTEMPTY:
+        return ERROR_DIR_NOT_EMPTY;
+    case ENAMETOOLONG:
+        return ERROR_FILENAME_EXCED_RANGE;
+    case ENOSPC:
+    case EDQUOT:
+        return ERROR_DISK_FULL;
+    case EROFS:
+        return ERROR_WRITE_PROTECT;
+    case EMFILE:
+    case ENFILE:
+        return ERROR_TOO_MANY_OPEN_FILES;
+    case EBUSY:
+    case ETXTBSY:
+        return ERROR_SHARING_VIOLATION;
+    case EXDEV:
+        return ERROR_NOT_SAME_DEVICE;
+    case EINVAL:
+        return ERROR_INVALID_PARAMETER;
+    case ENOMEM:
+        return ERROR_NOT_ENOUGH_MEMORY;
+    case ELOOP:
+        return ERROR_CANT_RESOLVE_FILENAME;
+    case EFBIG:
+        return ERROR_DISK_FULL;
+    default:
+        return ERROR_GEN_FAILURE;
+    }
+}
+
+bool MatchWildcards(const std::string &sPattern, const std::string &sName, bool bDosTail)
+{
+    std::string p = UpperName(sPattern), n = UpperName(sName);
+    size_t i = 0, j = 0;
+    size_t nStar = std::string::npos, nMark = 0;
+
+    // Greedy with one step of backtracking to the last star: linear in practice, never exponential.
+    while (j < n.size()) {
+        if (i < p.size() && (p[i] == '?' || p[i] == n[j]) && p[i] != '*') {
+            i++;
+            j++;
+        } else if (i < p.size() && p[i] == '*') {
+            nStar = i++;
+            nMark = j;
+        } else if (nStar != std::string::npos) {
+            i = nStar + 1;
+            j = ++nMark;
+        } else {
+            return false;
+        }
+    }
+    while (i < p.size() && (p[i] == '*' || (bDosTail && p[i] == '.')))
+        i++;
+    return i == p.size();
+}
+
+// The current directory.
+
+static std::mutex mxCurDir;
+static std::string sCurDir;
+
+std::string CurrentDirectory()
+{
+    std::lock_guard<std::mutex> lock(mxCurDir);
+    if (sCurDir.empty()) {
+        std::error_code ec;
+        fs::path p = fs::current_path(ec);
+        sCurDir = ec ? std::string("C:\\") : WindowsPathFromHost(p.string());
+    }
+    return sCurDir;
+}
+
+void SetCurrentDirectoryPath(const std::string &sFull)
+{
+    std::lock_guard<std::mutex> lock(mxCurDir);
+    sCurDir = sFull;
+}
+
+// Full paths.
+
+static bool IsSep(char c)
+{
+    return c == '\\' || c == '/';
+}
+
+static bool HasDrive(const std::string &s)
+{
+    return s.size() >= 2 && s[1] == ':' && ((s[0] >= 'A' && s[0] <= 'Z') || (s[0] >= 'a' && s[0] <= 'z'));
+}
+
+static char DriveLetter(const std::string &s)
+{
+    return (char)(s[0] >= 'a' ? s[0] - 'a' + 'A' : s[0]);
+}
+
+// Splits a full path into its root ("C:\", "\\server\share\") and the rest.
+static void SplitRoot(const std::string &sFull, std::string *psRoot, std::string *psRest)
+{
+    size_t n = 0;
+    if (sFull.size() >= 2 && sFull[0] == '\\' && sFull[1] == '\\') {
+        // \\server\share\ ...
+        size_t nServer = sFull.find('\\', 2);
+        size_t nShare = nServer == std::string::npos ? std::string::npos : sFull.find('\\', nServer + 1);
+        n = nShare == std::string::npos ? sFull.size() : nShare + 1;
+    } else if (HasDrive(sFull)) {
+        n = sFull.size() >= 3 && sFull[2] == '\\' ? 3 : 2;
+    }
+    *psRoot = sFull.substr(0, n);
+    *psRest = sFull.substr(n);
+}
+
+// Folds "." and "..", repeated separators and trailing dots and blanks in the names after a root.
+static std::string Collapse(const std::string &sRoot, const std::string &sRest)
+{
+    std::vector<std::string> aNames;
+    size_t i = 0;
+    bool bTrailingSep = !sRest.empty() && sRest.back() == '\\';
+
+    while (i <= sRest.size()) {
+        size_t j = sRest.find('\\', i);
+        if (j == std::string::npos)
+            j = sRest.size();
+        std::string sName = sRest.substr(i, j - i);
+        bool bLast = j == sRest.size();
+        i = j + 1;
+        if (sName.empty() || sName == ".")
+            continue;
+        if (sName == "..") {
+            if (!aNames.empty())
+                aNames.pop_back();
+            continue;
+        }
+        // Trailing dots go from every name, trailing blanks from the last one as well.
+        size_t nEnd = sName.size();
+        while (nEnd > 0 && (sName[nEnd - 1] == '.' || (bLast && sName[nEnd - 1] == ' ')))
+            nEnd--;
+        sName.resize(nEnd);
+        if (!sName.empty())
+            aNames.push_back(sName);
+    }
+    std::string s = sRoot;
+    if (!s.empty() && s.back() != '\\' && !(s.size() == 2 && s[1] == ':'))
+        s += '\\';
+    for (size_t k = 0; k < aNames.size(); k++) {
+        if (k > 0)
+            s += '\\';
+        s += aNames[k];
+    }
+    if (bTrailingSep && !aNames.empty())
+        s += '\\';
+    return s;
+}
+
+bool FullPathName(const std::string &sPathIn, std::string *psFull)
+{
+    std::string s = sPathIn;
+    for (char &c : s)
+        if (c == '/')
+            c = '\\';
+    if (s.find_first_not_of(' ') == std::string::npos)
+        return false;
+
+    // Device and literal paths pass unchanged.
+    if (s.compare(0, 4, "\\\\?\\") == 0 || s.compare(0, 4, "\\\\.\\") == 0) {
+        *psFull = s;
+        return true;
+    }
+    std::string sCur = CurrentDirectory();
+    std::string sRoot, sRest;
+    if (s.size() >= 2 && s[0] == '\\' && s[1] == '\\') {
+        SplitRoot(s, &sRoot, &sRest);
+    } else if (HasDrive(s) && s.size() >= 3 && s[2] == '\\') {
+        sRoot = std::string(1, DriveLetter(s)) + ":\\";
+        sRest = s.substr(3);
+    } else if (HasDrive(s)) {
+        // Drive-relative: against the current directory when it is on that drive, else the drive's root.
+        std::string sOn = s.substr(2);
+        if (HasDrive(sCur) && DriveLetter(sCur) == DriveLetter(s)) {
+            SplitRoot(sCur, &sRoot, &sRest);
+            sRest += "\\" + sOn;
+            if (sOn.empty())
+                sRest += "\\";
+        } else {
+            sRoot = std::string(1, DriveLetter(s)) + ":\\";
+            sRest = sOn;
+        }
+    } else if (s[0] == '\\') {
+        std::string sIgnored;
+        SplitRoot(sCur, &sRoot, &sIgnored);
+        sRest = s.substr(1);
+    } else {
+        SplitRoot(sCur, &sRoot, &sRest);
+        sRest += "\\" + s;
+    }
+    *psFull = Collapse(sRoot, sRest);
+    return true;
+}
+
+// Host paths.
+
+static std::string DriveHostRoot(char cDrive)
+{
+    if (cDrive == 'C')
+        return MachineRoot() + "/drive_c";
+    return "/"; // Z:
+}
+
+static std::string JoinHost(const std::string &sDir, const std::string &sName)
+{
+    if (!sDir.empty() && sDir.back() == '/')
+        return sDir + sName;
+    return sDir + "/" + sName;
+}
+
+// Finds the host spelling of an ANSI name in a host folder: the name itself converted to UTF-8 when that
+// exists, else the first entry (in byte order) that equals it without case. False when there is none.
+static bool FindHostName(const std::string &sDir, const std::string &sName, std::string *psHostName)
+{
+    std::string sUtf8 = AnsiToUtf8(sName);
+    struct stat st;
+    if (lstat(JoinHost(sDir, sUtf8).c_str(), &st) == 0) {
+        *psHostName = sUtf8;
+        return true;
+    }
+    DIR *d = opendir(sDir.c_str());
+    if (d == nullptr)
+        return false;
+    std::string sUpper = UpperName(sName);
+    bool bFound = false;
+    while (struct dirent *e = readdir(d)) {
+        bool bLossy = false;
+        std::string sAnsi = Utf8ToAnsi(e->d_name, &bLossy);
+        if (bLossy || sAnsi.size() != sName.size() || UpperName(sAnsi) != sUpper)
+            continue;
+        if (!bFound || strcmp(e->d_name, psHostName->c_str()) < 0)
+            *psHostName = e->d_name;
+        bFound = true;
+    }
+    closedir(d);
+    return bFound;
+}
+
+static bool IsInvalidNameChar(unsigned char c)
+{
+    return c < 32 || strchr("<>:\"|*?", c) != nullptr;
+}
+
+bool ResolvePath(const char *pszPath, ResolvedPath *pPath, DWORD *pnError, unsigned nFlags)
+{
+    *pPath = ResolvedPath();
+    if (pszPath == nullptr || *pszPath == '\0') {
+        *pnError = ERROR_PATH_NOT_FOUND;
+        return false;
+    }
+    std::string sPath = pszPath;
+    if (sPath.size() > MAX_ANSI_PATH) {
+        *pnError = ERROR_FILENAME_EXCED_RANGE;
+        return false;
+    }
+    std::string sFull;
+    if (!FullPathName(sPath, &sFull)) {
+        *pnError = ERROR_PATH_NOT_FOUND;
+        return false;
+    }
+    if (sFull.size() > MAX_ANSI_PATH) {
+        *pnError = ERROR_FILENAME_EXCED_RANGE;
+        return false;
+    }
+    if (sFull.compare(0, 2, "\\\\") == 0) {
+        *pnError = sFull.compare(0, 4, "\\\\?\\") == 0 || sFull.compare(0, 4, "\\\\.\\") == 0
+                       ? ERROR_PATH_NOT_FOUND
+                       : ERROR_BAD_NETPATH;
+        return false;
+    }
+    pPath->bTrailingSep = IsSep(sPath.back()) && sFull.size() > 3;
+    if (pPath->bTrailingSep)
+        sFull.pop_back();
+    pPath->sWin = sFull;
+
+    // The names after the root, each checked for characters the platform forbids.
+    std::vector<std::string> aNames;
+    for (size_t i = 3; i < sFull.size();) {
+        size_t j = sFull.find('\\', i);
+        if (j == std::string::npos)
+            j = sFull.size();
+        aNames.push_back(sFull.substr(i, j - i));
+        i = j + 1;
+    }
+    for (size_t k = 0; k < aNames.size(); k++) {
+        if (k + 1 == aNames.size() && (nFlags & RESOLVE_WILDCARDS))
+            break; // a search pattern: what matches nothing finds nothing
+        for (unsigned char c : aNames[k])
+            if (IsInvalidNameChar(c)) {
+                *pnError = ERROR_INVALID_NAME;
+                return false;
+            }
+    }
+    char cDrive = DriveLetter(sFull);
+    if (cDrive != 'C' && cDrive != 'Z') {
+        *pnError = ERROR_PATH_NOT_FOUND;
+        return false;
+    }
+
+    std::string sHost = DriveHostRoot(cDrive);
+    pPath->bRoot = aNames.empty();
+    pPath->bFound = true;
+    for (size_t k = 0; k < aNames.size(); k++) {
+        bool bLast = k + 1 == aNames.size();
+        std::string sHostName;
+        if (AnsiToUtf8(aNames[k]).size() > NAME_MAX) {
+            *pnError = ERROR_FILENAME_EXCED_RANGE;
+            return false;
+        }
+        if (bLast) {
+            pPath->sName = aNames[k];
+            if (nFlags & RESOLVE_WILDCARDS) {
+                sHost = JoinHost(sHost, AnsiToUtf8(aNames[k]));
+                pPath->bFound = false;
+            } else if (FindHostName(sHost, aNames[k], &sHostName)) {
+                sHost = JoinHost(sHost, sHostName);
+            } else {
+                sHost = JoinHost(sHost, AnsiToUtf8(aNames[k]));
+                pPath->bFound = false;
+            }
+            break;
+        }
+        struct stat st;
+        if (!FindHostName(sHost, aNames[k], &sHostName) || stat(JoinHost(sHost, sHostName).c_str(), &st) != 0 ||
+            !S_ISDIR(st.st_mode)) {
+            *pnError = ERROR_PATH_NOT_FOUND;
+            return false;
+        }
+        sHost = JoinHost(sHost, sHostName);
+    }
+    pPath->sHost = sHost;
+    return true;
+}
+
+std::string WindowsPathFromHost(const std::string &sHostIn, bool *pbLossy)
+{
+    std::error_code ec;
+    fs::path p = fs::absolute(sHostIn.empty() ? std::string(".") : sHostIn, ec).lexically_normal();
+    std::string sHost = p.string();
+    while (sHost.size() > 1 && sHost.back() == '/')
+        sHost.pop_back();
+
+    // Under drive_c, compared as written and with links resolved on both sides.
+    std::string sDriveC = MachineRoot() + "/drive_c";
+    std::string sRest;
+    char cDrive = 'Z';
+    auto Under = [](const std::string &s, const std::string &sBase, std::string *psRest) {
+        if (s == sBase) {
+            psRest->clear();
+            return true;
+        }
+        if (s.size() > sBase.size() && s.compare(0, sBase.size(), sBase) == 0 && s[sBase.size()] == '/') {
+            *psRest = s.substr(sBase.size() + 1);
+            return true;
+        }
+        return false;
+    };
+    if (Under(sHost, sDriveC, &sRest)) {
+        cDrive = 'C';
+    } else {
+        std::string sCanon = fs::weakly_canonical(sHost, ec).string();
+        std::string sDriveCanon = fs::weakly_canonical(sDriveC, ec).string();
+        if (!ec && !sCanon.empty() && Under(sCanon, sDriveCanon, &sRest))
+            cDrive = 'C';
+        else
+            sRest = sHost.substr(1);
+    }
+    std::string sWin = std::string(1, cDrive) + ":\\" + Utf8ToAnsi(sRest, pbLossy);
+    for (size_t i = 3; i < sWin.size(); i++)
+        if (sWin[i] == '/')
+            sWin[i] = '\\';
+    return sWin;
+}
+
 } // namespace plat
+
+DWORD WINAPI GetFullPathNameA(LPCSTR lpFileName, DWORD nBufferLength, LPSTR lpBuffer, LPSTR *lpFilePart)
+{
+    std::string sFull;
+
+    if (lpFilePart != NULL)
+        *lpFilePart = NULL;
+    if (lpFileName == NULL) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return 0;
+    }
+    if (strlen(lpFileName) > plat::MAX_ANSI_PATH) {
+        SetLastError(ERROR_FILENAME_EXCED_RANGE);
+        return 0;
+    }
+    if (!plat::FullPathName(lpFileName, &sFull)) {
+        SetLastError(ERROR_INVALID_NAME);
+        return 0;
+    }
+    // The platform makes the full path in a buffer of MAX_PATH characters, terminator included.
+    if (sFull.size() >= MAX_PATH) {
+        SetLastError(ERROR_FILENAME_EXCED_RANGE);
+        return 0;
+    }
+    if (sFull.size() >= nBufferLength || lpBuffer == NULL)
+        return (DWORD)sFull.size() + 1;
+    memcpy(lpBuffer, sFull.c_str(), sFull.size() + 1);
+    if (lpFilePart != NULL && sFull.back() != '\\') {
+        size_t n = sFull.rfind('\\');
+        *lpFilePart = lpBuffer + (n == std::string::npos ? 0 : n + 1);
+    }
+    return (DWORD)sFull.size();
+}
+
+DWORD WINAPI GetCurrentDirectoryA(DWORD nBufferLength, LPSTR lpBuffer)
+{
+    std::string sCur = plat::CurrentDirectory();
+
+    if (sCur.size() >= nBufferLength || lpBuffer == NULL)
+        return (DWORD)sCur.size() + 1;
+    memcpy(lpBuffer, sCur.c_str(), sCur.size() + 1);
+    return (DWORD)sCur.size();
+}
+
+BOOL WINAPI SetCurrentDirectoryA(LPCSTR lpPathName)
+{
+    plat::ResolvedPath path;
+    DWORD nError;
+    struct stat st;
+
+    if (!plat::ResolvePath(lpPathName, &path, &nError)) {
+        SetLastError(nError);
+        return FALSE;
+    }
+    if (!path.bFound || stat(path.sHost.c_str(), &st) != 0) {
+        SetLastError(ERROR_FILE_NOT_FOUND);
+        return FALSE;
+    }
+    if (!S_ISDIR(st.st_mode)) {
+        SetLastError(ERROR_DIRECTORY);
+        return FALSE;
+    }
+    plat::SetCurrentDirectoryPath(path.sWin);
+    return TRUE;
+}
+
+DWORD WINAPI GetTempPathA(DWORD nBufferLength, LPSTR lpBuffer)
+{
+    std::string sTemp = plat::SpecialFolderPath(plat::FolderTemp) + "\\";
+
+    plat::MachineRoot(); // the folder exists from the machine's first use on
+    if (sTemp.size() >= nBufferLength || lpBuffer == NULL)
+        return (DWORD)sTemp.size() + 1;
+    memcpy(lpBuffer, sTemp.c_str(), sTemp.size() + 1);
+    return (DWORD)sTemp.size();
+}

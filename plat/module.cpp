@@ -72,17 +72,14 @@ HMODULE WINAPI GetModuleHandleA(LPCSTR lpModuleName)
     return (HMODULE)plat::ProgramModule();
 }
 
-// The program lies on the host's file system, which the emulated machine shows as drive Z:.
+// The program's host path as the emulated machine shows it: on C: when it lies in drive_c, else on Z:.
 DWORD WINAPI GetModuleFileNameA(HMODULE hModule, LPSTR lpFilename, DWORD nSize)
 {
     if (plat::ModuleFromHandle(hModule) == nullptr) {
         SetLastError(126);
         return 0;
     }
-    std::string sPath = "Z:" + plat::Utf8ToAnsi(plat::ExecutableHostPath());
-    for (char &c : sPath)
-        if (c == '/')
-            c = '\\';
+    std::string sPath = plat::WindowsPathFromHost(plat::ExecutableHostPath());
     if (nSize == 0) {
         SetLastError(ERROR_INSUFFICIENT_BUFFER);
         return 0;

@@ -56,6 +56,7 @@ namespace plat {
 
 // The emulated machine's folder ($PLAT_ROOT, by default $HOME/.local/share/plat/machine), created and
 // filled on first use with its special folders. Drive C: is its drive_c folder; drive Z: is the host's root.
+// The result is an absolute host path.
 std::string MachineRoot();
 
 // The machine's user (the host's login name) and the Windows paths of its special folders.
@@ -69,5 +70,61 @@ enum SpecialFolder {
     FolderTemp,
 };
 std::string SpecialFolderPath(SpecialFolder nFolder); // e.g. "C:\\users\\ann\\Desktop", no trailing backslash
+
+// Paths. Windows paths are ANSI strings in code page 1251; host paths are UTF-8.
+
+// Names compared as the platform compares file names: without case, by the code page's own case tables.
+std::string UpperName(const std::string &sName);
+bool SameName(const std::string &sName1, const std::string &sName2);
+
+// The current directory of the process, a full Windows path (no trailing backslash but on a root). It starts
+// as the Windows path of the host's working directory; SetCurrentDirectoryA changes it, the host's does not.
+std::string CurrentDirectory();
+void SetCurrentDirectoryPath(const std::string &sFull);
+
+// The full form of a Windows path by GetFullPathNameA's rules, without its length limit: "/" read as "\\",
+// repeated separators, "." and ".." folded (never above the root), trailing dots of every name and trailing
+// blanks of the last one dropped, relative and drive-relative names taken against the current directory, a
+// final separator kept. Wildcards pass through. False for an empty or all-blank name.
+bool FullPathName(const std::string &sPath, std::string *psFull);
+
+// A path argument of a file call, resolved on the host.
+struct ResolvedPath {
+    std::string sWin;  // the full Windows path, without a final separator (but on a root)
+    std::string sHost; // the host path: existing names in their host spelling, a missing last name as given
+    std::string sName; // the last name as the caller gave it (ANSI); empty for a root
+    bool bFound = false;    // the last name exists on the host (a dangling link counts)
+    bool bTrailingSep = false; // the caller's path ended in a separator
+    bool bRoot = false;     // the path is a drive's root
+};
+enum {
+    RESOLVE_WILDCARDS = 1, // the last name is a search pattern: neither checked nor looked up
+};
+// Resolves a path as the file calls do: names longer than the platform's limit fail with
+// ERROR_FILENAME_EXCED_RANGE, an empty name with ERROR_PATH_NOT_FOUND, a name with a character the platform
+// forbids with ERROR_INVALID_NAME, a drive other than C: and Z: with ERROR_PATH_NOT_FOUND, a network path with
+// ERROR_BAD_NETPATH, a missing folder on the way (or a file used as one) with ERROR_PATH_NOT_FOUND. Each
+// existing name is matched without case when its exact spelling is not there.
+bool ResolvePath(const char *pszPath, ResolvedPath *pPath, DWORD *pnError, unsigned nFlags = 0);
+
+// The Windows path of a host path: under drive_c it is on C:, anything else is on Z:. Relative host paths are
+// taken against the host's working directory. *pbLossy tells whether a character had no place in code page
+// 1251 (it shows as '?').
+std::string WindowsPathFromHost(const std::string &sHost, bool *pbLossy = nullptr);
+
+// The record of shell change notifications: one line per SHChangeNotify (see notify.cpp).
+std::string NotifyLogPath();
+
+// The platform's error for a failed host call's errno.
+DWORD ErrorFromErrno(int nErrno);
+
+// Matches a name against a pattern without case: * stands for any run of characters, ? for one. With
+// bDosTail, a rest of the pattern made only of dots and stars also matches at the end of the name, as in
+// the platform's file search ("*.*" finds "README", "name.*" finds "name").
+bool MatchWildcards(const std::string &sPattern, const std::string &sName, bool bDosTail);
+
+// The fault switch for tests (PLAT_FAULT, described in the README): true, with the error the call is to fail
+// with, when an entry names this call (or "*") and its path pattern matches the full Windows path.
+bool InjectedFault(const char *pszCall, const std::string &sWinPath, DWORD *pnError);
 
 } // namespace plat

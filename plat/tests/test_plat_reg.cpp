@@ -3,8 +3,6 @@
 
 #include "platint.h"
 
-#include "../../tests/testmachine.h"
-
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -33,7 +31,7 @@ static std::string ReadHostFile(const std::string &sPath)
 // Runs plat-reg with the arguments (UTF-8), standard input empty, and collects its output.
 static ToolRun RunTool(const std::vector<std::string> &aArgs)
 {
-    std::string sOut = TestMachineMake() + "/tool.out", sErr = TestMachineMake() + "/tool.err";
+    std::string sOut = plat::MachineRoot() + "/tool.out", sErr = plat::MachineRoot() + "/tool.err";
     std::vector<std::string> aCopy = aArgs;
     std::string sTool = PLAT_REG_TOOL;
     std::vector<char *> aArgv{&sTool[0]};
@@ -215,7 +213,7 @@ TEST(PlatReg, ExportWritesRegTextInUtf16)
     RegCloseKey(hSub);
     RegCloseKey(h);
 
-    std::string sFile = TestMachineMake() + "/export.reg";
+    std::string sFile = plat::MachineRoot() + "/export.reg";
     ToolRun r = RunTool({"export", "HKLM\\Software\\Exp", sFile});
     ASSERT_EQ(0, r.nExit) << r.sErr;
     std::string sBytes = ReadHostFile(sFile);
@@ -239,11 +237,4 @@ TEST(PlatReg, ExportWritesRegTextInUtf16)
     r = RunTool({"export", "HKLM\\Software\\Exp", sFile});
     EXPECT_EQ(1, r.nExit);
     EXPECT_EQ(0, RunTool({"export", "HKLM\\Software\\Exp", sFile, "/y"}).nExit);
-}
-
-int main(int argc, char **argv)
-{
-    TestMachineMake();
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
 }

@@ -3,14 +3,13 @@
 
 #include "platint.h"
 
-#include "../../tests/testmachine.h"
-
 #include <gtest/gtest.h>
 
 #include <string.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -72,6 +71,7 @@ static pid_t StartChild(const std::vector<std::string> &aArgs)
     aArgv.push_back(nullptr);
     pid_t pid = fork();
     if (pid == 0) {
+        setenv("KAL_TEST_MACHINE_INHERIT", "1", 1);
         execv("/proc/self/exe", aArgv.data());
         _exit(127);
     }
@@ -562,7 +562,6 @@ int main(int argc, char **argv)
 {
     if (argc > 1 && strcmp(argv[1], "--child") == 0)
         return ChildMain(argc - 2, argv + 2);
-    TestMachineMake();
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }

@@ -1,0 +1,1161 @@
+// file.cpp - files and folders of the emulated machine for the Linux build: opening with the platform's access,
+// sharing and dispositions, reading and writing, attributes and times, copying, moving and deleting, folders,
+// the file search, and the conversions between file times and calendar times.
+//
+// Attributes live on the host file: read-only as missing write permission (a folder's read-only bit, which
+// must not stop files being made in it, in the extended attribute below); hidden, system and archive in the
+// extended attribute user.DOSATTRIB as a text such as "0x22", as Wine and the SMB server write it (a file
+// without it is archive only, a folder plain). The creation time is the host's birth time of the file, or
+// the time a program set, kept in user.plat.crtime (FILETIME ticks in decimal). The platform's rules on
+// read-only files are enforced here, whoever runs the process: the host's permissions do not stop root.
+
+#include "platint.h"
+
+#include <dirent.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <sys/xattr.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <map>
+#include <mutex>
+
+namespace plat {
+
+static const char szDosAttrib[] = "user.DOSATTRIB";
+static const char szCreationTime[] = "user.plat.crtime";
+
+// The attribute bits kept in user.DOSATTRIB: hidden, system, archive, and for folders read-only.
+static const DWORD DOS_BITS = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE;
+static const DWORD SETTABLE_BITS = FILE_ATTRIBUTE_READONLY | DOS_BITS;
+
+// Ticks (100 ns) from 1601-01-01 to 1970-01-01.
+static const int64_t EPOCH_DIFF = 116444736000000000LL;
+
+// What a handle may do, from its access mask.
+enum { ACC_READ = 1, ACC_WRITE = 2, ACC_DELETE = 4, ACC_ATTRIBUTES = 8 };
+
+static unsigned AccessBits(DWORD dwAccess)
+{
+    unsigned n = 0;
+    if (dwAccess & (GENERIC_READ | GENERIC_ALL | FILE_READ_DATA | FILE_EXECUTE | GENERIC_EXECUTE))
+        n |= ACC_READ;
+    if (dwAccess & (GENERIC_WRITE | GENERIC_ALL | FILE_WRITE_DATA | FILE_APPEND_DATA))
+        n |= ACC_WRITE;
+    if (dwAccess & (DELETE | GENERIC_ALL))
+        n |= ACC_DELETE;
+    if (dwAccess & (GENERIC_WRITE | GENERIC_ALL | FILE_WRITE_ATTRIBUTES))
+        n |= ACC_ATTRIBUTES;
+    return n;
+}
+
+// Times.
+
+static FILETIME FileTimeFromTicks(int64_t n)
+{
+    FILETIME ft;
+    ft.dwLowDateTime = (DWORD)((uint64_t)n & 0xFFFFFFFFu);
+    ft.dwHighDateTime = (DWORD)((uint64_t)n >> 32);
+    return ft;
+}
+
+static int64_t TicksFromFileTime(const FILETIME &ft)
+{
+    return (int64_t)(((uint64_t)ft.dwHighDateTime << 32) | ft.dwLowDateTime);
+}
+
+static FILETIME FileTimeFromTimespec(const struct timespec &ts)
+{
+    return FileTimeFromTicks((int64_t)ts.tv_sec * 10000000 + ts.tv_nsec / 100 + EPOCH_DIFF);
+}
+
+static struct timespec TimespecFromFileTime(const FILETIME &ft)
+{
+    int64_t n = TicksFromFileTime(ft) - EPOCH_DIFF;
+    int64_t nSec = n / 10000000, nRem = n % 10000000;
+    if (nRem < 0) {
+        nRem += 10000000;
+        nSec--;
+    }
+    struct timespec ts;
+    ts.tv_sec = (time_t)nSec;
+    ts.tv_nsec = (long)(nRem * 100);
+    return ts;
+}
+
+// A time argument that leaves the file's time as it is: none, zero, or all bits set.
+static bool KeepsTime(const FILETIME *pft)
+{
+    return pft == nullptr || (pft->dwLowDateTime == 0 && pft->dwHighDateTime == 0) ||
+           (pft->dwLowDateTime == 0xFFFFFFFFu && pft->dwHighDateTime == 0xFFFFFFFFu);
+}
+
+// The extended attributes, by path (fd < 0) or by descriptor.
+
+static ssize_t GetXattr(const std::string &sHost, int fd, const char *pszName, char *pBuffer, size_t nSize)
+{
+    return fd >= 0 ? fgetxattr(fd, pszName, pBuffer, nSize) : getxattr(sHost.c_str(), pszName, pBuffer, nSize);
+}
+
+// Sets (pszValue non-null) or removes an extended attribute. Where the host demands write permission for it
+// (a read-only file, as anyone but root) the permission is lent for the moment. A file system without
+// extended attributes loses the value silently: that is how such a disk behaves on the platform too.
+static void PutXattr(const std::string &sHost, int fd, const char *pszName, const char *pszValue)
+{
+    auto Put = [&]() -> int {
+        if (pszValue != nullptr)
+            return fd >= 0 ? fsetxattr(fd, pszName, pszValue, strlen(pszValue), 0)
+                           : setxattr(sHost.c_str(), pszName, pszValue, strlen(pszValue), 0);
+        int r = fd >= 0 ? fremovexattr(fd, pszName) : removexattr(sHost.c_str(), pszName);
+        return r != 0 && errno == ENODATA ? 0 : r;
+    };
+    if (Put() == 0 || errno != EACCES)
+        return;
+    struct stat st;
+    if ((fd >= 0 ? fstat(fd, &st) : stat(sHost.c_str(), &st)) != 0)
+        return;
+    mode_t nMode = st.st_mode & 07777;
+    if ((fd >= 0 ? fchmod(fd, nMode | S_IWUSR) : chmod(sHost.c_str(), nMode | S_IWUSR)) != 0)
+        return;
+    Put();
+    if (fd >= 0)
+        fchmod(fd, nMode);
+    else
+        chmod(sHost.c_str(), nMode);
+}
+
+// The DOS bits stored for a file, or false when none are stored.
+static bool ReadDosBits(const std::string &sHost, int fd, DWORD *pdwBits)
+{
+    char sz[64];
+    ssize_t n = GetXattr(sHost, fd, szDosAttrib, sz, sizeof sz - 1);
+    if (n < 3)
+        return false;
+    sz[n] = '\0';
+    if (sz[0] != '0' || (sz[1] != 'x' && sz[1] != 'X'))
+        return false;
+    char *pszEnd = nullptr;
+    unsigned long v = strtoul(sz + 2, &pszEnd, 16);
+    if (pszEnd == sz + 2)
+        return false;
+    *pdwBits = (DWORD)v;
+    return true;
+}
+
+static void WriteDosBits(const std::string &sHost, int fd, bool bDir, DWORD dwBits)
+{
+    DWORD dwDefault = bDir ? 0 : FILE_ATTRIBUTE_ARCHIVE;
+    dwBits &= bDir ? SETTABLE_BITS : DOS_BITS;
+    if (dwBits == dwDefault) {
+        PutXattr(sHost, fd, szDosAttrib, nullptr);
+    } else {
+        char sz[16];
+        snprintf(sz, sizeof sz, "0x%x", (unsigned)dwBits);
+        PutXattr(sHost, fd, szDosAttrib, sz);
+    }
+}
+
+// The attributes of a host entry from its lstat.
+static DWORD AttributesOf(const std::string &sHost, const struct stat &lst)
+{
+    if (S_ISLNK(lst.st_mode)) {
+        struct stat st;
+        bool bDir = stat(sHost.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+        return FILE_ATTRIBUTE_REPARSE_POINT | (bDir ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_ARCHIVE);
+    }
+    bool bDir = S_ISDIR(lst.st_mode);
+    DWORD dwBits;
+    if (!ReadDosBits(sHost, -1, &dwBits))
+        dwBits = bDir ? 0 : FILE_ATTRIBUTE_ARCHIVE;
+    DWORD dw = dwBits & (bDir ? SETTABLE_BITS : DOS_BITS);
+    if (bDir)
+        dw |= FILE_ATTRIBUTE_DIRECTORY;
+    else if (!(lst.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)))
+        dw |= FILE_ATTRIBUTE_READONLY;
+    return dw != 0 ? dw : FILE_ATTRIBUTE_NORMAL;
+}
+
+static FILETIME CreationTimeOf(const std::string &sHost, int fd, const struct stat &st)
+{
+    char sz[32];
+    ssize_t n = GetXattr(sHost, fd, szCreationTime, sz, sizeof sz - 1);
+    if (n > 0) {
+        sz[n] = '\0';
+        char *pszEnd = nullptr;
+        long long v = strtoll(sz, &pszEnd, 10);
+        if (pszEnd != sz && *pszEnd == '\0')
+            return FileTimeFromTicks(v);
+    }
+    struct statx stx;
+    int r = fd >= 0 ? statx(fd, "", AT_EMPTY_PATH, STATX_BTIME, &stx)
+                    : statx(AT_FDCWD, sHost.c_str(), AT_SYMLINK_NOFOLLOW, STATX_BTIME, &stx);
+    if (r == 0 && (stx.stx_mask & STATX_BTIME)) {
+        struct timespec ts = {(time_t)stx.stx_btime.tv_sec, (long)stx.stx_btime.tv_nsec};
+        return FileTimeFromTimespec(ts);
+    }
+    return FileTimeFromTimespec(st.st_mtim);
+}
+
+static void SetCreationTime(const std::string &sHost, int fd, const FILETIME &ft)
+{
+    char sz[32];
+    snprintf(sz, sizeof sz, "%lld", (long long)TicksFromFileTime(ft));
+    PutXattr(sHost, fd, szCreationTime, sz);
+}
+
+// Makes a file read-only (no write permission for anyone) or writable again (write permission for the owner,
+// and for the group and others where they may read, within the umask).
+static void SetReadOnlyMode(const std::string &sHost, int fd, bool bReadOnly)
+{
+    struct stat st;
+    if ((fd >= 0 ? fstat(fd, &st) : stat(sHost.c_str(), &st)) != 0)
+        return;
+    mode_t nMode = st.st_mode & 07777, nNew;
+    if (bReadOnly) {
+        nNew = nMode & ~(mode_t)0222;
+    } else {
+        if (nMode & (S_IWUSR | S_IWGRP | S_IWOTH))
+            return;
+        mode_t nMask = umask(0);
+        umask(nMask);
+        nNew = nMode | ((S_IWUSR | ((nMode & 044) >> 1)) & ~nMask);
+    }
+    if (nNew != nMode) {
+        if (fd >= 0)
+            fchmod(fd, nNew);
+        else
+            chmod(sHost.c_str(), nNew);
+    }
+}
+
+// Open files, by host identity, for the sharing rules between the handles of this process.
+
+struct FileObject;
+typedef std::pair<dev_t, ino_t> FileId;
+
+static std::mutex mxOpen;
+static std::multimap<FileId, FileObject *> mapOpen;
+static std::map<FileId, std::string> mapDeletePending; // to delete when its last handle closes
+
+struct FileObject : KernelObject {
+    int fd = -1;
+    bool bDir = false;
+    bool bDeleteOnClose = false;
+    unsigned nAccess = 0;
+    DWORD dwShare = 0;
+    FileId id;
+    std::string sHost, sWin;
+
+    DWORD FileType() const override { return FILE_TYPE_DISK; }
+    BOOL Read(void *pBuffer, DWORD nBytes, DWORD *pnRead) override;
+    BOOL Write(const void *pBuffer, DWORD nBytes, DWORD *pnWritten) override;
+    ~FileObject() override;
+};
+
+// Whether a new use of a file (access bits and share mode) conflicts with the handles open on it. Handles
+// without read, write or delete access (attributes only) take no part.
+static bool ShareConflict(const FileId &id, unsigned nAccess, DWORD dwShare)
+{
+    if (!(nAccess & (ACC_READ | ACC_WRITE | ACC_DELETE)))
+        return false;
+    std::lock_guard<std::mutex> lock(mxOpen);
+    auto range = mapOpen.equal_range(id);
+    for (auto it = range.first; it != range.second; ++it) {
+        const FileObject *p = it->second;
+        unsigned nOld = p->nAccess & (ACC_READ | ACC_WRITE | ACC_DELETE);
+        if (nOld == 0)
+            continue;
+        if (((nAccess & ACC_READ) && !(p->dwShare & FILE_SHARE_READ)) ||
+            ((nAccess & ACC_WRITE) && !(p->dwShare & FILE_SHARE_WRITE)) ||
+            ((nAccess & ACC_DELETE) && !(p->dwShare & FILE_SHARE_DELETE)) ||
+            ((nOld & ACC_READ) && !(dwShare & FILE_SHARE_READ)) ||
+            ((nOld & ACC_WRITE) && !(dwShare & FILE_SHARE_WRITE)) ||
+            ((nOld & ACC_DELETE) && !(dwShare & FILE_SHARE_DELETE)))
+            return true;
+    }
+    return false;
+}
+
+static FileId IdOf(const struct stat &st)
+{
+    return FileId(st.st_dev, st.st_ino);
+}
+
+FileObject::~FileObject()
+{
+    std::string sToDelete;
+    {
+        std::lock_guard<std::mutex> lock(mxOpen);
+        auto range = mapOpen.equal_range(id);
+        for (auto it = range.first; it != range.second; ++it)
+            if (it->second == this) {
+                mapOpen.erase(it);
+                break;
+            }
+        if (bDeleteOnClose)
+            mapDeletePending[id] = sHost;
+        if (mapOpen.count(id) == 0) {
+            auto it = mapDeletePending.find(id);
+            if (it != mapDeletePending.end()) {
+                sToDelete = it->second;
+                mapDeletePending.erase(it);
+            }
+        }
+    }
+    if (fd >= 0)
+        close(fd);
+    if (!sToDelete.empty()) {
+        // Only while the name still holds the same file.
+        struct stat st;
+        if (lstat(sToDelete.c_str(), &st) == 0 && IdOf(st) == id) {
+            if (S_ISDIR(st.st_mode))
+                rmdir(sToDelete.c_str());
+            else
+                unlink(sToDelete.c_str());
+        }
+    }
+}
+
+static void RegisterOpen(FileObject *p)
+{
+    std::lock_guard<std::mutex> lock(mxOpen);
+    mapOpen.insert(std::make_pair(p->id, p));
+}
+
+BOOL FileObject::Read(void *pBuffer, DWORD nBytes, DWORD *pnRead)
+{
+    DWORD nError;
+    if (pnRead != nullptr)
+        *pnRead = 0;
+    if (bDir) {
+        SetLastError(ERROR_INVALID_FUNCTION);
+        return FALSE;
+    }
+    if (!(nAccess & ACC_READ)) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    if (InjectedFault("ReadFile", sWin, &nError)) {
+        SetLastError(nError);
+        return FALSE;
+    }
+    DWORD nDone = 0;
+    while (nDone < nBytes) {
+        ssize_t n = read(fd, (char *)pBuffer + nDone, nBytes - nDone);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            if (pnRead != nullptr)
+                *pnRead = nDone;
+            SetLastError(ErrorFromErrno(errno));
+            return FALSE;
+        }
+        if (n == 0)
+            break;
+        nDone += (DWORD)n;
+    }
+    if (pnRead != nullptr)
+        *pnRead = nDone;
+    return TRUE;
+}
+
+BOOL FileObject::Write(const void *pBuffer, DWORD nBytes, DWORD *pnWritten)
+{
+    DWORD nError;
+    if (pnWritten != nullptr)
+        *pnWritten = 0;
+    if (bDir) {
+        SetLastError(ERROR_INVALID_FUNCTION);
+        return FALSE;
+    }
+    if (!(nAccess & ACC_WRITE)) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    if (InjectedFault("WriteFile", sWin, &nError)) {
+        SetLastError(nError);
+        return FALSE;
+    }
+    DWORD nDone = 0;
+    while (nDone < nBytes) {
+        ssize_t n = write(fd, (const char *)pBuffer + nDone, nBytes - nDone);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            if (pnWritten != nullptr)
+                *pnWritten = nDone;
+            SetLastError(n == 0 ? ERROR_DISK_FULL : ErrorFromErrno(errno));
+            return FALSE;
+        }
+        nDone += (DWORD)n;
+    }
+    if (pnWritten != nullptr)
+        *pnWritten = nDone;
+    return TRUE;
+}
+
+static FileObject *FileFromHandle(HANDLE h)
+{
+    KernelObject *p = LookupHandle(h);
+    if (p == nullptr)
+        return nullptr;
+    FileObject *pFile = dynamic_cast<FileObject *>(p);
+    if (pFile == nullptr)
+        SetLastError(ERROR_INVALID_HANDLE);
+    return pFile;
+}
+
+// Fails a call: sets the error and returns the call's failure value.
+template <typename T> static T Fail(DWORD nError, T result)
+{
+    SetLastError(nError);
+    return result;
+}
+
+// Resolves a call's path argument and checks the fault switch for it.
+static bool ResolveArg(const char *pszCall, const char *pszPath, ResolvedPath *pPath, unsigned nFlags = 0)
+{
+    DWORD nError;
+    if (!ResolvePath(pszPath, pPath, &nError, nFlags) || InjectedFault(pszCall, pPath->sWin, &nError)) {
+        SetLastError(nError);
+        return false;
+    }
+    return true;
+}
+
+// Whether the resolved path's last name names a directory (links followed).
+static bool IsDirectory(const std::string &sHost)
+{
+    struct stat st;
+    return stat(sHost.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+// The process's current directory, as a host file identity (none when it is gone).
+static bool CurrentDirectoryId(FileId *pId)
+{
+    ResolvedPath path;
+    DWORD nError;
+    struct stat st;
+    if (!ResolvePath(CurrentDirectory().c_str(), &path, &nError) || stat(path.sHost.c_str(), &st) != 0)
+        return false;
+    *pId = IdOf(st);
+    return true;
+}
+
+static std::string HostParent(const std::string &sHost)
+{
+    size_t n = sHost.rfind('/');
+    return n == 0 ? std::string("/") : sHost.substr(0, n);
+}
+
+// Copies the bytes of one open file to another. False with the platform's error.
+static bool CopyBytes(int fdFrom, int fdTo, DWORD *pnError)
+{
+    std::vector<char> aBuffer(0x10000);
+    for (;;) {
+        ssize_t n = read(fdFrom, aBuffer.data(), aBuffer.size());
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            *pnError = ErrorFromErrno(errno);
+            return false;
+        }
+        if (n == 0)
+            return true;
+        ssize_t nDone = 0;
+        while (nDone < n) {
+            ssize_t w = write(fdTo, aBuffer.data() + nDone, (size_t)(n - nDone));
+            if (w < 0 && errno == EINTR)
+                continue;
+            if (w <= 0) {
+                *pnError = w == 0 ? ERROR_DISK_FULL : ErrorFromErrno(errno);
+                return false;
+            }
+            nDone += w;
+        }
+    }
+}
+
+// The file search.
+
+// The short name the platform would give a name that is not a valid 8.3 name ("LONGNA~1.TEX"), or "" for one
+// that is. Collisions are not numbered: every short name ends in ~1.
+static std::string ShortName(const std::string &sName)
+{
+    static const char szInvalid[] = "\"*+,/:;<=>?[\\]| ";
+    auto Valid = [](unsigned char c) { return c >= 32 && strchr(szInvalid, c) == nullptr; };
+
+    if (sName == "." || sName == "..")
+        return std::string();
+    size_t nDot = sName.rfind('.');
+    std::string sBase = nDot == std::string::npos || nDot == 0 ? sName : sName.substr(0, nDot);
+    std::string sExt = nDot == std::string::npos || nDot == 0 ? std::string() : sName.substr(nDot + 1);
+    bool bValid = !sBase.empty() && sBase.size() <= 8 && sExt.size() <= 3 && sName[0] != '.' &&
+                  sBase.find('.') == std::string::npos && (nDot == std::string::npos || !sExt.empty());
+    for (unsigned char c : sName)
+        if (c != '.' && !Valid(c))
+            bValid = false;
+    if (bValid)
+        return std::string();
+
+    auto Clean = [&](const std::string &s, size_t nMax) {
+        std::string r;
+        for (unsigned char c : s) {
+            if (c == ' ' || c == '.')
+                continue;
+            if (r.size() == nMax)
+                break;
+            r += Valid(c) ? (char)c : '_';
+        }
+        return UpperName(r);
+    };
+    std::string sShort = Clean(sBase, 6);
+    if (sShort.empty())
+        sShort = "_";
+    sShort += "~1";
+    std::string sShortExt = Clean(sExt, 3);
+    if (!sShortExt.empty())
+        sShort += "." + sShortExt;
+    return sShort;
+}
+
+struct FindObject : KernelObject {
+    std::vector<WIN32_FIND_DATAA> aEntries;
+    size_t nNext = 0;
+};
+
+static void CopyName(char *pszDest, size_t nSize, const std::string &s)
+{
+    size_t n = std::min(s.size(), nSize - 1);
+    memcpy(pszDest, s.data(), n);
+    pszDest[n] = '\0';
+}
+
+// Fills a search entry from a host entry.
+static void FillFindData(WIN32_FIND_DATAA *pData, const std::string &sHost, const std::string &sName)
+{
+    struct stat lst;
+    memset(pData, 0, sizeof *pData);
+    if (lstat(sHost.c_str(), &lst) != 0)
+        return;
+    pData->dwFileAttributes = AttributesOf(sHost, lst);
+    pData->ftCreationTime = CreationTimeOf(sHost, -1, lst);
+    pData->ftLastAccessTime = FileTimeFromTimespec(lst.st_atim);
+    pData->ftLastWriteTime = FileTimeFromTimespec(lst.st_mtim);
+    if (S_ISREG(lst.st_mode)) {
+        pData->nFileSizeHigh = (DWORD)((uint64_t)lst.st_size >> 32);
+        pData->nFileSizeLow = (DWORD)((uint64_t)lst.st_size & 0xFFFFFFFFu);
+    }
+    if (S_ISLNK(lst.st_mode))
+        pData->dwReserved0 = IO_REPARSE_TAG_SYMLINK;
+    CopyName(pData->cFileName, sizeof pData->cFileName, sName);
+    CopyName(pData->cAlternateFileName, sizeof pData->cAlternateFileName, ShortName(sName));
+}
+
+static FindObject *FindFromHandle(HANDLE h)
+{
+    KernelObject *p = LookupHandle(h);
+    if (p == nullptr)
+        return nullptr;
+    FindObject *pFind = dynamic_cast<FindObject *>(p);
+    if (pFind == nullptr)
+        SetLastError(ERROR_INVALID_HANDLE);
+    return pFind;
+}
+
+} // namespace plat
+
+using namespace plat;
+
+HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
+                          LPSECURITY_ATTRIBUTES lpSecurityAttributes, DWORD dwCreationDisposition,
+                          DWORD dwFlagsAndAttributes, HANDLE hTemplateFile)
+{
+    ResolvedPath path;
+    struct stat st;
+
+    (void)lpSecurityAttributes;
+    (void)hTemplateFile;
+    if (dwCreationDisposition < CREATE_NEW || dwCreationDisposition > TRUNCATE_EXISTING)
+        return Fail(ERROR_INVALID_PARAMETER, INVALID_HANDLE_VALUE);
+    if (!ResolveArg("CreateFileA", lpFileName, &path))
+        return INVALID_HANDLE_VALUE;
+
+    bool bDeleteOnClose = (dwFlagsAndAttributes & FILE_FLAG_DELETE_ON_CLOSE) != 0;
+    unsigned nAccess = AccessBits(dwDesiredAccess) | (bDeleteOnClose ? ACC_DELETE : 0);
+    DWORD dwShare = dwShareMode & (FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
+    DWORD dwNewAttributes = dwFlagsAndAttributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN |
+                                                    FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE);
+    bool bExists = path.bFound && stat(path.sHost.c_str(), &st) == 0;
+    bool bTruncate = dwCreationDisposition == CREATE_ALWAYS || dwCreationDisposition == TRUNCATE_EXISTING;
+    int nOpenFlags = (nAccess & ACC_WRITE) ? ((nAccess & ACC_READ) ? O_RDWR : O_WRONLY) : O_RDONLY;
+    DWORD nResultError = ERROR_SUCCESS;
+
+    FileObject *pFile = new FileObject;
+    pFile->nAccess = nAccess;
+    pFile->dwShare = dwShare;
+    pFile->bDeleteOnClose = bDeleteOnClose;
+    pFile->sWin = path.sWin;
+
+    auto Failed = [&](DWORD nError) {
+        delete pFile;
+        SetLastError(nError);
+        return INVALID_HANDLE_VALUE;
+    };
+
+    if (bExists && S_ISDIR(st.st_mode)) {
+        // A folder opens only as itself, with backup semantics; it cannot be made or replaced as a file.
+        if (dwCreationDisposition == CREATE_NEW)
+            return Failed(ERROR_FILE_EXISTS);
+        if (!(dwFlagsAndAttributes & FILE_FLAG_BACKUP_SEMANTICS) || bTruncate)
+            return Failed(ERROR_ACCESS_DENIED);
+        if (ShareConflict(IdOf(st), nAccess, dwShare))
+            return Failed(ERROR_SHARING_VIOLATION);
+        pFile->fd = open(path.sHost.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (pFile->fd < 0)
+            return Failed(ErrorFromErrno(errno));
+        pFile->bDir = true;
+        pFile->id = IdOf(st);
+        pFile->sHost = path.sHost;
+        RegisterOpen(pFile);
+        SetLastError(dwCreationDisposition == OPEN_ALWAYS ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
+        return RegisterHandle(pFile);
+    }
+    if (path.bTrailingSep) {
+        bool bOpening = dwCreationDisposition == OPEN_EXISTING || dwCreationDisposition == TRUNCATE_EXISTING;
+        return Failed(!bExists && bOpening ? ERROR_FILE_NOT_FOUND : ERROR_INVALID_NAME);
+    }
+
+    if (bExists) {
+        if (dwCreationDisposition == CREATE_NEW)
+            return Failed(ERROR_FILE_EXISTS);
+        DWORD dwOld = AttributesOf(path.sHost, st); // of the file itself, also through a link
+        // The read-only rules, kept here whoever runs the process.
+        if ((dwOld & FILE_ATTRIBUTE_READONLY) && ((nAccess & ACC_WRITE) || bTruncate || bDeleteOnClose))
+            return Failed(ERROR_ACCESS_DENIED);
+        // Replacing a hidden or system file must say so.
+        if (dwCreationDisposition == CREATE_ALWAYS &&
+            (((dwOld & FILE_ATTRIBUTE_HIDDEN) && !(dwNewAttributes & FILE_ATTRIBUTE_HIDDEN)) ||
+             ((dwOld & FILE_ATTRIBUTE_SYSTEM) && !(dwNewAttributes & FILE_ATTRIBUTE_SYSTEM))))
+            return Failed(ERROR_ACCESS_DENIED);
+        if (ShareConflict(IdOf(st), nAccess, dwShare))
+            return Failed(ERROR_SHARING_VIOLATION);
+        pFile->fd = open(path.sHost.c_str(), nOpenFlags | O_CLOEXEC);
+        if (pFile->fd < 0 && errno == EACCES && (nAccess & (ACC_READ | ACC_WRITE)) == 0)
+            pFile->fd = open(path.sHost.c_str(), O_PATH | O_CLOEXEC); // attributes only
+        if (pFile->fd < 0)
+            return Failed(ErrorFromErrno(errno));
+        if (bTruncate) {
+            int r = (nAccess & ACC_WRITE) ? ftruncate(pFile->fd, 0) : truncate(path.sHost.c_str(), 0);
+            if (r != 0)
+                return Failed(ErrorFromErrno(errno));
+        }
+        if (dwCreationDisposition == CREATE_ALWAYS) {
+            // The file takes the new attributes, with the archive bit.
+            WriteDosBits(path.sHost, -1, false, dwNewAttributes | FILE_ATTRIBUTE_ARCHIVE);
+            if (dwNewAttributes & FILE_ATTRIBUTE_READONLY)
+                SetReadOnlyMode(path.sHost, -1, true);
+        }
+        if (dwCreationDisposition == CREATE_ALWAYS || dwCreationDisposition == OPEN_ALWAYS)
+            nResultError = ERROR_ALREADY_EXISTS;
+    } else {
+        if (dwCreationDisposition == OPEN_EXISTING || dwCreationDisposition == TRUNCATE_EXISTING)
+            return Failed(ERROR_FILE_NOT_FOUND);
+        pFile->fd = open(path.sHost.c_str(), nOpenFlags | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (pFile->fd < 0)
+            return Failed(errno == EEXIST ? ERROR_FILE_EXISTS : ErrorFromErrno(errno));
+        // A new file carries the attributes asked for, with the archive bit; read-only goes last, so that
+        // the handle still writes.
+        if (dwNewAttributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM))
+            WriteDosBits(path.sHost, pFile->fd, false, dwNewAttributes | FILE_ATTRIBUTE_ARCHIVE);
+        if (dwNewAttributes & FILE_ATTRIBUTE_READONLY)
+            SetReadOnlyMode(path.sHost, pFile->fd, true);
+    }
+    if (fstat(pFile->fd, &st) != 0)
+        return Failed(ErrorFromErrno(errno));
+    pFile->id = IdOf(st);
+    pFile->sHost = path.sHost;
+    RegisterOpen(pFile);
+    SetLastError(nResultError);
+    return RegisterHandle(pFile);
+}
+
+DWORD WINAPI GetFileSize(HANDLE hFile, LPDWORD lpFileSizeHigh)
+{
+    FileObject *pFile = FileFromHandle(hFile);
+    struct stat st;
+
+    if (pFile == nullptr)
+        return INVALID_FILE_SIZE;
+    if (fstat(pFile->fd, &st) != 0)
+        return Fail(ErrorFromErrno(errno), INVALID_FILE_SIZE);
+    uint64_t n = pFile->bDir ? 0 : (uint64_t)st.st_size;
+    if (lpFileSizeHigh != NULL)
+        *lpFileSizeHigh = (DWORD)(n >> 32);
+    SetLastError(ERROR_SUCCESS);
+    return (DWORD)(n & 0xFFFFFFFFu);
+}
+
+DWORD WINAPI SetFilePointer(HANDLE hFile, LONG lDistanceToMove, PLONG lpDistanceToMoveHigh, DWORD dwMoveMethod)
+{
+    FileObject *pFile = FileFromHandle(hFile);
+
+    if (pFile == nullptr)
+        return INVALID_SET_FILE_POINTER;
+    int64_t nMove = lpDistanceToMoveHigh != NULL
+                        ? (int64_t)(((uint64_t)(uint32_t)*lpDistanceToMoveHigh << 32) | (uint32_t)lDistanceToMove)
+                        : (int64_t)lDistanceToMove;
+    int64_t nBase;
+    if (dwMoveMethod == FILE_BEGIN) {
+        nBase = 0;
+    } else if (dwMoveMethod == FILE_CURRENT) {
+        nBase = lseek(pFile->fd, 0, SEEK_CUR);
+    } else if (dwMoveMethod == FILE_END) {
+        struct stat st;
+        nBase = fstat(pFile->fd, &st) == 0 ? (int64_t)st.st_size : -1;
+    } else {
+        return Fail(ERROR_INVALID_PARAMETER, INVALID_SET_FILE_POINTER);
+    }
+    if (nBase < 0)
+        return Fail(ErrorFromErrno(errno), INVALID_SET_FILE_POINTER);
+    int64_t nPos = nBase + nMove;
+    if (nPos < 0)
+        return Fail(ERROR_NEGATIVE_SEEK, INVALID_SET_FILE_POINTER);
+    // Without a high part the result must fit the low part.
+    if (lpDistanceToMoveHigh == NULL && nPos > 0xFFFFFFFELL)
+        return Fail(ERROR_INVALID_PARAMETER, INVALID_SET_FILE_POINTER);
+    if (lseek(pFile->fd, (off_t)nPos, SEEK_SET) < 0)
+        return Fail(ErrorFromErrno(errno), INVALID_SET_FILE_POINTER);
+    if (lpDistanceToMoveHigh != NULL)
+        *lpDistanceToMoveHigh = (LONG)(nPos >> 32);
+    SetLastError(ERROR_SUCCESS);
+    return (DWORD)(nPos & 0xFFFFFFFF);
+}
+
+BOOL WINAPI SetEndOfFile(HANDLE hFile)
+{
+    FileObject *pFile = FileFromHandle(hFile);
+
+    if (pFile == nullptr)
+        return FALSE;
+    if (!(pFile->nAccess & ACC_WRITE) || pFile->bDir)
+        return Fail(ERROR_ACCESS_DENIED, FALSE);
+    off_t nPos = lseek(pFile->fd, 0, SEEK_CUR);
+    if (nPos < 0 || ftruncate(pFile->fd, nPos) != 0)
+        return Fail(ErrorFromErrno(errno), FALSE);
+    return TRUE;
+}
+
+BOOL WINAPI GetFileTime(HANDLE hFile, LPFILETIME lpCreationTime, LPFILETIME lpLastAccessTime,
+                        LPFILETIME lpLastWriteTime)
+{
+    FileObject *pFile = FileFromHandle(hFile);
+    struct stat st;
+
+    if (pFile == nullptr)
+        return FALSE;
+    if (fstat(pFile->fd, &st) != 0)
+        return Fail(ErrorFromErrno(errno), FALSE);
+    if (lpCreationTime != NULL)
+        *lpCreationTime = CreationTimeOf(pFile->sHost, pFile->fd, st);
+    if (lpLastAccessTime != NULL)
+        *lpLastAccessTime = FileTimeFromTimespec(st.st_atim);
+    if (lpLastWriteTime != NULL)
+        *lpLastWriteTime = FileTimeFromTimespec(st.st_mtim);
+    return TRUE;
+}
+
+BOOL WINAPI SetFileTime(HANDLE hFile, const FILETIME *lpCreationTime, const FILETIME *lpLastAccessTime,
+                        const FILETIME *lpLastWriteTime)
+{
+    FileObject *pFile = FileFromHandle(hFile);
+    DWORD nError;
+
+    if (pFile == nullptr)
+        return FALSE;
+    if (!(pFile->nAccess & ACC_ATTRIBUTES))
+        return Fail(ERROR_ACCESS_DENIED, FALSE);
+    if (InjectedFault("SetFileTime", pFile->sWin, &nError))
+        return Fail(nError, FALSE);
+    struct timespec ts[2];
+    ts[0].tv_nsec = ts[1].tv_nsec = UTIME_OMIT;
+    ts[0].tv_sec = ts[1].tv_sec = 0;
+    if (!KeepsTime(lpLastAccessTime))
+        ts[0] = TimespecFromFileTime(*lpLastAccessTime);
+    if (!KeepsTime(lpLastWriteTime))
+        ts[1] = TimespecFromFileTime(*lpLastWriteTime);
+    if (futimens(pFile->fd, ts) != 0)
+        return Fail(ErrorFromErrno(errno), FALSE);
+    if (!KeepsTime(lpCreationTime))
+        SetCreationTime(pFile->sHost, pFile->fd, *lpCreationTime);
+    return TRUE;
+}
+
+DWORD WINAPI GetFileAttributesA(LPCSTR lpFileName)
+{
+    ResolvedPath path;
+    struct stat lst;
+
+    if (!ResolveArg("GetFileAttributesA", lpFileName, &path))
+        return INVALID_FILE_ATTRIBUTES;
+    if (!path.bFound || lstat(path.sHost.c_str(), &lst) != 0)
+        return Fail(ERROR_FILE_NOT_FOUND, INVALID_FILE_ATTRIBUTES);
+    if (path.bTrailingSep && !IsDirectory(path.sHost))
+        return Fail(ERROR_PATH_NOT_FOUND, INVALID_FILE_ATTRIBUTES);
+    return AttributesOf(path.sHost, lst);
+}
+
+BOOL WINAPI SetFileAttributesA(LPCSTR lpFileName, DWORD dwFileAttributes)
+{
+    ResolvedPath path;
+    struct stat st;
+
+    if (!ResolveArg("SetFileAttributesA", lpFileName, &path))
+        return FALSE;
+    // A link passes the attributes to what it points to: the host keeps none on a link.
+    if (!path.bFound || stat(path.sHost.c_str(), &st) != 0)
+        return Fail(ERROR_FILE_NOT_FOUND, FALSE);
+    if (path.bTrailingSep && !S_ISDIR(st.st_mode))
+        return Fail(ERROR_PATH_NOT_FOUND, FALSE);
+    bool bDir = S_ISDIR(st.st_mode);
+    WriteDosBits(path.sHost, -1, bDir, dwFileAttributes);
+    if (!bDir)
+        SetReadOnlyMode(path.sHost, -1, (dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0);
+    return TRUE;
+}
+
+BOOL WINAPI DeleteFileA(LPCSTR lpFileName)
+{
+    ResolvedPath path;
+    struct stat lst;
+
+    if (!ResolveArg("DeleteFileA", lpFileName, &path))
+        return FALSE;
+    if (!path.bFound || lstat(path.sHost.c_str(), &lst) != 0)
+        return Fail(path.bTrailingSep ? ERROR_INVALID_NAME : ERROR_FILE_NOT_FOUND, FALSE);
+    if (path.bTrailingSep)
+        return Fail(ERROR_INVALID_NAME, FALSE);
+    if (S_ISLNK(lst.st_mode)) {
+        // A link goes, never what it points to; a link to a folder is removed as a folder.
+        if (IsDirectory(path.sHost))
+            return Fail(ERROR_ACCESS_DENIED, FALSE);
+    } else {
+        if (S_ISDIR(lst.st_mode) || (AttributesOf(path.sHost, lst) & FILE_ATTRIBUTE_READONLY))
+            return Fail(ERROR_ACCESS_DENIED, FALSE);
+        if (ShareConflict(IdOf(lst), ACC_DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE))
+            return Fail(ERROR_SHARING_VIOLATION, FALSE);
+    }
+    if (unlink(path.sHost.c_str()) != 0)
+        return Fail(ErrorFromErrno(errno), FALSE);
+    return TRUE;
+}
+
+BOOL WINAPI CreateDirectoryA(LPCSTR lpPathName, LPSECURITY_ATTRIBUTES lpSecurityAttributes)
+{
+    ResolvedPath path;
+
+    (void)lpSecurityAttributes;
+    if (!ResolveArg("CreateDirectoryA", lpPathName, &path))
+        return FALSE;
+    if (path.bFound)
+        return Fail(ERROR_ALREADY_EXISTS, FALSE);
+    if (mkdir(path.sHost.c_str(), 0777) != 0)
+        return Fail(errno == ENOENT ? ERROR_PATH_NOT_FOUND : ErrorFromErrno(errno), FALSE);
+    return TRUE;
+}
+
+BOOL WINAPI RemoveDirectoryA(LPCSTR lpPathName)
+{
+    ResolvedPath path;
+    struct stat lst;
+
+    if (!ResolveArg("RemoveDirectoryA", lpPathName, &path))
+        return FALSE;
+    if (path.bRoot)
+        return Fail(ERROR_ACCESS_DENIED, FALSE);
+    if (!path.bFound || lstat(path.sHost.c_str(), &lst) != 0)
+        return Fail(ERROR_FILE_NOT_FOUND, FALSE);
+    if (S_ISLNK(lst.st_mode)) {
+        // A link to a folder goes as a folder would, and only the link goes.
+        if (!IsDirectory(path.sHost))
+            return Fail(ERROR_DIRECTORY, FALSE);
+        if (unlink(path.sHost.c_str()) != 0)
+            return Fail(ErrorFromErrno(errno), FALSE);
+        return TRUE;
+    }
+    if (!S_ISDIR(lst.st_mode))
+        return Fail(ERROR_DIRECTORY, FALSE);
+    if (AttributesOf(path.sHost, lst) & FILE_ATTRIBUTE_READONLY)
+        return Fail(ERROR_ACCESS_DENIED, FALSE);
+    FileId idCur;
+    if ((CurrentDirectoryId(&idCur) && idCur == IdOf(lst)) ||
+        ShareConflict(IdOf(lst), ACC_DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE))
+        return Fail(ERROR_SHARING_VIOLATION, FALSE);
+    if (rmdir(path.sHost.c_str()) != 0)
+        return Fail(errno == EEXIST ? ERROR_DIR_NOT_EMPTY : ErrorFromErrno(errno), FALSE);
+    return TRUE;
+}
+
+BOOL WINAPI CopyFileA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, BOOL bFailIfExists)
+{
+    ResolvedPath src, dest;
+    struct stat stSrc, stDest;
+    DWORD nError;
+
+    if (!ResolveArg("CopyFileA", lpExistingFileName, &src) || !ResolveArg("CopyFileA", lpNewFileName, &dest))
+        return FALSE;
+    if (!src.bFound || stat(src.sHost.c_str(), &stSrc) != 0)
+        return Fail(ERROR_FILE_NOT_FOUND, FALSE);
+    if (S_ISDIR(stSrc.st_mode) || src.bTrailingSep)
+        return Fail(ERROR_ACCESS_DENIED, FALSE);
+    // The source is read with others allowed to read and delete it; the destination is written alone.
+    if (ShareConflict(IdOf(stSrc), ACC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE))
+        return Fail(ERROR_SHARING_VIOLATION, FALSE);
+    if (dest.bTrailingSep)
+        return Fail(ERROR_INVALID_NAME, FALSE);
+    bool bDestExists = dest.bFound && stat(dest.sHost.c_str(), &stDest) == 0;
+    if (bDestExists) {
+        if (bFailIfExists)
+            return Fail(ERROR_FILE_EXISTS, FALSE);
+        if (S_ISDIR(stDest.st_mode))
+            return Fail(ERROR_ACCESS_DENIED, FALSE);
+        if (IdOf(stDest) == IdOf(stSrc))
+            return Fail(ERROR_SHARING_VIOLATION, FALSE);
+        // A read-only or hidden file is not copied over.
+        DWORD dwOld = AttributesOf(dest.sHost, stDest);
+        if (dwOld & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN))
+            return Fail(ERROR_ACCESS_DENIED, FALSE);
+        if (ShareConflict(IdOf(stDest), ACC_WRITE, 0))
+            return Fail(ERROR_SHARING_VIOLATION, FALSE);
+    }
+
+    int fdSrc = open(src.sHost.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fdSrc < 0)
+        return Fail(ErrorFromErrno(errno), FALSE);
+    int fdDest = open(dest.sHost.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | (bDestExists ? 0 : O_EXCL), 0666);
+    if (fdDest < 0) {
+        nError = errno == EEXIST ? ERROR_FILE_EXISTS : ErrorFromErrno(errno);
+        close(fdSrc);
+        return Fail(nError, FALSE);
+    }
+    bool bDone = CopyBytes(fdSrc, fdDest, &nError);
+    if (bDone) {
+        // The copy has the source's attributes with the archive bit, its last write time, and is new
+        // otherwise.
+        DWORD dwAttributes = AttributesOf(src.sHost, stSrc);
+        WriteDosBits(dest.sHost, fdDest, false, dwAttributes | FILE_ATTRIBUTE_ARCHIVE);
+        struct timespec ts[2];
+        ts[0].tv_sec = 0;
+        ts[0].tv_nsec = UTIME_NOW;
+        ts[1] = stSrc.st_mtim;
+        futimens(fdDest, ts);
+        if (dwAttributes & FILE_ATTRIBUTE_READONLY)
+            SetReadOnlyMode(dest.sHost, fdDest, true);
+    }
+    close(fdSrc);
+    if (close(fdDest) != 0 && bDone) {
+        bDone = false;
+        nError = ErrorFromErrno(errno);
+    }
+    if (!bDone) {
+        unlink(dest.sHost.c_str());
+        return Fail(nError, FALSE);
+    }
+    return TRUE;
+}
+
+BOOL WINAPI MoveFileA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName)
+{
+    ResolvedPath src, dest;
+    struct stat lstSrc, lstDest;
+
+    if (!ResolveArg("MoveFileA", lpExistingFileName, &src) || !ResolveArg("MoveFileA", lpNewFileName, &dest))
+        return FALSE;
+    if (src.bRoot || dest.bRoot)
+        return Fail(ERROR_ACCESS_DENIED, FALSE);
+    if (!src.bFound || lstat(src.sHost.c_str(), &lstSrc) != 0)
+        return Fail(ERROR_FILE_NOT_FOUND, FALSE);
+    std::string sTarget = dest.sHost;
+    if (dest.bFound && lstat(dest.sHost.c_str(), &lstDest) == 0) {
+        // Only a change of case in the name of the same entry.
+        if (IdOf(lstDest) != IdOf(lstSrc) || HostParent(dest.sHost) != HostParent(src.sHost))
+            return Fail(ERROR_ALREADY_EXISTS, FALSE);
+        sTarget = HostParent(dest.sHost) + "/" + AnsiToUtf8(dest.sName);
+    }
+    if (ShareConflict(IdOf(lstSrc), ACC_DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE))
+        return Fail(ERROR_SHARING_VIOLATION, FALSE);
+    if (rename(src.sHost.c_str(), sTarget.c_str()) == 0)
+        return TRUE;
+    if (errno != EXDEV || !S_ISREG(lstSrc.st_mode))
+        return Fail(errno == EXDEV ? ERROR_NOT_SAME_DEVICE : ErrorFromErrno(errno), FALSE);
+    // To another host file system: a file is copied, then the original deleted.
+    if (!CopyFileA(lpExistingFileName, lpNewFileName, TRUE))
+        return FALSE;
+    if (unlink(src.sHost.c_str()) != 0) {
+        DWORD nError = ErrorFromErrno(errno);
+        unlink(dest.sHost.c_str());
+        return Fail(nError, FALSE);
+    }
+    return TRUE;
+}
+
+HANDLE WINAPI FindFirstFileA(LPCSTR lpFileName, LPWIN32_FIND_DATAA lpFindFileData)
+{
+    ResolvedPath path;
+
+    if (lpFindFileData == NULL)
+        return Fail(ERROR_INVALID_PARAMETER, INVALID_HANDLE_VALUE);
+    if (!ResolveArg("FindFirstFileA", lpFileName, &path, RESOLVE_WILDCARDS))
+        return INVALID_HANDLE_VALUE;
+    if (path.bTrailingSep || path.bRoot)
+        return Fail(ERROR_FILE_NOT_FOUND, INVALID_HANDLE_VALUE);
+    std::string sDir = HostParent(path.sHost);
+    const std::string &sMask = path.sName;
+    bool bDriveRoot = path.sWin.rfind('\\') == 2;
+
+    DIR *d = opendir(sDir.c_str());
+    if (d == nullptr)
+        return Fail(errno == ENOTDIR ? ERROR_PATH_NOT_FOUND : ErrorFromErrno(errno), INVALID_HANDLE_VALUE);
+    struct Entry {
+        std::string sName, sUpper, sHost;
+        int nOrder;
+    };
+    std::vector<Entry> aMatches;
+    auto Consider = [&](const std::string &sName, const std::string &sHost, int nOrder) {
+        std::string sShort = ShortName(sName);
+        if (MatchWildcards(sMask, sName, true) || (!sShort.empty() && MatchWildcards(sMask, sShort, true)))
+            aMatches.push_back(Entry{sName, UpperName(sName), sHost, nOrder});
+    };
+    if (!bDriveRoot) {
+        Consider(".", sDir, 0);
+        Consider("..", HostParent(sDir), 1);
+    }
+    while (struct dirent *e = readdir(d)) {
+        if (strcmp(e->d_name, ".") == 0 || strcmp(e->d_name, "..") == 0)
+            continue;
+        Consider(Utf8ToAnsi(e->d_name), sDir + (sDir == "/" ? "" : "/") + e->d_name, 2);
+    }
+    closedir(d);
+    if (aMatches.empty())
+        return Fail(ERROR_FILE_NOT_FOUND, INVALID_HANDLE_VALUE);
+    // In the order the platform's file system keeps a folder: by name without case.
+    std::sort(aMatches.begin(), aMatches.end(), [](const Entry &a, const Entry &b) {
+        if (a.nOrder != b.nOrder)
+            return a.nOrder < b.nOrder;
+        return a.sUpper != b.sUpper ? a.sUpper < b.sUpper : a.sName < b.sName;
+    });
+    FindObject *pFind = new FindObject;
+    pFind->aEntries.resize(aMatches.size());
+    for (size_t i = 0; i < aMatches.size(); i++)
+        FillFindData(&pFind->aEntries[i], aMatches[i].sHost, aMatches[i].sName);
+    *lpFindFileData = pFind->aEntries[0];
+    pFind->nNext = 1;
+    SetLastError(ERROR_SUCCESS);
+    return RegisterHandle(pFind);
+}
+
+BOOL WINAPI FindNextFileA(HANDLE hFindFile, LPWIN32_FIND_DATAA lpFindFileData)
+{
+    FindObject *pFind = FindFromHandle(hFindFile);
+
+    if (pFind == nullptr)
+        return FALSE;
+    if (pFind->nNext >= pFind->aEntries.size())
+        return Fail(ERROR_NO_MORE_FILES, FALSE);
+    *lpFindFileData = pFind->aEntries[pFind->nNext++];
+    return TRUE;
+}
+
+BOOL WINAPI FindClose(HANDLE hFindFile)
+{
+    FindObject *pFind = FindFromHandle(hFindFile);
+
+    if (pFind == nullptr)
+        return FALSE;
+    UnregisterHandle(hFindFile);
+    delete pFind;
+    return TRUE;
+}
+
+// Calendar times (proleptic Gregorian, UTC).
+
+static const int aMonthDays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+
+static bool IsLeapYear(int y)
+{
+    return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
+}
+
+// Days from 1601-01-01 to a date, and back.
+static int64_t DaysFromDate(int y, int m, int d)
+{
+    int64_t nYears = y - 1601;
+    int64_t n = nYears * 365 + nYears / 4 - nYears / 100 + nYears / 400;
+    for (int i = 0; i < m - 1; i++)
+        n += aMonthDays[i] + (i == 1 && IsLeapYear(y));
+    return n + d - 1;
+}
+
+BOOL WINAPI FileTimeToSystemTime(const FILETIME *lpFileTime, LPSYSTEMTIME lpSystemTime)
+{
+    if (lpFileTime == NULL || lpSystemTime == NULL || (lpFileTime->dwHighDateTime & 0x80000000u))
+        return Fail(ERROR_INVALID_PARAMETER, FALSE);
+    int64_t n = TicksFromFileTime(*lpFileTime);
+    int64_t nDays = n / 864000000000LL;
+    int64_t nRest = n % 864000000000LL;
+    lpSystemTime->wDayOfWeek = (WORD)((nDays + 1) % 7); // 1601-01-01 was a Monday
+    lpSystemTime->wMilliseconds = (WORD)(nRest / 10000 % 1000);
+    lpSystemTime->wSecond = (WORD)(nRest / 10000000 % 60);
+    lpSystemTime->wMinute = (WORD)(nRest / 600000000 % 60);
+    lpSystemTime->wHour = (WORD)(nRest / 36000000000LL);
+    // Whole 400-year cycles first, then years.
+    int y = 1601 + (int)(nDays / 146097) * 400;
+    nDays %= 146097;
+    for (;;) {
+        int nYearDays = IsLeapYear(y) ? 366 : 365;
+        if (nDays < nYearDays)
+            break;
+        nDays -= nYearDays;
+        y++;
+    }
+    int m = 0;
+    for (;; m++) {
+        int nMonthDays = aMonthDays[m] + (m == 1 && IsLeapYear(y));
+        if (nDays < nMonthDays)
+            break;
+        nDays -= nMonthDays;
+    }
+    lpSystemTime->wYear = (WORD)y;
+    lpSystemTime->wMonth = (WORD)(m + 1);
+    lpSystemTime->wDay = (WORD)(nDays + 1);
+    return TRUE;
+}
+
+BOOL WINAPI SystemTimeToFileTime(const SYSTEMTIME *lpSystemTime, LPFILETIME lpFileTime)
+{
+    if (lpSystemTime == NULL || lpFileTime == NULL)
+        return Fail(ERROR_INVALID_PARAMETER, FALSE);
+    const SYSTEMTIME &t = *lpSystemTime;
+    if (t.wYear < 1601 || t.wYear > 30828 || t.wMonth < 1 || t.wMonth > 12 || t.wDay < 1 ||
+        t.wDay > aMonthDays[t.wMonth - 1] + (t.wMonth == 2 && IsLeapYear(t.wYear)) || t.wHour > 23 ||
+        t.wMinute > 59 || t.wSecond > 59 || t.wMilliseconds > 999)
+        return Fail(ERROR_INVALID_PARAMETER, FALSE);
+    uint64_t n = (uint64_t)DaysFromDate(t.wYear, t.wMonth, t.wDay);
+    n = ((n * 24 + t.wHour) * 60 + t.wMinute) * 60 + t.wSecond;
+    n = n * 10000000 + (uint64_t)t.wMilliseconds * 10000;
+    if (n > (uint64_t)INT64_MAX) // beyond the last time a FILETIME holds (30828-09-14 02:48:05.477)
+        return Fail(ERROR_INVALID_PARAMETER, FALSE);
+    *lpFileTime = FileTimeFromTicks((int64_t)n);
+    return TRUE;
+}
+
+void WINAPI GetSystemTimeAsFileTime(LPFILETIME lpSystemTimeAsFileTime)
+{
+    struct timespec ts;
+    clock_gettime(CLOCK_REALTIME, &ts);
+    *lpSystemTimeAsFileTime = FileTimeFromTimespec(ts);
+}

@@ -1,0 +1,862 @@
+// test_file.cpp - files and folders of the emulated machine: dispositions, access and sharing, the platform's
+// errors, attributes and times kept on the host, read-only rules also as root, the file search, links, the
+// fault switch and the calendar conversions. Expected values were measured with the same calls under Wine
+// (and, for read-only files, as an unprivileged user there).
+
+#include "platint.h"
+
+#include <gtest/gtest.h>
+
+#include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+static std::string Host(const std::string &sRel)
+{
+    return plat::MachineRoot() + "/drive_c/t/" + sRel;
+}
+
+static HANDLE Open(const char *psz, DWORD dwAccess, DWORD dwShare, DWORD dwDisposition, DWORD dwFlags = 0)
+{
+    return CreateFileA(psz, dwAccess, dwShare, NULL, dwDisposition, dwFlags, NULL);
+}
+
+// Makes a file with the given bytes and attributes.
+static void Make(const char *psz, const std::string &sData = "hello", DWORD dwAttributes = 0)
+{
+    HANDLE h = Open(psz, GENERIC_WRITE, 0, CREATE_ALWAYS, dwAttributes);
+    ASSERT_NE(INVALID_HANDLE_VALUE, h) << psz << " error " << GetLastError();
+    DWORD n = 0;
+    ASSERT_TRUE(WriteFile(h, sData.data(), (DWORD)sData.size(), &n, NULL));
+    ASSERT_TRUE(CloseHandle(h));
+}
+
+static std::string ReadAll(const char *psz)
+{
+    HANDLE h = Open(psz, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING);
+    if (h == INVALID_HANDLE_VALUE)
+        return "<error " + std::to_string(GetLastError()) + ">";
+    std::string s;
+    char sz[100];
+    DWORD n;
+    while (ReadFile(h, sz, sizeof sz, &n, NULL) && n > 0)
+        s.append(sz, n);
+    CloseHandle(h);
+    return s;
+}
+
+// Every test works in a fresh C:\t, the current directory.
+class Files : public ::testing::Test {
+  protected:
+    void SetUp() override
+    {
+        unsetenv("PLAT_FAULT");
+        fs::remove_all(plat::MachineRoot() + "/drive_c/t");
+        ASSERT_TRUE(CreateDirectoryA("C:\\t", NULL));
+        ASSERT_TRUE(SetCurrentDirectoryA("C:\\t"));
+    }
+    void TearDown() override
+    {
+        unsetenv("PLAT_FAULT");
+        SetCurrentDirectoryA("C:\\");
+    }
+};
+
+struct DispositionCase {
+    bool bExists;
+    DWORD dwDisposition;
+    bool bOpens;
+    DWORD nError; // the last error after the call
+    const char *pszAfter; // the file's contents afterwards, or null when there is none
+};
+static const DispositionCase kDispositions[] = {
+    {false, CREATE_NEW, true, ERROR_SUCCESS, ""},
+    {true, CREATE_NEW, false, ERROR_FILE_EXISTS, "hello"},
+    {false, CREATE_ALWAYS, true, ERROR_SUCCESS, ""},
+    {true, CREATE_ALWAYS, true, ERROR_ALREADY_EXISTS, ""},
+    {false, OPEN_EXISTING, false, ERROR_FILE_NOT_FOUND, nullptr},
+    {true, OPEN_EXISTING, true, ERROR_SUCCESS, "hello"},
+    {false, OPEN_ALWAYS, true, ERROR_SUCCESS, ""},
+    {true, OPEN_ALWAYS, true, ERROR_ALREADY_EXISTS, "hello"},
+    {false, TRUNCATE_EXISTING, false, ERROR_FILE_NOT_FOUND, nullptr},
+    {true, TRUNCATE_EXISTING, true, ERROR_SUCCESS, ""},
+    {true, 0, false, ERROR_INVALID_PARAMETER, "hello"},
+    {true, 6, false, ERROR_INVALID_PARAMETER, "hello"},
+};
+
+TEST_F(Files, DispositionsCreateOpenAndTruncateAsThePlatformDoes)
+{
+    for (const auto &c : kDispositions) {
+        DeleteFileA("C:\\t\\f.txt");
+        if (c.bExists)
+            Make("C:\\t\\f.txt");
+        SetLastError(0xdead);
+        HANDLE h = Open("C:\\t\\f.txt", GENERIC_READ | GENERIC_WRITE, 0, c.dwDisposition);
+        EXPECT_EQ(c.nError, GetLastError()) << c.dwDisposition << " exists " << c.bExists;
+        EXPECT_EQ(c.bOpens, h != INVALID_HANDLE_VALUE) << c.dwDisposition << " exists " << c.bExists;
+        if (h != INVALID_HANDLE_VALUE)
+            CloseHandle(h);
+        if (c.pszAfter != nullptr)
+            EXPECT_EQ(c.pszAfter, ReadAll("C:\\t\\f.txt")) << c.dwDisposition;
+        else
+            EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA("C:\\t\\f.txt"));
+    }
+}
+
+struct ErrorCase {
+    const char *pszPath;
+    DWORD nError;
+};
+
+TEST_F(Files, OpeningFailsWithThePlatformsErrors)
+{
+    Make("C:\\t\\f.txt");
+    ASSERT_TRUE(CreateDirectoryA("C:\\t\\d", NULL));
+    const ErrorCase kCases[] = {
+        {"C:\\t\\missing", ERROR_FILE_NOT_FOUND},
+        {"C:\\t\\nodir\\x", ERROR_PATH_NOT_FOUND},
+        {"C:\\t\\f.txt\\x", ERROR_PATH_NOT_FOUND},
+        {"C:\\t\\d", ERROR_ACCESS_DENIED}, // a folder without backup semantics
+        {"C:\\t\\a*b", ERROR_INVALID_NAME},
+        {"", ERROR_PATH_NOT_FOUND},
+        {"Q:\\x", ERROR_PATH_NOT_FOUND},
+    };
+    for (const auto &c : kCases) {
+        SetLastError(0);
+        EXPECT_EQ(INVALID_HANDLE_VALUE, Open(c.pszPath, GENERIC_READ, 0, OPEN_EXISTING)) << c.pszPath;
+        EXPECT_EQ(c.nError, GetLastError()) << c.pszPath;
+    }
+    SetLastError(0);
+    EXPECT_EQ(INVALID_HANDLE_VALUE, Open("C:\\t\\newname\\", GENERIC_WRITE, 0, CREATE_ALWAYS));
+    EXPECT_EQ((DWORD)ERROR_INVALID_NAME, GetLastError());
+    EXPECT_EQ(INVALID_HANDLE_VALUE, Open("C:\\t\\d", GENERIC_WRITE, 0, CREATE_ALWAYS));
+    EXPECT_EQ((DWORD)ERROR_ACCESS_DENIED, GetLastError());
+}
+
+TEST_F(Files, NamesMatchWithoutCaseAndLoseTrailingDotsAndBlanks)
+{
+    Make("C:\\t\\\xcf\xf0\xe8\xe2\xe5\xf2.txt", "cyr"); // Привет.txt
+    EXPECT_EQ("cyr", ReadAll("c:\\T\\\xef\xd0\xc8\xc2\xc5\xd2.TXT"));
+    EXPECT_EQ("cyr", ReadAll("C:\\t\\\xcf\xf0\xe8\xe2\xe5\xf2.txt. "));
+    EXPECT_TRUE(fs::exists(Host("\xd0\x9f\xd1\x80\xd0\xb8\xd0\xb2\xd0\xb5\xd1\x82.txt"))); // UTF-8 on the host
+    // A new name keeps the spelling it was given.
+    Make("C:\\t\\MiXeD.Txt");
+    EXPECT_TRUE(fs::exists(Host("MiXeD.Txt")));
+    Make("C:\\t\\mixed.txt", "again"); // the same file
+    EXPECT_EQ("again", ReadAll("C:\\t\\MiXeD.Txt"));
+    EXPECT_FALSE(fs::exists(Host("mixed.txt")));
+}
+
+TEST_F(Files, HandlesReadAndWriteOnlyAsTheirAccessAllows)
+{
+    Make("C:\\t\\f.txt", "0123456789");
+    char sz[16];
+    DWORD n = 99;
+    HANDLE h = Open("C:\\t\\f.txt", GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING);
+    ASSERT_NE(INVALID_HANDLE_VALUE, h);
+    EXPECT_FALSE(WriteFile(h, "x", 1, &n, NULL));
+    EXPECT_EQ((DWORD)ERROR_ACCESS_DENIED, GetLastError());
+    EXPECT_EQ(0u, n);
+    EXPECT_EQ((DWORD)FILE_TYPE_DISK, GetFileType(h));
+    EXPECT_EQ(10u, GetFileSize(h, NULL));
+    EXPECT_EQ(6u, SetFilePointer(h, 6, NULL, FILE_BEGIN));
+    EXPECT_TRUE(ReadFile(h, sz, sizeof sz, &n, NULL));
+    EXPECT_EQ(4u, n);
+    EXPECT_EQ(0, memcmp("6789", sz, 4));
+    EXPECT_TRUE(ReadFile(h, sz, sizeof sz, &n, NULL)); // at the end: success with nothing read
+    EXPECT_EQ(0u, n);
+    EXPECT_EQ(INVALID_SET_FILE_POINTER, SetFilePointer(h, -20, NULL, FILE_CURRENT));
+    EXPECT_EQ((DWORD)ERROR_NEGATIVE_SEEK, GetLastError());
+    EXPECT_EQ(INVALID_SET_FILE_POINTER, SetFilePointer(h, 0, NULL, 7));
+    EXPECT_EQ((DWORD)ERROR_INVALID_PARAMETER, GetLastError());
+    LONG nHigh = 1;
+    EXPECT_EQ(5u, SetFilePointer(h, 5, &nHigh, FILE_BEGIN)); // 2^32 + 5
+    EXPECT_EQ(1, nHigh);
+    FILETIME ft = {1, 2};
+    EXPECT_FALSE(SetFileTime(h, &ft, &ft, &ft)); // times need write access
+    EXPECT_EQ((DWORD)ERROR_ACCESS_DENIED, GetLastError());
+    EXPECT_TRUE(CloseHandle(h));
+    EXPECT_FALSE(CloseHandle(h));
+    EXPECT_EQ((DWORD)ERROR_INVALID_HANDLE, GetLastError());
+    EXPECT_EQ(INVALID_FILE_SIZE, GetFileSize(h, NULL));
+    EXPECT_EQ((DWORD)ERROR_INVALID_HANDLE, GetLastError());
+
+    h = Open("C:\\t\\f.txt", GENERIC_WRITE, 0, OPEN_EXISTING);
+    EXPECT_FALSE(ReadFile(h, sz, 1, &n, NULL));
+    EXPECT_EQ((DWORD)ERROR_ACCESS_DENIED, GetLastError());
+    EXPECT_EQ(10u, SetFilePointer(h, 0, NULL, FILE_END));
+    EXPECT_TRUE(WriteFile(h, "ab", 2, &n, NULL));
+    EXPECT_EQ(2u, n);
+    EXPECT_EQ(4u, SetFilePointer(h, 4, NULL, FILE_BEGIN));
+    EXPECT_TRUE(SetEndOfFile(h));
+    CloseHandle(h);
+    EXPECT_EQ("0123", ReadAll("C:\\t\\f.txt"));
+}
+
+TEST_F(Files, FolderOpensOnlyWithBackupSemantics)
+{
+    ASSERT_TRUE(CreateDirectoryA("C:\\t\\d", NULL));
+    HANDLE h = Open("C:\\t\\d", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING,
+                    FILE_FLAG_BACKUP_SEMANTICS);
+    ASSERT_NE(INVALID_HANDLE_VALUE, h);
+    EXPECT_EQ((DWORD)FILE_TYPE_DISK, GetFileType(h));
+    EXPECT_EQ(0u, GetFileSize(h, NULL));
+    char c;
+    DWORD n;
+    EXPECT_FALSE(ReadFile(h, &c, 1, &n, NULL));
+    EXPECT_EQ((DWORD)ERROR_INVALID_FUNCTION, GetLastError());
+    FILETIME ftWrite = {0x12345600, 0x01d10000};
+    EXPECT_TRUE(SetFileTime(h, NULL, NULL, &ftWrite));
+    FILETIME ft;
+    EXPECT_TRUE(GetFileTime(h, NULL, NULL, &ft));
+    EXPECT_EQ(ftWrite.dwLowDateTime, ft.dwLowDateTime);
+    EXPECT_EQ(ftWrite.dwHighDateTime, ft.dwHighDateTime);
+    CloseHandle(h);
+}
+
+struct ShareCase {
+    DWORD dwFirstAccess, dwFirstShare, dwAccess, dwShare;
+    bool bOpens;
+};
+static const ShareCase kShares[] = {
+    {GENERIC_READ, FILE_SHARE_READ, GENERIC_READ, FILE_SHARE_READ, true},
+    {GENERIC_READ, FILE_SHARE_READ, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, true},
+    {GENERIC_READ, FILE_SHARE_READ, GENERIC_READ, 0, false},       // would deny the first handle its reading
+    {GENERIC_READ, FILE_SHARE_READ, GENERIC_WRITE, FILE_SHARE_READ, false}, // the first does not share writing
+    {GENERIC_READ, FILE_SHARE_READ, 0, 0, true},                   // attributes only
+    {GENERIC_READ, FILE_SHARE_READ, DELETE, 7, false},
+    {GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, GENERIC_READ, FILE_SHARE_READ, false},
+    {GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, GENERIC_READ, FILE_SHARE_WRITE, true},
+    {GENERIC_WRITE, 0, GENERIC_READ, 7, false},
+    {0, 0, GENERIC_READ | GENERIC_WRITE, 0, true},
+};
+
+TEST_F(Files, SharingModesBetweenHandlesAreHonoured)
+{
+    Make("C:\\t\\f.txt");
+    for (const auto &c : kShares) {
+        HANDLE h1 = Open("c:\\t\\F.TXT", c.dwFirstAccess, c.dwFirstShare, OPEN_EXISTING);
+        ASSERT_NE(INVALID_HANDLE_VALUE, h1);
+        SetLastError(0);
+        HANDLE h2 = Open("C:\\t\\f.txt", c.dwAccess, c.dwShare, OPEN_EXISTING);
+        EXPECT_EQ(c.bOpens, h2 != INVALID_HANDLE_VALUE) << c.dwFirstAccess << "/" << c.dwFirstShare << " then "
+                                                        << c.dwAccess << "/" << c.dwShare;
+        if (h2 != INVALID_HANDLE_VALUE)
+            CloseHandle(h2);
+        else
+            EXPECT_EQ((DWORD)ERROR_SHARING_VIOLATION, GetLastError());
+        CloseHandle(h1);
+    }
+}
+
+TEST_F(Files, OpenFilesResistDeletionMovesAndCopiesThatTheirSharingForbids)
+{
+    Make("C:\\t\\f.txt");
+    Make("C:\\t\\g.txt");
+    HANDLE h = Open("C:\\t\\f.txt", GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING);
+    EXPECT_FALSE(DeleteFileA("C:\\t\\f.txt"));
+    EXPECT_EQ((DWORD)ERROR_SHARING_VIOLATION, GetLastError());
+    EXPECT_FALSE(MoveFileA("C:\\t\\f.txt", "C:\\t\\f2.txt"));
+    EXPECT_EQ((DWORD)ERROR_SHARING_VIOLATION, GetLastError());
+    EXPECT_FALSE(CopyFileA("C:\\t\\g.txt", "C:\\t\\f.txt", FALSE));
+    EXPECT_EQ((DWORD)ERROR_SHARING_VIOLATION, GetLastError());
+    EXPECT_TRUE(CopyFileA("C:\\t\\f.txt", "C:\\t\\copy.txt", FALSE)); // reading it is shared
+    CloseHandle(h);
+
+    // Shared for deletion: the name goes at once, the handle still reads.
+    h = Open("C:\\t\\f.txt", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, OPEN_EXISTING);
+    EXPECT_TRUE(DeleteFileA("C:\\t\\f.txt"));
+    char sz[8];
+    DWORD n;
+    EXPECT_TRUE(ReadFile(h, sz, sizeof sz, &n, NULL));
+    EXPECT_EQ(5u, n);
+    CloseHandle(h);
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA("C:\\t\\f.txt"));
+}
+
+TEST_F(Files, DeleteOnCloseRemovesTheFileWithItsLastHandle)
+{
+    HANDLE h = Open("C:\\t\\dc.txt", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, CREATE_ALWAYS,
+                    FILE_FLAG_DELETE_ON_CLOSE);
+    ASSERT_NE(INVALID_HANDLE_VALUE, h);
+    HANDLE h2 = Open("C:\\t\\dc.txt", GENERIC_READ, 7, OPEN_EXISTING);
+    ASSERT_NE(INVALID_HANDLE_VALUE, h2);
+    CloseHandle(h);
+    EXPECT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesA("C:\\t\\dc.txt"));
+    CloseHandle(h2);
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA("C:\\t\\dc.txt"));
+    EXPECT_EQ((DWORD)ERROR_FILE_NOT_FOUND, GetLastError());
+}
+
+TEST_F(Files, AttributesGivenAtCreationAreKeptAndReadOnlyStillWritesThroughItsHandle)
+{
+    HANDLE h = Open("C:\\t\\ro.txt", GENERIC_WRITE, 0, CREATE_ALWAYS,
+                    FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
+    ASSERT_NE(INVALID_HANDLE_VALUE, h);
+    DWORD n;
+    EXPECT_TRUE(WriteFile(h, "abc", 3, &n, NULL));
+    FILETIME ft = {0x12345600, 0x01d00000};
+    EXPECT_TRUE(SetFileTime(h, &ft, &ft, &ft));
+    CloseHandle(h);
+    EXPECT_EQ((DWORD)(FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
+                      FILE_ATTRIBUTE_ARCHIVE),
+              GetFileAttributesA("C:\\t\\ro.txt"));
+    EXPECT_EQ("abc", ReadAll("C:\\t\\ro.txt"));
+    // On the host: no write permission, and the other bits as Wine writes them.
+    struct stat st;
+    ASSERT_EQ(0, stat(Host("ro.txt").c_str(), &st));
+    EXPECT_EQ(0, (int)(st.st_mode & 0222));
+    char sz[16] = "";
+    ssize_t nLen = getxattr(Host("ro.txt").c_str(), "user.DOSATTRIB", sz, sizeof sz - 1);
+    ASSERT_GT(nLen, 0);
+    EXPECT_STREQ("0x26", sz);
+
+    EXPECT_EQ((DWORD)FILE_ATTRIBUTE_ARCHIVE, (Make("C:\\t\\plain.txt"), GetFileAttributesA("C:\\t\\plain.txt")));
+}
+
+TEST_F(Files, AttributesSetAndClearedRoundTrip)
+{
+    Make("C:\\t\\f.txt");
+    ASSERT_TRUE(CreateDirectoryA("C:\\t\\d", NULL));
+    struct Case {
+        const char *pszPath;
+        DWORD dwSet, dwGet;
+    };
+    const Case kCases[] = {
+        {"C:\\t\\f.txt", FILE_ATTRIBUTE_HIDDEN, FILE_ATTRIBUTE_HIDDEN},
+        {"C:\\t\\f.txt", FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_SYSTEM, FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_SYSTEM},
+        {"C:\\t\\f.txt", FILE_ATTRIBUTE_NORMAL, FILE_ATTRIBUTE_NORMAL},
+        {"C:\\t\\f.txt", 0, FILE_ATTRIBUTE_NORMAL},
+        {"C:\\t\\f.txt", FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_TEMPORARY,
+         FILE_ATTRIBUTE_ARCHIVE},
+        {"C:\\t\\d", FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE,
+         FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE},
+        {"C:\\t\\d", FILE_ATTRIBUTE_READONLY, FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY},
+        {"C:\\t\\d", FILE_ATTRIBUTE_NORMAL, FILE_ATTRIBUTE_DIRECTORY},
+    };
+    for (const auto &c : kCases) {
+        EXPECT_TRUE(SetFileAttributesA(c.pszPath, c.dwSet)) << c.pszPath << " " << c.dwSet;
+        EXPECT_EQ(c.dwGet, GetFileAttributesA(c.pszPath)) << c.pszPath << " " << c.dwSet;
+    }
+    // A read-only folder still takes new files, as on the platform.
+    ASSERT_TRUE(SetFileAttributesA("C:\\t\\d", FILE_ATTRIBUTE_READONLY));
+    Make("C:\\t\\d\\inside.txt");
+    EXPECT_FALSE(SetFileAttributesA("C:\\t\\missing", 0));
+    EXPECT_EQ((DWORD)ERROR_FILE_NOT_FOUND, GetLastError());
+}
+
+TEST_F(Files, FileMadeReadOnlyOnTheHostReadsAsReadOnly)
+{
+    Make("C:\\t\\f.txt");
+    ASSERT_EQ(0, chmod(Host("f.txt").c_str(), 0444));
+    EXPECT_EQ((DWORD)(FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_ARCHIVE), GetFileAttributesA("C:\\t\\f.txt"));
+    ASSERT_TRUE(SetFileAttributesA("C:\\t\\f.txt", FILE_ATTRIBUTE_ARCHIVE));
+    struct stat st;
+    ASSERT_EQ(0, stat(Host("f.txt").c_str(), &st));
+    EXPECT_NE(0, (int)(st.st_mode & S_IWUSR));
+}
+
+// These hold whoever runs the process: the platform layer refuses, not the host's permissions (the tests
+// run as root in CI, where the host would allow every one of them).
+TEST_F(Files, ReadOnlyFilesRefuseWritingReplacingDeletingAndCopyingOver)
+{
+    Make("C:\\t\\ro.txt", "keep", FILE_ATTRIBUTE_READONLY);
+    Make("C:\\t\\src.txt", "new");
+    struct Case {
+        DWORD dwAccess, dwDisposition, dwFlags;
+    };
+    const Case kOpens[] = {
+        {GENERIC_WRITE, OPEN_EXISTING, 0},
+        {GENERIC_READ | GENERIC_WRITE, OPEN_ALWAYS, 0},
+        {GENERIC_WRITE, CREATE_ALWAYS, FILE_ATTRIBUTE_READONLY},
+        {GENERIC_WRITE, TRUNCATE_EXISTING, 0},
+        {GENERIC_READ, TRUNCATE_EXISTING, 0},
+        {GENERIC_READ, OPEN_EXISTING, FILE_FLAG_DELETE_ON_CLOSE},
+    };
+    for (const auto &c : kOpens) {
+        SetLastError(0);
+        EXPECT_EQ(INVALID_HANDLE_VALUE, Open("C:\\t\\ro.txt", c.dwAccess, 7, c.dwDisposition, c.dwFlags))
+            << c.dwAccess << " " << c.dwDisposition;
+        EXPECT_EQ((DWORD)ERROR_ACCESS_DENIED, GetLastError());
+    }
+    EXPECT_FALSE(DeleteFileA("C:\\t\\ro.txt"));
+    EXPECT_EQ((DWORD)ERROR_ACCESS_DENIED, GetLastError());
+    EXPECT_FALSE(CopyFileA("C:\\t\\src.txt", "C:\\t\\ro.txt", FALSE));
+    EXPECT_EQ((DWORD)ERROR_ACCESS_DENIED, GetLastError());
+    EXPECT_EQ("keep", ReadAll("C:\\t\\ro.txt")); // reading is allowed
+    // Renaming is allowed, and clearing the bit makes it deletable.
+    EXPECT_TRUE(MoveFileA("C:\\t\\ro.txt", "C:\\t\\ro2.txt"));
+    EXPECT_TRUE(SetFileAttributesA("C:\\t\\ro2.txt", FILE_ATTRIBUTE_NORMAL));
+    EXPECT_TRUE(DeleteFileA("C:\\t\\ro2.txt"));
+}
+
+TEST_F(Files, ReplacingAHiddenOrSystemFileMustKeepThoseBits)
+{
+    Make("C:\\t\\h.txt", "x", FILE_ATTRIBUTE_HIDDEN);
+    Make("C:\\t\\s.txt", "x", FILE_ATTRIBUTE_SYSTEM);
+    EXPECT_EQ(INVALID_HANDLE_VALUE, Open("C:\\t\\h.txt", GENERIC_WRITE, 0, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL));
+    EXPECT_EQ((DWORD)ERROR_ACCESS_DENIED, GetLastError());
+    EXPECT_EQ(INVALID_HANDLE_VALUE, Open("C:\\t\\s.txt", GENERIC_WRITE, 0, CREATE_ALWAYS, FILE_ATTRIBUTE_HIDDEN));
+    // With the bits kept it is replaced, and takes exactly the new attributes.
+    HANDLE h = Open("C:\\t\\h.txt", GENERIC_WRITE, 0, CREATE_ALWAYS, FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_READONLY);
+    ASSERT_NE(INVALID_HANDLE_VALUE, h);
+    EXPECT_EQ((DWORD)ERROR_ALREADY_EXISTS, GetLastError());
+    CloseHandle(h);
+    EXPECT_EQ((DWORD)(FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_ARCHIVE),
+              GetFileAttributesA("C:\\t\\h.txt"));
+    EXPECT_EQ("", ReadAll("C:\\t\\h.txt"));
+}
+
+TEST_F(Files, TimesSetThroughAHandleAreKeptAndSeenEverywhere)
+{
+    Make("C:\\t\\f.txt");
+    FILETIME c = {0x12345600, 0x01d00000}, a = {0x22345600, 0x01d10000}, w = {0x32345600, 0x01d20000};
+    HANDLE h = Open("C:\\t\\f.txt", GENERIC_WRITE, 0, OPEN_EXISTING);
+    ASSERT_TRUE(SetFileTime(h, &c, &a, &w));
+    CloseHandle(h);
+    FILETIME c2, a2, w2;
+    h = Open("C:\\t\\f.txt", 0, 7, OPEN_EXISTING);
+    ASSERT_TRUE(GetFileTime(h, &c2, &a2, &w2));
+    CloseHandle(h);
+    EXPECT_EQ(0, memcmp(&c, &c2, sizeof c));
+    EXPECT_EQ(0, memcmp(&a, &a2, sizeof a));
+    EXPECT_EQ(0, memcmp(&w, &w2, sizeof w));
+    WIN32_FIND_DATAA fd;
+    HANDLE hFind = FindFirstFileA("C:\\t\\f.txt", &fd);
+    ASSERT_NE(INVALID_HANDLE_VALUE, hFind);
+    FindClose(hFind);
+    EXPECT_EQ(0, memcmp(&c, &fd.ftCreationTime, sizeof c));
+    EXPECT_EQ(0, memcmp(&w, &fd.ftLastWriteTime, sizeof w));
+    // Null and zero times leave a time as it is.
+    FILETIME zero = {0, 0};
+    h = Open("C:\\t\\f.txt", GENERIC_WRITE, 0, OPEN_EXISTING);
+    ASSERT_TRUE(SetFileTime(h, &zero, NULL, NULL));
+    ASSERT_TRUE(GetFileTime(h, &c2, &a2, &w2));
+    CloseHandle(h);
+    EXPECT_EQ(0, memcmp(&c, &c2, sizeof c));
+    EXPECT_EQ(0, memcmp(&w, &w2, sizeof w));
+}
+
+TEST_F(Files, NewFileIsCreatedNowAndOlderTimesSurviveOnTheHost)
+{
+    FILETIME before, after, c, w;
+    GetSystemTimeAsFileTime(&before);
+    Make("C:\\t\\f.txt");
+    GetSystemTimeAsFileTime(&after);
+    HANDLE h = Open("C:\\t\\f.txt", 0, 7, OPEN_EXISTING);
+    ASSERT_TRUE(GetFileTime(h, &c, NULL, &w));
+    CloseHandle(h);
+    auto Ticks = [](const FILETIME &ft) { return ((uint64_t)ft.dwHighDateTime << 32) | ft.dwLowDateTime; };
+    // Within the host clock's granularity of the moments around the call.
+    EXPECT_GE(Ticks(c) + 100000, Ticks(before));
+    EXPECT_LE(Ticks(c), Ticks(after) + 100000);
+    EXPECT_GE(Ticks(w) + 100000, Ticks(before));
+    // The year of a time far back survives the host's clock (before 1970).
+    FILETIME old;
+    SYSTEMTIME st = {1965, 3, 0, 4, 5, 6, 7, 8};
+    ASSERT_TRUE(SystemTimeToFileTime(&st, &old));
+    h = Open("C:\\t\\f.txt", GENERIC_WRITE, 0, OPEN_EXISTING);
+    ASSERT_TRUE(SetFileTime(h, &old, &old, &old));
+    ASSERT_TRUE(GetFileTime(h, &c, NULL, &w));
+    CloseHandle(h);
+    EXPECT_EQ(Ticks(old), Ticks(c));
+    EXPECT_EQ(Ticks(old), Ticks(w));
+}
+
+TEST_F(Files, CopyCarriesBytesAttributesAndWriteTime)
+{
+    Make("C:\\t\\src.txt", "payload", FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN);
+    FILETIME w = {0x32345600, 0x01d20000};
+    SetFileAttributesA("C:\\t\\src.txt", FILE_ATTRIBUTE_HIDDEN);
+    HANDLE h = Open("C:\\t\\src.txt", GENERIC_WRITE, 0, OPEN_EXISTING);
+    ASSERT_TRUE(SetFileTime(h, NULL, NULL, &w));
+    CloseHandle(h);
+    SetFileAttributesA("C:\\t\\src.txt", FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_READONLY);
+
+    ASSERT_TRUE(CopyFileA("C:\\t\\src.txt", "C:\\t\\dst.txt", FALSE));
+    EXPECT_EQ("payload", ReadAll("C:\\t\\dst.txt"));
+    EXPECT_EQ((DWORD)(FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_ARCHIVE),
+              GetFileAttributesA("C:\\t\\dst.txt"));
+    FILETIME w2;
+    h = Open("C:\\t\\dst.txt", 0, 7, OPEN_EXISTING);
+    ASSERT_TRUE(GetFileTime(h, NULL, NULL, &w2));
+    CloseHandle(h);
+    EXPECT_EQ(0, memcmp(&w, &w2, sizeof w));
+}
+
+TEST_F(Files, CopyFailsWithThePlatformsErrors)
+{
+    Make("C:\\t\\f.txt");
+    Make("C:\\t\\g.txt", "other");
+    Make("C:\\t\\h.txt", "hidden", FILE_ATTRIBUTE_HIDDEN);
+    ASSERT_TRUE(CreateDirectoryA("C:\\t\\d", NULL));
+    struct Case {
+        const char *pszFrom, *pszTo;
+        BOOL bFailIfExists;
+        DWORD nError;
+    };
+    const Case kCases[] = {
+        {"C:\\t\\missing", "C:\\t\\c.txt", FALSE, ERROR_FILE_NOT_FOUND},
+        {"C:\\t\\f.txt", "C:\\t\\nodir\\c.txt", FALSE, ERROR_PATH_NOT_FOUND},
+        {"C:\\t\\f.txt", "C:\\t\\g.txt", TRUE, ERROR_FILE_EXISTS},
+        {"C:\\t\\f.txt", "C:\\t\\d", FALSE, ERROR_ACCESS_DENIED},
+        {"C:\\t\\d", "C:\\t\\dd", FALSE, ERROR_ACCESS_DENIED},
+        {"C:\\t\\f.txt", "C:\\t\\F.TXT", FALSE, ERROR_SHARING_VIOLATION},
+        {"C:\\t\\f.txt", "C:\\t\\h.txt", FALSE, ERROR_ACCESS_DENIED},
+    };
+    for (const auto &c : kCases) {
+        SetLastError(0);
+        EXPECT_FALSE(CopyFileA(c.pszFrom, c.pszTo, c.bFailIfExists)) << c.pszFrom << " -> " << c.pszTo;
+        EXPECT_EQ(c.nError, GetLastError()) << c.pszFrom << " -> " << c.pszTo;
+    }
+    EXPECT_EQ("other", ReadAll("C:\\t\\g.txt"));
+    EXPECT_EQ("hidden", ReadAll("C:\\t\\h.txt"));
+    EXPECT_TRUE(CopyFileA("C:\\t\\f.txt", "C:\\t\\g.txt", FALSE));
+    EXPECT_EQ("hello", ReadAll("C:\\t\\g.txt"));
+}
+
+TEST_F(Files, MoveRenamesButNeverReplaces)
+{
+    Make("C:\\t\\f.txt");
+    Make("C:\\t\\g.txt");
+    ASSERT_TRUE(CreateDirectoryA("C:\\t\\d", NULL));
+    EXPECT_FALSE(MoveFileA("C:\\t\\f.txt", "C:\\t\\g.txt"));
+    EXPECT_EQ((DWORD)ERROR_ALREADY_EXISTS, GetLastError());
+    EXPECT_FALSE(MoveFileA("C:\\t\\f.txt", "C:\\t\\d"));
+    EXPECT_EQ((DWORD)ERROR_ALREADY_EXISTS, GetLastError());
+    EXPECT_FALSE(MoveFileA("C:\\t\\missing", "C:\\t\\x"));
+    EXPECT_EQ((DWORD)ERROR_FILE_NOT_FOUND, GetLastError());
+    EXPECT_FALSE(MoveFileA("C:\\t\\d", "C:\\t\\d\\sub"));
+    EXPECT_EQ((DWORD)ERROR_INVALID_PARAMETER, GetLastError());
+    EXPECT_TRUE(MoveFileA("C:\\t\\f.txt", "C:\\t\\F.TXT")); // a change of case only
+    EXPECT_TRUE(fs::exists(Host("F.TXT")));
+    EXPECT_FALSE(fs::exists(Host("f.txt")));
+    EXPECT_TRUE(MoveFileA("C:\\t\\d", "C:\\t\\d2"));
+    EXPECT_TRUE(MoveFileA("C:\\t\\g.txt", "C:\\t\\d2\\g.txt"));
+    EXPECT_EQ("hello", ReadAll("C:\\t\\D2\\G.TXT"));
+}
+
+TEST_F(Files, FoldersAreMadeAndRemovedWithThePlatformsErrors)
+{
+    Make("C:\\t\\f.txt");
+    EXPECT_TRUE(CreateDirectoryA("C:\\t\\d", NULL));
+    Make("C:\\t\\d\\x.txt");
+    struct Case {
+        BOOL (*pfn)(const char *);
+        const char *pszPath;
+        DWORD nError;
+    };
+    auto Create = [](const char *p) { return CreateDirectoryA(p, NULL); };
+    const Case kCases[] = {
+        {Create, "C:\\t\\d", ERROR_ALREADY_EXISTS},
+        {Create, "C:\\t\\D\\", ERROR_ALREADY_EXISTS},
+        {Create, "C:\\t\\f.txt", ERROR_ALREADY_EXISTS},
+        {Create, "C:\\t\\nodir\\d", ERROR_PATH_NOT_FOUND},
+        {Create, "C:\\t\\f.txt\\d", ERROR_PATH_NOT_FOUND},
+        {Create, "C:\\t\\a*b", ERROR_INVALID_NAME},
+        {Create, "C:\\", ERROR_ALREADY_EXISTS},
+        {Create, "Q:\\x", ERROR_PATH_NOT_FOUND},
+        {RemoveDirectoryA, "C:\\t\\d", ERROR_DIR_NOT_EMPTY},
+        {RemoveDirectoryA, "C:\\t\\f.txt", ERROR_DIRECTORY},
+        {RemoveDirectoryA, "C:\\t\\missing", ERROR_FILE_NOT_FOUND},
+        {RemoveDirectoryA, "C:\\t\\nodir\\missing", ERROR_PATH_NOT_FOUND},
+        {DeleteFileA, "C:\\t\\d", ERROR_ACCESS_DENIED},
+        {DeleteFileA, "C:\\t\\missing", ERROR_FILE_NOT_FOUND},
+        {DeleteFileA, "C:\\t\\nodir\\missing", ERROR_PATH_NOT_FOUND},
+        {DeleteFileA, "C:\\t\\a*b", ERROR_INVALID_NAME},
+        {DeleteFileA, "C:\\t\\f.txt\\", ERROR_INVALID_NAME},
+    };
+    for (const auto &c : kCases) {
+        SetLastError(0);
+        EXPECT_FALSE(c.pfn(c.pszPath)) << c.pszPath;
+        EXPECT_EQ(c.nError, GetLastError()) << c.pszPath;
+    }
+    EXPECT_TRUE(DeleteFileA("C:\\t\\d\\x.txt"));
+    EXPECT_TRUE(RemoveDirectoryA("c:\\T\\D\\"));
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA("C:\\t\\d"));
+}
+
+TEST_F(Files, FolderInUseOrReadOnlyIsNotRemoved)
+{
+    ASSERT_TRUE(CreateDirectoryA("C:\\t\\cw", NULL));
+    ASSERT_TRUE(SetCurrentDirectoryA("C:\\t\\cw"));
+    EXPECT_FALSE(RemoveDirectoryA("C:\\t\\cw"));
+    EXPECT_EQ((DWORD)ERROR_SHARING_VIOLATION, GetLastError());
+    ASSERT_TRUE(SetCurrentDirectoryA("C:\\t"));
+    ASSERT_TRUE(SetFileAttributesA("C:\\t\\cw", FILE_ATTRIBUTE_READONLY));
+    EXPECT_FALSE(RemoveDirectoryA("C:\\t\\cw"));
+    EXPECT_EQ((DWORD)ERROR_ACCESS_DENIED, GetLastError());
+    ASSERT_TRUE(SetFileAttributesA("C:\\t\\cw", 0));
+    EXPECT_TRUE(RemoveDirectoryA("C:\\t\\cw"));
+    EXPECT_FALSE(RemoveDirectoryA("C:\\"));
+    EXPECT_EQ((DWORD)ERROR_ACCESS_DENIED, GetLastError());
+}
+
+TEST_F(Files, AttributesOfPathsFollowThePlatform)
+{
+    Make("C:\\t\\f.txt");
+    const ErrorCase kCases[] = {
+        {"C:\\t\\f.txt", FILE_ATTRIBUTE_ARCHIVE},
+        {"C:\\T\\F.TXT", FILE_ATTRIBUTE_ARCHIVE},
+        {"C:\\t\\f.txt.", FILE_ATTRIBUTE_ARCHIVE},
+        {"C:\\t\\", FILE_ATTRIBUTE_DIRECTORY},
+        {"C:\\", FILE_ATTRIBUTE_DIRECTORY},
+        {"C:", FILE_ATTRIBUTE_DIRECTORY},
+        {"f.txt", FILE_ATTRIBUTE_ARCHIVE},
+        {"C:f.txt", FILE_ATTRIBUTE_ARCHIVE},
+        {"\\t\\f.txt", FILE_ATTRIBUTE_ARCHIVE},
+        {"C:/t/f.txt", FILE_ATTRIBUTE_ARCHIVE},
+        {"C:\\t\\..\\t\\.\\f.txt", FILE_ATTRIBUTE_ARCHIVE},
+    };
+    for (const auto &c : kCases)
+        EXPECT_EQ(c.nError, GetFileAttributesA(c.pszPath)) << c.pszPath;
+    const ErrorCase kErrors[] = {
+        {"C:\\t\\f.txt\\", ERROR_PATH_NOT_FOUND},
+        {"", ERROR_PATH_NOT_FOUND},
+        {"C:\\t\\missing", ERROR_FILE_NOT_FOUND},
+        {"C:\\t\\nodir\\missing", ERROR_PATH_NOT_FOUND},
+        {"C:\\t\\a?b", ERROR_INVALID_NAME},
+    };
+    for (const auto &c : kErrors) {
+        SetLastError(0);
+        EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA(c.pszPath)) << c.pszPath;
+        EXPECT_EQ(c.nError, GetLastError()) << c.pszPath;
+    }
+}
+
+TEST_F(Files, PathsLongerThanThePlatformAllowsFail)
+{
+    std::string sBase = "C:\\t\\";
+    std::string s260 = sBase + std::string(260 - sBase.size(), 'a');
+    std::string s261 = s260 + "b";
+    Make(s260.c_str());
+    EXPECT_EQ((DWORD)FILE_ATTRIBUTE_ARCHIVE, GetFileAttributesA(s260.c_str()));
+    EXPECT_TRUE(DeleteFileA(s260.c_str()));
+    SetLastError(0);
+    EXPECT_EQ(INVALID_HANDLE_VALUE, Open(s261.c_str(), GENERIC_WRITE, 0, CREATE_ALWAYS));
+    EXPECT_EQ((DWORD)ERROR_FILENAME_EXCED_RANGE, GetLastError());
+    EXPECT_FALSE(CreateDirectoryA(s261.c_str(), NULL));
+    EXPECT_EQ((DWORD)ERROR_FILENAME_EXCED_RANGE, GetLastError());
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA(s261.c_str()));
+    EXPECT_EQ((DWORD)ERROR_FILENAME_EXCED_RANGE, GetLastError());
+}
+
+// Lists a search as "name|attributes name|attributes ...", or "error N".
+static std::string Search(const char *pszPattern)
+{
+    WIN32_FIND_DATAA fd;
+    SetLastError(0);
+    HANDLE h = FindFirstFileA(pszPattern, &fd);
+    if (h == INVALID_HANDLE_VALUE)
+        return "error " + std::to_string(GetLastError());
+    std::string s;
+    do {
+        char sz[300];
+        snprintf(sz, sizeof sz, "%s%s|%lx", s.empty() ? "" : " ", fd.cFileName, (unsigned long)fd.dwFileAttributes);
+        s += sz;
+    } while (FindNextFileA(h, &fd));
+    EXPECT_EQ((DWORD)ERROR_NO_MORE_FILES, GetLastError());
+    EXPECT_TRUE(FindClose(h));
+    return s;
+}
+
+struct SearchCase {
+    const char *pszPattern, *pszResult;
+};
+// Measured under Wine on the same folder (its short names differ: see the README).
+static const SearchCase kSearches[] = {
+    {"C:\\t\\d2\\*", ". .. a.b.c a.kmc b.kmcx Long Name.text noext sub.kmc x.txt"},
+    {"C:\\t\\d2\\*.*", ". .. a.b.c a.kmc b.kmcx Long Name.text noext sub.kmc x.txt"},
+    {"C:\\t\\d2\\*.", ". .. a.b.c a.kmc b.kmcx Long Name.text noext sub.kmc x.txt"},
+    {"C:\\t\\d2\\*.kmc", "a.kmc b.kmcx sub.kmc"},
+    {"C:\\t\\d2\\*.KMC", "a.kmc b.kmcx sub.kmc"},
+    {"C:\\t\\d2\\?.kmc", "a.kmc"},
+    {"C:\\t\\d2\\??.kmc", "error 2"},
+    {"C:\\t\\d2\\noext.*", "noext"},
+    {"C:\\t\\d2\\a.b", "error 2"},
+    {"C:\\t\\d2\\*.b", "error 2"},
+    {"C:\\t\\d2\\*.c", "a.b.c"},
+    {"C:\\t\\d2\\*.zz", "error 2"},
+    {"C:\\t\\d2\\lon*", "Long Name.text"},
+    {"C:\\t\\d2\\*.tex", "Long Name.text"},
+    {"C:\\t\\d2\\a?kmc", "a.kmc"},
+    {"C:\\t\\d2\\*kmc", "a.kmc b.kmcx sub.kmc"},
+    {"C:\\t\\d2\\a.kmc?", "error 2"},
+    {"C:\\t\\d2\\*.?", ".. a.b.c"},
+    {"C:\\t\\d2", "d2"},
+    {"C:\\t\\D2\\A.KMC", "a.kmc"},
+    {"C:\\t\\d2\\", "error 2"},
+    {"C:\\t\\d2\\<", "error 2"},
+    {"C:\\t\\nodir\\*", "error 3"},
+    {"C:\\t\\d2\\x.txt\\*", "error 3"},
+    {"", "error 3"},
+};
+
+TEST_F(Files, SearchMatchesWildcardsWithoutCaseInOneFolder)
+{
+    ASSERT_TRUE(CreateDirectoryA("C:\\t\\d2", NULL));
+    for (const char *psz : {"a.kmc", "b.kmcx", "noext", "Long Name.text", "a.b.c", "x.txt"})
+        Make(("C:\\t\\d2\\" + std::string(psz)).c_str());
+    ASSERT_TRUE(CreateDirectoryA("C:\\t\\d2\\sub.kmc", NULL));
+    Make("C:\\t\\d2\\sub.kmc\\deep.kmc");
+    for (const auto &c : kSearches) {
+        std::string s = Search(c.pszPattern), sNames;
+        // Names only, for the comparison.
+        for (size_t i = 0; i < s.size();) {
+            size_t j = s.find('|', i);
+            if (s.compare(0, 6, "error ") == 0 || j == std::string::npos) {
+                sNames = s;
+                break;
+            }
+            sNames += (sNames.empty() ? "" : " ") + s.substr(i, j - i);
+            size_t k = s.find(' ', j);
+            i = k == std::string::npos ? s.size() : k + 1;
+        }
+        EXPECT_EQ(c.pszResult, sNames) << c.pszPattern;
+    }
+}
+
+TEST_F(Files, SearchReportsAttributesSizesAndShortNames)
+{
+    ASSERT_TRUE(CreateDirectoryA("C:\\t\\d", NULL));
+    Make("C:\\t\\d\\Long Name.text", "12345678", FILE_ATTRIBUTE_HIDDEN);
+    WIN32_FIND_DATAA fd;
+    HANDLE h = FindFirstFileA("C:\\t\\d\\long*", &fd);
+    ASSERT_NE(INVALID_HANDLE_VALUE, h);
+    EXPECT_STREQ("Long Name.text", fd.cFileName);
+    EXPECT_STREQ("LONGNA~1.TEX", fd.cAlternateFileName);
+    EXPECT_EQ((DWORD)(FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_ARCHIVE), fd.dwFileAttributes);
+    EXPECT_EQ(8u, fd.nFileSizeLow);
+    EXPECT_EQ(0u, fd.nFileSizeHigh);
+    EXPECT_FALSE(FindNextFileA(h, &fd));
+    EXPECT_EQ((DWORD)ERROR_NO_MORE_FILES, GetLastError());
+    EXPECT_TRUE(FindClose(h));
+    EXPECT_FALSE(FindClose(h));
+    EXPECT_EQ((DWORD)ERROR_INVALID_HANDLE, GetLastError());
+    // A drive's root lists no "." and "..".
+    EXPECT_EQ(std::string::npos, Search("C:\\*").find(".|"));
+}
+
+class Links : public Files {
+  protected:
+    void SetUp() override
+    {
+        Files::SetUp();
+        Make("C:\\t\\target.txt", "target");
+        ASSERT_TRUE(CreateDirectoryA("C:\\t\\outside", NULL));
+        Make("C:\\t\\outside\\keep.txt", "kept");
+        ASSERT_TRUE(CreateDirectoryA("C:\\t\\tree", NULL));
+        fs::create_directory_symlink(Host("outside"), Host("tree/dirlink"));
+        fs::create_symlink(Host("target.txt"), Host("tree/filelink"));
+        fs::create_symlink(Host("nothing"), Host("tree/dangling"));
+    }
+};
+
+TEST_F(Links, LinksShowAsReparsePoints)
+{
+    EXPECT_EQ((DWORD)(FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY), GetFileAttributesA("C:\\t\\tree\\dirlink"));
+    EXPECT_EQ((DWORD)(FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_ARCHIVE), GetFileAttributesA("C:\\t\\tree\\filelink"));
+    EXPECT_EQ((DWORD)(FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_ARCHIVE), GetFileAttributesA("C:\\t\\tree\\dangling"));
+    EXPECT_EQ(".|10 ..|10 dangling|420 dirlink|410 filelink|420", Search("C:\\t\\tree\\*"));
+    WIN32_FIND_DATAA fd;
+    HANDLE h = FindFirstFileA("C:\\t\\tree\\dirlink", &fd);
+    ASSERT_NE(INVALID_HANDLE_VALUE, h);
+    EXPECT_EQ((DWORD)IO_REPARSE_TAG_SYMLINK, fd.dwReserved0);
+    FindClose(h);
+    // Paths through a link reach what it points to.
+    EXPECT_EQ("kept", ReadAll("C:\\t\\tree\\dirlink\\keep.txt"));
+    EXPECT_EQ("target", ReadAll("C:\\t\\tree\\filelink"));
+}
+
+TEST_F(Links, RemovingALinkLeavesWhatItPointsTo)
+{
+    EXPECT_FALSE(DeleteFileA("C:\\t\\tree\\dirlink")); // a folder link goes as a folder
+    EXPECT_EQ((DWORD)ERROR_ACCESS_DENIED, GetLastError());
+    EXPECT_FALSE(RemoveDirectoryA("C:\\t\\tree\\filelink"));
+    EXPECT_EQ((DWORD)ERROR_DIRECTORY, GetLastError());
+    EXPECT_TRUE(RemoveDirectoryA("C:\\t\\tree\\dirlink"));
+    EXPECT_TRUE(DeleteFileA("C:\\t\\tree\\filelink"));
+    EXPECT_TRUE(DeleteFileA("C:\\t\\tree\\dangling"));
+    EXPECT_EQ("kept", ReadAll("C:\\t\\outside\\keep.txt"));
+    EXPECT_EQ("target", ReadAll("C:\\t\\target.txt"));
+    EXPECT_TRUE(RemoveDirectoryA("C:\\t\\tree"));
+}
+
+TEST_F(Files, FaultSwitchFailsTheNamedCallOnMatchingPaths)
+{
+    Make("C:\\t\\a.kmc", "catalogue");
+    Make("C:\\t\\b.txt", "text");
+    setenv("PLAT_FAULT", "CreateFileA 32 *\\A.KMC; bogus entry; DeleteFileA 5 C:\\t\\b.*", 1);
+    EXPECT_EQ(INVALID_HANDLE_VALUE, Open("C:\\t\\a.kmc", GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING));
+    EXPECT_EQ((DWORD)ERROR_SHARING_VIOLATION, GetLastError());
+    EXPECT_EQ("text", ReadAll("C:\\t\\b.txt"));
+    EXPECT_FALSE(DeleteFileA("C:\\t\\b.txt"));
+    EXPECT_EQ((DWORD)ERROR_ACCESS_DENIED, GetLastError());
+    EXPECT_TRUE(DeleteFileA("C:\\t\\a.kmc")); // only the named calls fail
+
+    // Calls on a handle match the path it was opened with; "*" names every call.
+    setenv("PLAT_FAULT", "ReadFile 30 *\\b.txt", 1);
+    HANDLE h = Open("C:\\t\\b.txt", GENERIC_READ, 0, OPEN_EXISTING);
+    ASSERT_NE(INVALID_HANDLE_VALUE, h);
+    char sz[8];
+    DWORD n;
+    EXPECT_FALSE(ReadFile(h, sz, sizeof sz, &n, NULL));
+    EXPECT_EQ((DWORD)ERROR_READ_FAULT, GetLastError());
+    CloseHandle(h);
+    setenv("PLAT_FAULT", "* 112 C:\\t\\new*", 1);
+    EXPECT_FALSE(CreateDirectoryA("C:\\t\\newdir", NULL));
+    EXPECT_EQ((DWORD)ERROR_DISK_FULL, GetLastError());
+    EXPECT_FALSE(CopyFileA("C:\\t\\b.txt", "C:\\t\\new.txt", FALSE));
+    unsetenv("PLAT_FAULT");
+    EXPECT_TRUE(CopyFileA("C:\\t\\b.txt", "C:\\t\\new.txt", FALSE));
+}
+
+struct TimeCase {
+    SYSTEMTIME st;
+    uint64_t nTicks;
+};
+
+TEST(FileTimes, CalendarTimesConvertBothWays)
+{
+    const TimeCase kCases[] = {
+        {{1601, 1, 1, 1, 0, 0, 0, 0}, 0},
+        {{1970, 1, 4, 1, 0, 0, 0, 0}, 116444736000000000ULL},
+        {{2024, 2, 4, 29, 23, 59, 59, 999}, 0x01da6b6b675298f0ULL},
+        {{30828, 9, 4, 14, 2, 48, 5, 477}, 0x7fffffffffffe950ULL}, // the last time a FILETIME holds
+    };
+    for (const auto &c : kCases) {
+        FILETIME ft;
+        ASSERT_TRUE(SystemTimeToFileTime(&c.st, &ft)) << c.st.wYear;
+        EXPECT_EQ(c.nTicks, ((uint64_t)ft.dwHighDateTime << 32) | ft.dwLowDateTime) << c.st.wYear;
+        SYSTEMTIME st;
+        ASSERT_TRUE(FileTimeToSystemTime(&ft, &st));
+        EXPECT_EQ(0, memcmp(&c.st, &st, sizeof st)) << c.st.wYear;
+    }
+}
+
+TEST(FileTimes, InvalidCalendarTimesAreRefused)
+{
+    const SYSTEMTIME kBad[] = {
+        {2023, 2, 0, 29, 0, 0, 0, 0}, {1600, 12, 0, 31, 0, 0, 0, 0}, {2024, 13, 0, 1, 0, 0, 0, 0},
+        {2024, 1, 0, 1, 24, 0, 0, 0}, {2024, 1, 0, 1, 0, 60, 0, 0},  {2024, 1, 0, 1, 0, 0, 0, 1000},
+        {2024, 4, 0, 31, 0, 0, 0, 0}, {30828, 9, 0, 14, 2, 48, 5, 478},
+    };
+    for (const auto &st : kBad) {
+        FILETIME ft;
+        SetLastError(0);
+        EXPECT_FALSE(SystemTimeToFileTime(&st, &ft)) << st.wYear << "-" << st.wMonth << "-" << st.wDay;
+        EXPECT_EQ((DWORD)ERROR_INVALID_PARAMETER, GetLastError());
+    }
+    FILETIME ft = {0, 0x80000000u};
+    SYSTEMTIME st;
+    EXPECT_FALSE(FileTimeToSystemTime(&ft, &st));
+}
