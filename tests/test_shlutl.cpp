@@ -355,22 +355,26 @@ TEST_F(ShlFolders, ShellFoldersAndTempAreLocalPathsWithoutTrailingBackslash)
 // Shell links
 
 // The host's path of a Windows path on drive C: of this machine: the Linux build's machine folder, or the
-// Wine prefix the Windows build runs in.
+// Wine prefix the Windows build runs in. On Linux it is UTF-8, as the host names files; on Windows it stays
+// in the ANSI code page, which CreateProcessA turns into the host's UTF-8.
 static std::string HostPath(const std::string &sWin)
 {
 #ifdef _WIN32
     const char *pszRoot = getenv("WINEPREFIX");
+    std::string sRest = sWin.size() >= 3 ? sWin.substr(3) : std::string();
 #else
     const char *pszRoot = getenv("PLAT_ROOT");
+    WCHAR w[1024];
+    char sz[2048];
+    if (MultiByteToWideChar(CP_ACP, 0, sWin.c_str() + (sWin.size() >= 3 ? 3 : sWin.size()), -1, w, 1024) ==
+            0 ||
+        WideCharToMultiByte(CP_UTF8, 0, w, -1, sz, sizeof sz, NULL, NULL) == 0)
+        return std::string();
+    std::string sRest = sz;
 #endif
     if (pszRoot == NULL || sWin.size() < 3 || (sWin[0] != 'C' && sWin[0] != 'c'))
         return std::string();
-    WCHAR w[1024];
-    char sz[2048];
-    if (MultiByteToWideChar(CP_ACP, 0, sWin.c_str() + 3, -1, w, 1024) == 0 ||
-        WideCharToMultiByte(CP_UTF8, 0, w, -1, sz, sizeof sz, NULL, NULL) == 0)
-        return std::string();
-    std::string s = std::string(pszRoot) + "/drive_c/" + sz;
+    std::string s = std::string(pszRoot) + "/drive_c/" + sRest;
     for (char &c : s)
         if (c == '\\')
             c = '/';
