@@ -3,9 +3,12 @@
 
 #include "wizard.h"
 #include "charstr.h"
+#include "resource.h"
 #include "sysassert.h"
 
 #include <stdlib.h>
+
+static const char szThisModule[] = "ker\\WIZARD";
 
 // ---------------------------------------------------------------------------------------------------------
 // Process entry and resource handle table
@@ -143,4 +146,435 @@ int ResLoadBitmap(int nId)
     if (h == 0)
         DeleteObject(hBitmap);
     return h;
+}
+
+// ---------------------------------------------------------------------------------------------------------
+// Wizard engine
+
+#define WIZ_LABEL_SIZE 60 // a cleaned button label, with its terminator
+#define WIZ_CONTROLS 11   // controls in the dialog template: the bound of the focus walk
+#define WIZ_SYMBOLS 3
+
+static HWND hWizDialog;
+static WizConfig *pWizConfig;
+static WizPage *pWizPages;
+static WizPage *pWizCurPage;
+
+static const char *const apszWizSymbols[WIZ_SYMBOLS] = {"back", "next", "cancel"};
+
+void WizSetConfig(WizConfig *pConfig)
+{
+    ASSERT(pConfig != NULL);
+    pWizConfig = pConfig;
+}
+
+int WizExpandSymbols(char *szBuf, const char *szSrc, int nSize, const char *const *pszSymbols,
+                     const char *const *pszValues, int nCount)
+{
+    const char *s;
+    int n = 0;
+    int bCut = 0;
+
+    ASSERT(szSrc != NULL);
+    ASSERT(pszSymbols != NULL);
+    ASSERT(pszValues != NULL);
+    ASSERT(nCount >= 0);
+    s = szSrc;
+    while (*s != EOS && !bCut) {
+        const char *pszValue = NULL;
+        int nName = 0;
+
+        if (*s == '$') {
+            for (int i = 0; i < nCount; i++) {
+                const char *pszName = pszSymbols[i];
+                int k = 0;
+
+                if (pszName == NULL)
+                    continue;
+                while (pszName[k] != EOS &&
+                       StrCharUpper((unsigned char)s[1 + k]) == StrCharUpper((unsigned char)pszName[k]))
+                    k++;
+                if (pszName[k] == EOS) {
+                    pszValue = pszValues[i];
+                    nName = k;
+                    break;
+                }
+            }
+        }
+        if (pszValue != NULL) {
+            for (const char *v = pszValue; *v != EOS; v++) {
+                if (szBuf != NULL) {
+                    if (n >= nSize - 1) {
+                        bCut = 1;
+                        break;
+                    }
+                    szBuf[n] = *v;
+                }
+                n++;
+            }
+            s += 1 + nName;
+        } else {
+            if (szBuf != NULL) {
+                if (n >= nSize - 1) {
+                    bCut = 1;
+                    break;
+                }
+                szBuf[n] = *s;
+            }
+            n++;
+            s++;
+        }
+    }
+    if (szBuf == NULL)
+        return n + 1;
+    if (n + 1 > nSize)
+        return 0;
+    szBuf[n] = EOS;
+    return !bCut;
+}
+
+char *WizCleanLabel(char *szBuf, int hLabel, int nSize)
+{
+    const char *pszLabel;
+    int j = 0;
+
+    ASSERT(szBuf != NULL);
+    ASSERT(nSize > 0);
+    szBuf[0] = EOS;
+    pszLabel = ResGetString(hLabel);
+    if (pszLabel == NULL)
+        return NULL;
+    if (!StrCopy(szBuf, pszLabel, nSize))
+        return NULL;
+    for (int i = 0; szBuf[i] != EOS; i++)
+        if (StrCharType((unsigned char)szBuf[i]) & (STR_WORD | STR_SPACE))
+            szBuf[j++] = szBuf[i];
+    szBuf[j] = EOS;
+    StrSqueeze(szBuf, 0);
+    return szBuf;
+}
+
+// The values of the symbols: the buttons' labels as they read on the current page.
+static void WizSymbolValues(const char **pszValues, char *szBack, char *szNext, char *szCancel)
+{
+    pszValues[0] = pszValues[1] = pszValues[2] = NULL;
+    if (pWizConfig == NULL)
+        return;
+    pszValues[0] = WizCleanLabel(szBack, pWizConfig->hBack, WIZ_LABEL_SIZE);
+    pszValues[1] = WizCleanLabel(szNext, pWizConfig->hNext, WIZ_LABEL_SIZE);
+    pszValues[2] = WizCleanLabel(szCancel, pWizConfig->hCancel, WIZ_LABEL_SIZE);
+    if (pWizCurPage == NULL)
+        return;
+    if (pWizCurPage->nKind == WIZ_PAGE_END)
+        pszValues[2] = WizCleanLabel(szCancel, pWizConfig->hClose, WIZ_LABEL_SIZE);
+    else if (pWizCurPage[1].nKind == WIZ_PAGE_END)
+        pszValues[1] = WizCleanLabel(szNext, pWizConfig->hFinish, WIZ_LABEL_SIZE);
+}
+
+static void WizSetControlText(int nId, int hText)
+{
+    char szBack[WIZ_LABEL_SIZE], szNext[WIZ_LABEL_SIZE], szCancel[WIZ_LABEL_SIZE];
+    const char *apszValues[WIZ_SYMBOLS];
+    const char *pszText;
+    char *pszExpanded = NULL;
+    HWND hCtl;
+
+    if (hWizDialog == NULL)
+        return;
+    hCtl = GetDlgItem(hWizDialog, nId);
+    if (hCtl == NULL)
+        return;
+    WizSymbolValues(apszValues, szBack, szNext, szCancel);
+    pszText = ResGetString(hText);
+    if (pszText != NULL) {
+        int nSize = WizExpandSymbols(NULL, pszText, 0, apszWizSymbols, apszValues, WIZ_SYMBOLS);
+        pszExpanded = (char *)malloc(nSize);
+        if (pszExpanded != NULL)
+            WizExpandSymbols(pszExpanded, pszText, nSize, apszWizSymbols, apszValues, WIZ_SYMBOLS);
+    }
+    SetWindowTextA(hCtl, pszExpanded != NULL ? pszExpanded : "");
+    free(pszExpanded);
+}
+
+static void WizSetControlImage(int nId, int hImage)
+{
+    HWND hCtl;
+
+    if (hWizDialog == NULL)
+        return;
+    hCtl = GetDlgItem(hWizDialog, nId);
+    if (hCtl != NULL)
+        SendMessageA(hCtl, STM_SETIMAGE, IMAGE_BITMAP, (LPARAM)ResGetObject(hImage));
+}
+
+static void WizShowControl(int nId, int bShow)
+{
+    HWND hCtl;
+
+    if (hWizDialog == NULL)
+        return;
+    hCtl = GetDlgItem(hWizDialog, nId);
+    if (hCtl != NULL)
+        ShowWindow(hCtl, bShow ? SW_SHOW : SW_HIDE);
+}
+
+static void WizEnableControl(int nId, int bEnable)
+{
+    HWND hCtl;
+
+    if (hWizDialog == NULL)
+        return;
+    hCtl = GetDlgItem(hWizDialog, nId);
+    if (hCtl != NULL)
+        EnableWindow(hCtl, bEnable);
+}
+
+static void WizSetCheck(int nId, int bChecked)
+{
+    if (hWizDialog != NULL)
+        CheckDlgButton(hWizDialog, nId, bChecked ? BST_CHECKED : BST_UNCHECKED);
+}
+
+static int WizGetCheck(int nId)
+{
+    if (hWizDialog == NULL)
+        return 0;
+    return IsDlgButtonChecked(hWizDialog, nId) == BST_CHECKED;
+}
+
+static void WizSetTitle(void)
+{
+    const char *pszTitle = NULL;
+
+    if (hWizDialog == NULL)
+        return;
+    if (pWizConfig != NULL)
+        pszTitle = ResGetString(pWizConfig->hTitle);
+    SetWindowTextA(hWizDialog, pszTitle != NULL ? pszTitle : "");
+}
+
+static void WizShowPage(WizPage *pPage)
+{
+    if (pWizCurPage != NULL) {
+        switch (pWizCurPage->nKind) {
+        case WIZ_PAGE_PICTURE:
+            WizShowControl(IDC_PICTURE, 0);
+            WizShowControl(IDC_PICTURE_TEXT, 0);
+            break;
+        case WIZ_PAGE_TEXT:
+            WizShowControl(IDC_TEXT, 0);
+            WizShowControl(IDC_TEXT_LABEL, 0);
+            break;
+        case WIZ_PAGE_OPTION:
+            pWizCurPage->bChecked = WizGetCheck(IDC_OPTION_CHECK) ? 1 : 0;
+            WizShowControl(IDC_OPTION_TEXT, 0);
+            WizShowControl(IDC_OPTION_CHECK, 0);
+            break;
+        case WIZ_PAGE_END:
+            WizShowControl(IDC_FINAL_TEXT, 0);
+            break;
+        }
+    }
+    pWizCurPage = pPage;
+    if (pPage == NULL)
+        return;
+    switch (pPage->nKind) {
+    case WIZ_PAGE_PICTURE:
+        WizSetControlImage(IDC_PICTURE, pPage->hImage);
+        WizSetControlText(IDC_PICTURE_TEXT, pPage->hText);
+        WizShowControl(IDC_PICTURE, 1);
+        WizShowControl(IDC_PICTURE_TEXT, 1);
+        break;
+    case WIZ_PAGE_TEXT:
+        WizSetControlText(IDC_TEXT, pPage->hText);
+        WizSetControlText(IDC_TEXT_LABEL, pPage->hLabel);
+        WizShowControl(IDC_TEXT, 1);
+        WizShowControl(IDC_TEXT_LABEL, 1);
+        break;
+    case WIZ_PAGE_OPTION:
+        WizSetControlText(IDC_OPTION_TEXT, pPage->hText);
+        WizSetControlText(IDC_OPTION_CHECK, pPage->hLabel);
+        WizSetCheck(IDC_OPTION_CHECK, pPage->bChecked);
+        WizShowControl(IDC_OPTION_TEXT, 1);
+        WizShowControl(IDC_OPTION_CHECK, 1);
+        break;
+    case WIZ_PAGE_END:
+        WizSetControlText(IDC_FINAL_TEXT, 0);
+        WizShowControl(IDC_FINAL_TEXT, 1);
+        break;
+    }
+}
+
+// Labels, enabled state and visibility of Back, Next and Cancel for the current page, then the focus,
+// posted: the first visible, enabled tab stop after Cancel other than Back, else Cancel itself.
+static void WizUpdateButtons(int bEnable)
+{
+    WizPage *pPage = pWizCurPage;
+    HWND hCancel;
+    HWND hTarget;
+    HWND hCtl;
+
+    if (pPage == NULL || pPage->nKind == WIZ_PAGE_END) {
+        int hLabel = 0;
+        if (pWizConfig != NULL)
+            hLabel = pPage == NULL ? pWizConfig->hCancel : pWizConfig->hClose;
+        WizSetControlText(IDCANCEL, hLabel);
+        WizEnableControl(IDCANCEL, bEnable);
+        WizShowControl(IDCANCEL, 1);
+        WizShowControl(IDC_BACK, 0);
+        WizShowControl(IDC_NEXT, 0);
+    } else {
+        int bFirst = pPage == pWizPages;
+        int bLast = pPage[1].nKind == WIZ_PAGE_END;
+
+        WizSetControlText(IDC_BACK, pWizConfig != NULL ? pWizConfig->hBack : 0);
+        if (bLast) {
+            WizEnableControl(IDC_BACK, bEnable);
+            WizShowControl(IDC_BACK, !bFirst);
+        } else {
+            WizEnableControl(IDC_BACK, bEnable && !bFirst);
+            WizShowControl(IDC_BACK, 1);
+        }
+        WizSetControlText(IDC_NEXT, pWizConfig == NULL ? 0 : bLast ? pWizConfig->hFinish : pWizConfig->hNext);
+        WizEnableControl(IDC_NEXT, bEnable);
+        WizShowControl(IDC_NEXT, 1);
+        WizSetControlText(IDCANCEL, pWizConfig != NULL ? pWizConfig->hCancel : 0);
+        WizEnableControl(IDCANCEL, bEnable);
+        WizShowControl(IDCANCEL, 1);
+    }
+
+    if (hWizDialog == NULL)
+        return;
+    hCancel = GetDlgItem(hWizDialog, IDCANCEL);
+    if (hCancel == NULL)
+        return;
+    hTarget = hCancel;
+    hCtl = hCancel;
+    for (int i = 0; i < WIZ_CONTROLS; i++) {
+        int nId;
+
+        hCtl = GetNextDlgTabItem(hWizDialog, hCtl, FALSE);
+        if (hCtl == hCancel)
+            break;
+        nId = GetDlgCtrlID(hCtl);
+        if (nId == 0 || nId == IDC_BACK)
+            continue;
+        hTarget = hCtl;
+        break;
+    }
+    PostMessageA(hWizDialog, WM_NEXTDLGCTL, (WPARAM)hTarget, 1);
+}
+
+INT_PTR CALLBACK WizDialogProc(HWND hDlg, UINT uMsg, WPARAM wParam, LPARAM lParam)
+{
+    ASSERT(pWizPages != NULL);
+    if (hDlg != hWizDialog || hDlg == NULL)
+        return 0;
+    if (uMsg == WM_INITDIALOG) {
+        ASSERT(pWizCurPage == NULL);
+        WizSetTitle();
+        WizShowPage(pWizPages);
+        WizUpdateButtons(1);
+        ASSERT(pWizCurPage != NULL);
+        if (pWizCurPage->nKind == WIZ_PAGE_END)
+            PostQuitMessage(1);
+        return 0;
+    }
+    if (uMsg != WM_COMMAND)
+        return 0;
+    if (HIWORD(wParam) == 0) {
+        switch (LOWORD(wParam)) {
+        case IDCANCEL:
+            DestroyWindow(hWizDialog);
+            hWizDialog = NULL;
+            PostQuitMessage(0);
+            return 1;
+        case IDC_BACK:
+            ASSERT(pWizCurPage != NULL);
+            if (pWizCurPage->nKind != WIZ_PAGE_END && pWizCurPage != pWizPages) {
+                WizShowPage(pWizCurPage - 1);
+                WizUpdateButtons(1);
+            }
+            return 1;
+        case IDC_NEXT:
+            ASSERT(pWizCurPage != NULL);
+            if (pWizCurPage->nKind != WIZ_PAGE_END) {
+                WizShowPage(pWizCurPage + 1);
+                WizUpdateButtons(1);
+                ASSERT(pWizCurPage != NULL);
+                if (pWizCurPage->nKind == WIZ_PAGE_END)
+                    PostQuitMessage(1);
+            }
+            return 1;
+        default:
+            return 0;
+        }
+    }
+    if (HIWORD(wParam) == EN_SETFOCUS) {
+        HWND hEdit = (HWND)lParam;
+        if (GetWindowLongA(hEdit, GWL_STYLE) & ES_MULTILINE)
+            SendMessageA(hEdit, EM_SETSEL, 0, 0);
+        else
+            SendMessageA(hEdit, EM_SETSEL, 0, -1);
+        SendMessageA(hEdit, EM_SCROLLCARET, 0, 0);
+        return 1;
+    }
+    return 0;
+}
+
+// Runs the message loop until the quit message and returns its code; 0 when retrieving a message fails.
+static int WizMessageLoop(void)
+{
+    MSG msg;
+    BOOL bResult;
+
+    for (;;) {
+        bResult = GetMessageA(&msg, NULL, 0, 0);
+        if (bResult != 1)
+            break;
+        IsDialogMessageA(hWizDialog, &msg);
+    }
+    return bResult == 0 ? (int)msg.wParam : 0;
+}
+
+int WizRun(WizPage *pPages)
+{
+    int nResult;
+
+    if (hWizDialog != NULL || pWizConfig == NULL || pPages == NULL)
+        return 0;
+    pWizPages = pPages;
+    pWizCurPage = NULL;
+    hWizDialog = CreateDialogParamA(hWizInstance, MAKEINTRESOURCEA(IDD_WIZARD), NULL, WizDialogProc, 0);
+    if (hWizDialog == NULL)
+        return 0;
+    CallWindowProcA((WNDPROC)WizDialogProc, hWizDialog, WM_INITDIALOG, 0, 0);
+    nResult = WizMessageLoop();
+    if (hWizDialog != NULL)
+        WizUpdateButtons(0);
+    return nResult;
+}
+
+void WizSetFinalText(int hText)
+{
+    if (hWizDialog != NULL && pWizCurPage != NULL && pWizCurPage->nKind == WIZ_PAGE_END)
+        WizSetControlText(IDC_FINAL_TEXT, hText);
+}
+
+void WizWait(void)
+{
+    if (hWizDialog == NULL)
+        return;
+    WizUpdateButtons(1);
+    WizMessageLoop();
+}
+
+int WizMessageBox(int hText, UINT nType)
+{
+    const char *pszText = ResGetString(hText);
+    const char *pszTitle = NULL;
+
+    if (pWizConfig != NULL)
+        pszTitle = ResGetString(pWizConfig->hTitle);
+    return MessageBoxA(hWizDialog, pszText != NULL ? pszText : "", pszTitle != NULL ? pszTitle : "", nType);
 }

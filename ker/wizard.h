@@ -25,3 +25,52 @@ void ResFree(int h);
 int ResDupString(const char *s);
 int ResLoadString(int nId);
 int ResLoadBitmap(int nId);
+
+// Wizard engine
+
+#define WIZ_PAGE_PICTURE 1
+#define WIZ_PAGE_TEXT 2
+#define WIZ_PAGE_OPTION 3
+#define WIZ_PAGE_END 4 // the final page, which also ends a page list
+
+// The dialog title and the button labels, as resource handles (0: no text). The engine keeps a pointer to
+// the caller's record and never frees the handles.
+struct WizConfig {
+    int nReserved; // set to 1 by the application; not read
+    int hTitle;
+    int hBack;
+    int hNext;
+    int hFinish; // the Next button's label when the next page is the final page
+    int hCancel;
+    int hClose; // the Cancel button's label on the final page
+};
+
+// One page. A page list is an array of these ended by the first record of kind WIZ_PAGE_END, which is also
+// the final page. The engine writes the check box state of an option page back into bChecked (1 or 0)
+// when the user leaves the page.
+struct WizPage {
+    int nKind;
+    int hImage; // picture page: the bitmap
+    int hText;  // picture, text and option pages: the text
+    int hLabel; // text page: the label under the text box; option page: the check box label
+    int bChecked;
+};
+
+// For the application
+void WizSetConfig(WizConfig *pConfig);
+int WizRun(WizPage *pPages); // 1: the user reached the final page; 0: cancelled, or the wizard did not start
+void WizSetFinalText(int hText);
+void WizWait(void);
+int WizMessageBox(int hText, UINT nType);
+
+// Inside the engine, open to the tests
+// Copies szSrc into szBuf (nSize bytes), replacing "$name" by the value of the symbol of that name (case
+// ignored; a null value keeps the symbol as written). Without a buffer returns the bytes the whole
+// expansion needs; with one, 1 when all of it fitted, 0 when it was cut short (still terminated, unless
+// nSize < 1, when nothing is written).
+int WizExpandSymbols(char *szBuf, const char *szSrc, int nSize, const char *const *pszSymbols,
+                     const char *const *pszValues, int nCount);
+// The label of hLabel without accelerator marks and punctuation, in szBuf (nSize bytes); null when there
+// is no text or it does not fit.
+char *WizCleanLabel(char *szBuf, int hLabel, int nSize);
+INT_PTR CALLBACK WizDialogProc(HWND hDlg, UINT uMsg, WPARAM wParam, LPARAM lParam);

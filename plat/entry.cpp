@@ -1,6 +1,6 @@
 // entry.cpp - the process entry of the Linux programs: the runtime's main calls WinMain with the module.
 
-#include "platint.h"
+#include "dlgint.h"
 
 int main(int argc, char **argv)
 {
@@ -17,5 +17,6 @@ int main(int argc, char **argv)
     }
     while (*pszCmd == ' ' || *pszCmd == '\t')
         pszCmd++;
+    plat::SetUiWanted(true); // message boxes of a WinMain program are shown by a front end
     return WinMain(GetModuleHandleA(NULL), NULL, pszCmd, SW_SHOWDEFAULT);
 }

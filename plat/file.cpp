@@ -1,6 +1,6 @@
-// file.cpp - files and folders of the emulated machine for the Linux build: opening with the platform's access,
-// sharing and dispositions, reading and writing, attributes and times, copying, moving and deleting, folders,
-// the file search, and the conversions between file times and calendar times.
+// file.cpp - files and folders of the emulated machine for the Linux build: opening with the platform's
+// access, sharing and dispositions, reading and writing, attributes and times, copying, moving and deleting,
+// folders, the file search, and the conversions between file times and calendar times.
 //
 // Attributes live on the host file: read-only as missing write permission (a folder's read-only bit, which
 // must not stop files being made in it, in the extended attribute below); hidden, system and archive in the
@@ -98,7 +98,8 @@ static bool KeepsTime(const FILETIME *pft)
 
 static ssize_t GetXattr(const std::string &sHost, int fd, const char *pszName, char *pBuffer, size_t nSize)
 {
-    return fd >= 0 ? fgetxattr(fd, pszName, pBuffer, nSize) : getxattr(sHost.c_str(), pszName, pBuffer, nSize);
+    return fd >= 0 ? fgetxattr(fd, pszName, pBuffer, nSize)
+                   : getxattr(sHost.c_str(), pszName, pBuffer, nSize);
 }
 
 // Sets (pszValue non-null) or removes an extended attribute. Where the host demands write permission for it
@@ -250,7 +251,14 @@ struct FileObject : KernelObject {
     FileId id;
     std::string sHost, sWin;
 
-    DWORD FileType() const override { return FILE_TYPE_DISK; }
+    DWORD FileType() const override
+    {
+        return FILE_TYPE_DISK;
+    }
+    bool CloseFault(DWORD *pnError) const override
+    {
+        return InjectedFault("CloseHandle", sWin, pnError);
+    }
     BOOL Read(void *pBuffer, DWORD nBytes, DWORD *pnRead) override;
     BOOL Write(const void *pBuffer, DWORD nBytes, DWORD *pnWritten) override;
     ~FileObject() override;
@@ -688,9 +696,12 @@ DWORD WINAPI GetFileSize(HANDLE hFile, LPDWORD lpFileSizeHigh)
 {
     FileObject *pFile = FileFromHandle(hFile);
     struct stat st;
+    DWORD nError;
 
     if (pFile == nullptr)
         return INVALID_FILE_SIZE;
+    if (InjectedFault("GetFileSize", pFile->sWin, &nError))
+        return Fail(nError, INVALID_FILE_SIZE);
     if (fstat(pFile->fd, &st) != 0)
         return Fail(ErrorFromErrno(errno), INVALID_FILE_SIZE);
     uint64_t n = pFile->bDir ? 0 : (uint64_t)st.st_size;
@@ -700,15 +711,17 @@ DWORD WINAPI GetFileSize(HANDLE hFile, LPDWORD lpFileSizeHigh)
     return (DWORD)(n & 0xFFFFFFFFu);
 }
 
-DWORD WINAPI SetFilePointer(HANDLE hFile, LONG lDistanceToMove, PLONG lpDistanceToMoveHigh, DWORD dwMoveMethod)
+DWORD WINAPI SetFilePointer(HANDLE hFile, LONG lDistanceToMove, PLONG lpDistanceToMoveHigh,
+                            DWORD dwMoveMethod)
 {
     FileObject *pFile = FileFromHandle(hFile);
 
     if (pFile == nullptr)
         return INVALID_SET_FILE_POINTER;
-    int64_t nMove = lpDistanceToMoveHigh != NULL
-                        ? (int64_t)(((uint64_t)(uint32_t)*lpDistanceToMoveHigh << 32) | (uint32_t)lDistanceToMove)
-                        : (int64_t)lDistanceToMove;
+    int64_t nMove =
+        lpDistanceToMoveHigh != NULL
+            ? (int64_t)(((uint64_t)(uint32_t)*lpDistanceToMoveHigh << 32) | (uint32_t)lDistanceToMove)
+            : (int64_t)lDistanceToMove;
     int64_t nBase;
     if (dwMoveMethod == FILE_BEGIN) {
         nBase = 0;
@@ -755,9 +768,12 @@ BOOL WINAPI GetFileTime(HANDLE hFile, LPFILETIME lpCreationTime, LPFILETIME lpLa
 {
     FileObject *pFile = FileFromHandle(hFile);
     struct stat st;
+    DWORD nError;
 
     if (pFile == nullptr)
         return FALSE;
+    if (InjectedFault("GetFileTime", pFile->sWin, &nError))
+        return Fail(nError, FALSE);
     if (fstat(pFile->fd, &st) != 0)
         return Fail(ErrorFromErrno(errno), FALSE);
     if (lpCreationTime != NULL)
@@ -936,7 +952,8 @@ BOOL WINAPI CopyFileA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, BOOL bFai
     int fdSrc = open(src.sHost.c_str(), O_RDONLY | O_CLOEXEC);
     if (fdSrc < 0)
         return Fail(ErrorFromErrno(errno), FALSE);
-    int fdDest = open(dest.sHost.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | (bDestExists ? 0 : O_EXCL), 0666);
+    int fdDest =
+        open(dest.sHost.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | (bDestExists ? 0 : O_EXCL), 0666);
     if (fdDest < 0) {
         nError = errno == EEXIST ? ERROR_FILE_EXISTS : ErrorFromErrno(errno);
         close(fdSrc);

@@ -166,11 +166,18 @@ BOOL WINAPI CloseHandle(HANDLE hObject)
 {
     plat::KernelObject *pObject = plat::LookupHandle(hObject);
 
+    DWORD nError = ERROR_SUCCESS;
+
     if (pObject == nullptr)
         return FALSE;
+    bool bFault = pObject->CloseFault(&nError);
     if (!pObject->IsStatic()) {
         plat::UnregisterHandle(hObject);
         delete pObject;
+    }
+    if (bFault) {
+        SetLastError(nError);
+        return FALSE;
     }
     return TRUE;
 }

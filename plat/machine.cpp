@@ -95,7 +95,8 @@ std::string UpperName(const std::string &sName)
 {
     std::string s = sName;
     if (!s.empty())
-        LCMapStringA(LOCALE_SYSTEM_DEFAULT, LCMAP_UPPERCASE, sName.data(), (int)sName.size(), &s[0], (int)s.size());
+        LCMapStringA(LOCALE_SYSTEM_DEFAULT, LCMAP_UPPERCASE, sName.data(), (int)sName.size(), &s[0],
+                     (int)s.size());
     return s;
 }
 
@@ -446,8 +447,8 @@ bool ResolvePath(const char *pszPath, ResolvedPath *pPath, DWORD *pnError, unsig
             break;
         }
         struct stat st;
-        if (!FindHostName(sHost, aNames[k], &sHostName) || stat(JoinHost(sHost, sHostName).c_str(), &st) != 0 ||
-            !S_ISDIR(st.st_mode)) {
+        if (!FindHostName(sHost, aNames[k], &sHostName) ||
+            stat(JoinHost(sHost, sHostName).c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
             *pnError = ERROR_PATH_NOT_FOUND;
             return false;
         }

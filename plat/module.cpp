@@ -143,3 +143,9 @@ int WINAPI MulDiv(int nNumber, int nNumerator, int nDenominator)
         return -1;
     return (int)q;
 }
+
+// One GUI thread: its id is the process id, as the host reports it.
+DWORD WINAPI GetCurrentThreadId(void)
+{
+    return (DWORD)getpid();
+}

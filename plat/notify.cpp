@@ -26,9 +26,15 @@ static std::string EventName(LONG nEvent)
         LONG nEvent;
         const char *pszName;
     } aNames[] = {
-        {SHCNE_RENAMEITEM, "RENAMEITEM"}, {SHCNE_CREATE, "CREATE"},         {SHCNE_DELETE, "DELETE"},
-        {SHCNE_MKDIR, "MKDIR"},           {SHCNE_RMDIR, "RMDIR"},           {SHCNE_ATTRIBUTES, "ATTRIBUTES"},
-        {SHCNE_UPDATEDIR, "UPDATEDIR"},   {SHCNE_UPDATEITEM, "UPDATEITEM"}, {SHCNE_RENAMEFOLDER, "RENAMEFOLDER"},
+        {SHCNE_RENAMEITEM, "RENAMEITEM"},
+        {SHCNE_CREATE, "CREATE"},
+        {SHCNE_DELETE, "DELETE"},
+        {SHCNE_MKDIR, "MKDIR"},
+        {SHCNE_RMDIR, "RMDIR"},
+        {SHCNE_ATTRIBUTES, "ATTRIBUTES"},
+        {SHCNE_UPDATEDIR, "UPDATEDIR"},
+        {SHCNE_UPDATEITEM, "UPDATEITEM"},
+        {SHCNE_RENAMEFOLDER, "RENAMEFOLDER"},
         {SHCNE_ASSOCCHANGED, "ASSOCCHANGED"},
     };
     for (const auto &n : aNames)

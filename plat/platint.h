@@ -18,6 +18,12 @@ struct KernelObject {
     virtual BOOL Read(void *pBuffer, DWORD nBytes, DWORD *pnRead);
     virtual BOOL Write(const void *pBuffer, DWORD nBytes, DWORD *pnWritten);
     virtual bool IsStatic() const { return false; } // the standard streams are never deleted
+    // An error CloseHandle is to report although the handle is closed (the fault switch); false for none.
+    virtual bool CloseFault(DWORD *pnError) const
+    {
+        (void)pnError;
+        return false;
+    }
 };
 HANDLE RegisterHandle(KernelObject *pObject);
 KernelObject *LookupHandle(HANDLE h); // null, with ERROR_INVALID_HANDLE set, for a handle not registered

@@ -5,7 +5,7 @@ set -uo pipefail
 expected=$1
 shift
 actual=$(mktemp)
-"$@" | tr -d '\r' >"$actual"
+"$@" </dev/null | tr -d '\r' >"$actual"
 rc=${PIPESTATUS[0]}
 if [ "$rc" -ne 0 ]; then
     echo "command failed with exit code $rc: $*" >&2

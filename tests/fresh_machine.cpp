@@ -21,7 +21,8 @@ struct FreshMachine {
         if (pszInherit != nullptr && *pszInherit == '1' && getenv("PLAT_ROOT") != nullptr)
             return;
         const char *pszTmp = getenv("TMPDIR");
-        std::string sTemplate = std::string(pszTmp != nullptr && *pszTmp ? pszTmp : "/tmp") + "/kalmachine.XXXXXX";
+        std::string sTemplate =
+            std::string(pszTmp != nullptr && *pszTmp ? pszTmp : "/tmp") + "/kalmachine.XXXXXX";
         if (mkdtemp(&sTemplate[0]) == nullptr) {
             perror("mkdtemp");
             exit(2);

@@ -1,8 +1,8 @@
 // plat-path.cpp - the emulated machine's paths for people and scripts (Linux): the host path of a Windows
 // path, or with -w the Windows path of a host path. Text on the command line and the output are UTF-8.
 //
-//   plat-path 'C:\Program Files\Kalmor61'   ->  /home/ann/.local/share/plat/machine/drive_c/Program Files/Kalmor61
-//   plat-path -w /tmp/x                     ->  Z:\tmp\x
+//   plat-path 'C:\Program Files'   prints   /home/ann/.local/share/plat/machine/drive_c/Program Files
+//   plat-path -w /tmp/x             prints   Z:\tmp\x
 //
 // Exit codes: 0 every path was mapped; 1 a path could not be (the reason on standard error); 2 bad usage.
 
@@ -79,7 +79,8 @@ int main(int argc, char **argv)
                 fprintf(stderr, "plat-path: %s: a name has characters outside code page 1251\n", argv[i]);
                 rc = 1;
             } else if (!plat::ResolvePath(sWin.c_str(), &path, &nError)) {
-                fprintf(stderr, "plat-path: %s: %s (error %lu)\n", argv[i], Reason(nError), (unsigned long)nError);
+                fprintf(stderr, "plat-path: %s: %s (error %lu)\n", argv[i], Reason(nError),
+                        (unsigned long)nError);
                 rc = 1;
             } else {
                 printf("%s\n", path.sHost.c_str());

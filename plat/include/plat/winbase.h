@@ -164,6 +164,7 @@ HMODULE WINAPI GetModuleHandleA(LPCSTR lpModuleName);
 DWORD WINAPI GetModuleFileNameA(HMODULE hModule, LPSTR lpFilename, DWORD nSize);
 LPSTR WINAPI GetCommandLineA(void);
 void WINAPI ExitProcess(UINT uExitCode);
+DWORD WINAPI GetCurrentThreadId(void);
 DWORD WINAPI GetLastError(void);
 void WINAPI SetLastError(DWORD dwErrCode);
 HANDLE WINAPI GetStdHandle(DWORD nStdHandle);

@@ -57,7 +57,11 @@ typedef struct tagMSG {
 #define WM_TIMER 0x0113
 #define WM_LBUTTONDOWN 0x0201
 #define WM_LBUTTONUP 0x0202
+#define WM_SETFONT 0x0030
+#define WM_VSCROLL 0x0115
+#define WM_MOUSEWHEEL 0x020A
 #define WM_USER 0x0400
+#define WM_APP 0x8000
 
 #define SC_CLOSE 0xF060
 
@@ -85,6 +89,19 @@ typedef struct tagMSG {
 #define DM_GETDEFID (WM_USER + 0)
 #define DM_SETDEFID (WM_USER + 1)
 #define DC_HASDEFID 0x534B
+
+// WM_GETDLGCODE
+#define DLGC_WANTARROWS 0x0001
+#define DLGC_WANTTAB 0x0002
+#define DLGC_WANTALLKEYS 0x0004
+#define DLGC_WANTMESSAGE 0x0004
+#define DLGC_HASSETSEL 0x0008
+#define DLGC_DEFPUSHBUTTON 0x0010
+#define DLGC_UNDEFPUSHBUTTON 0x0020
+#define DLGC_RADIOBUTTON 0x0040
+#define DLGC_WANTCHARS 0x0080
+#define DLGC_STATIC 0x0100
+#define DLGC_BUTTON 0x2000
 
 #define IMAGE_BITMAP 0
 #define IMAGE_ICON 1
@@ -139,6 +156,7 @@ typedef struct tagMSG {
 #define WS_MINIMIZEBOX 0x00020000L
 #define WS_MAXIMIZEBOX 0x00010000L
 #define WS_EX_DLGMODALFRAME 0x00000001L
+#define WS_EX_CONTROLPARENT 0x00010000L
 #define WS_EX_CLIENTEDGE 0x00000200L
 #define WS_EX_STATICEDGE 0x00020000L
 
@@ -269,6 +287,13 @@ typedef struct tagMSG {
 #define VK_RIGHT 0x27
 #define VK_DOWN 0x28
 
+// Hooks: only WH_GETMESSAGE, called as GetMessageA hands a message out.
+DECLARE_HANDLE(HHOOK);
+typedef LRESULT(CALLBACK *HOOKPROC)(int, WPARAM, LPARAM);
+#define WH_GETMESSAGE 3
+#define HC_ACTION 0
+#define PM_REMOVE 0x0001
+
 // Resources
 int WINAPI LoadStringA(HINSTANCE hInstance, UINT uID, LPSTR lpBuffer, int cchBufferMax);
 HBITMAP WINAPI LoadBitmapA(HINSTANCE hInstance, LPCSTR lpBitmapName);
@@ -295,6 +320,11 @@ BOOL WINAPI CheckDlgButton(HWND hDlg, int nIDButton, UINT uCheck);
 UINT WINAPI IsDlgButtonChecked(HWND hDlg, int nIDButton);
 HWND WINAPI GetNextDlgTabItem(HWND hDlg, HWND hCtl, BOOL bPrevious);
 HWND WINAPI FindWindowA(LPCSTR lpClassName, LPCSTR lpWindowName);
+BOOL WINAPI IsChild(HWND hWndParent, HWND hWnd);
+SHORT WINAPI GetKeyState(int nVirtKey);
+HHOOK WINAPI SetWindowsHookExA(int idHook, HOOKPROC lpfn, HINSTANCE hmod, DWORD dwThreadId);
+BOOL WINAPI UnhookWindowsHookEx(HHOOK hhk);
+LRESULT WINAPI CallNextHookEx(HHOOK hhk, int nCode, WPARAM wParam, LPARAM lParam);
 
 // Messages
 LRESULT WINAPI SendMessageA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam);

@@ -1,0 +1,1267 @@
+// dlgmgr.cpp - the dialog manager of the Linux build: dialogs made from a dialog template, their button,
+// edit and static controls, the message queue, the keyboard focus and the keyboard rules of
+// IsDialogMessageA. How a dialog looks and where input comes from is up to the front end (dlgint.h).
+
+#include "dlgint.h"
+
+#include <string.h>
+
+#include <algorithm>
+#include <deque>
+#include <memory>
+#include <set>
+
+#define ERROR_INVALID_WINDOW_HANDLE 1400L
+#define ERROR_RESOURCE_TYPE_NOT_FOUND 1813L
+
+namespace plat {
+
+static std::set<Wnd *> setLive;
+static std::vector<Wnd *> aDialogs;
+static std::vector<std::unique_ptr<Wnd>> aGraveyard; // destroyed windows, freed when no call can be on them
+static std::deque<MSG> qPosted;
+static std::deque<MSG> qInput;
+static bool bQuitPending;
+static int nQuitCode;
+static Wnd *pFocus;
+static BYTE abKeyDown[256];
+static HOOKPROC pGetMessageHook;
+static int nCallDepth; // sends in progress; the graveyard is emptied only at depth 0
+
+Wnd *WndFromHandle(HWND h)
+{
+    Wnd *p = (Wnd *)h;
+    return h != NULL && setLive.count(p) ? p : nullptr;
+}
+
+std::vector<Wnd *> LiveDialogs()
+{
+    return aDialogs;
+}
+
+Wnd *FocusWnd()
+{
+    return pFocus;
+}
+
+bool IsShown(const Wnd *p)
+{
+    for (; p != nullptr; p = p->pParent)
+        if (!(p->dwStyle & WS_VISIBLE))
+            return false;
+    return true;
+}
+
+bool IsEnabled(const Wnd *p)
+{
+    return !(p->dwStyle & WS_DISABLED);
+}
+
+bool IsDefaultLook(const Wnd *p)
+{
+    return p->nKind == KindPushButton && (p->dwStyle & BS_TYPEMASK) == BS_DEFPUSHBUTTON;
+}
+
+std::string StripMnemonic(const std::string &sText, int *pnMnemonic)
+{
+    std::string s;
+    int nMnemonic = -1;
+    for (size_t i = 0; i < sText.size(); i++) {
+        if (sText[i] == '&' && i + 1 < sText.size()) {
+            i++;
+            if (sText[i] != '&' && nMnemonic < 0)
+                nMnemonic = (int)s.size();
+        }
+        s += sText[i];
+    }
+    if (pnMnemonic != nullptr)
+        *pnMnemonic = nMnemonic;
+    return s;
+}
+
+bool QueueEmpty()
+{
+    return qPosted.empty() && qInput.empty() && !bQuitPending;
+}
+
+void PostInput(Wnd *pWnd, UINT uMsg, WPARAM wParam, LPARAM lParam)
+{
+    MSG msg;
+    memset(&msg, 0, sizeof msg);
+    msg.hwnd = HandleOf(pWnd);
+    msg.message = uMsg;
+    msg.wParam = wParam;
+    msg.lParam = lParam;
+    qInput.push_back(msg);
+}
+
+static void Notify(Wnd *p)
+{
+    FrontEnd *pUi = StartedFrontEnd();
+    if (pUi != nullptr && p != nullptr)
+        pUi->Changed(p);
+}
+
+// ---------------------------------------------------------------------------------------------------------
+// The dialog template
+
+namespace {
+
+struct Reader {
+    const unsigned char *p, *pEnd;
+    bool bBad = false;
+    unsigned Word()
+    {
+        if (pEnd - p < 2) {
+            bBad = true;
+            return 0;
+        }
+        unsigned w = (unsigned)(p[0] | p[1] << 8);
+        p += 2;
+        return w;
+    }
+    DWORD Dword()
+    {
+        unsigned lo = Word();
+        return lo | (DWORD)Word() << 16;
+    }
+    int Short() { return (int)(int16_t)Word(); }
+    // A text, an ordinal (0xFFFF then the number) or nothing (0). Texts come back in the ANSI code page.
+    void SzOrOrd(std::string &s, int &nOrd)
+    {
+        s.clear();
+        nOrd = -1;
+        unsigned w = Word();
+        if (w == 0xFFFF) {
+            nOrd = (int)Word();
+            return;
+        }
+        while (w != 0 && !bBad) {
+            int b = UnicodeToAnsi((char16_t)w);
+            s += (char)(b < 0 ? '?' : b);
+            w = Word();
+        }
+    }
+    void Align(const unsigned char *pBase)
+    {
+        size_t n = (size_t)(p - pBase);
+        size_t nPad = (4 - n % 4) % 4;
+        if ((size_t)(pEnd - p) < nPad)
+            p = pEnd;
+        else
+            p += nPad;
+    }
+};
+
+} // namespace
+
+static WndKind KindOf(const std::string &sClass, DWORD dwStyle)
+{
+    if (strcasecmp(sClass.c_str(), "Button") == 0) {
+        switch (dwStyle & BS_TYPEMASK) {
+        case BS_PUSHBUTTON:
+        case BS_DEFPUSHBUTTON:
+            return KindPushButton;
+        case BS_CHECKBOX:
+        case BS_AUTOCHECKBOX:
+            return KindCheckBox;
+        default:
+            return KindOther;
+        }
+    }
+    if (strcasecmp(sClass.c_str(), "Edit") == 0)
+        return KindEdit;
+    if (strcasecmp(sClass.c_str(), "Static") == 0) {
+        DWORD dwType = dwStyle & SS_TYPEMASK;
+        if (dwType == SS_BITMAP)
+            return KindPicture;
+        if ((dwType >= SS_BLACKRECT && dwType <= SS_WHITEFRAME) ||
+            (dwType >= SS_ETCHEDHORZ && dwType <= SS_ETCHEDFRAME))
+            return KindEtched;
+        if (dwType == SS_LEFT || dwType == SS_CENTER || dwType == SS_RIGHT || dwType == SS_SIMPLE ||
+            dwType == SS_LEFTNOWORDWRAP)
+            return KindStatic;
+    }
+    return KindOther;
+}
+
+static std::string ClassOfOrdinal(int nOrd)
+{
+    switch (nOrd) {
+    case 0x80:
+        return "Button";
+    case 0x81:
+        return "Edit";
+    case 0x82:
+        return "Static";
+    case 0x83:
+        return "ListBox";
+    case 0x84:
+        return "ScrollBar";
+    case 0x85:
+        return "ComboBox";
+    default:
+        return "#" + std::to_string(nOrd);
+    }
+}
+
+// Builds the dialog and its controls from a DLGTEMPLATE or DLGTEMPLATEEX; null when the template is
+// malformed.
+static Wnd *BuildFromTemplate(const unsigned char *pData, DWORD nSize)
+{
+    Reader r{pData, pData + nSize};
+    std::unique_ptr<Wnd> pDlg(new Wnd);
+    bool bEx = nSize >= 4 && r.p[0] == 1 && r.p[1] == 0 && r.p[2] == 0xFF && r.p[3] == 0xFF;
+    unsigned nItems;
+    std::string s;
+    int nOrd;
+
+    pDlg->nKind = KindDialog;
+    pDlg->sClass = "#32770";
+    if (bEx) {
+        r.Dword(); // version and signature
+        r.Dword(); // help id
+        pDlg->dwExStyle = r.Dword();
+        pDlg->dwStyle = r.Dword();
+    } else {
+        pDlg->dwStyle = r.Dword();
+        pDlg->dwExStyle = r.Dword();
+    }
+    nItems = r.Word();
+    pDlg->x = r.Short();
+    pDlg->y = r.Short();
+    pDlg->cx = r.Short();
+    pDlg->cy = r.Short();
+    r.SzOrOrd(s, nOrd); // menu
+    r.SzOrOrd(s, nOrd); // class
+    r.SzOrOrd(pDlg->sText, nOrd);
+    if (pDlg->dwStyle & DS_SETFONT) {
+        pDlg->nPointSize = (int)r.Word();
+        if (bEx) {
+            r.Word(); // weight
+            r.Word(); // italic, charset
+        }
+        r.SzOrOrd(pDlg->sFont, nOrd);
+    }
+    for (unsigned i = 0; i < nItems && !r.bBad; i++) {
+        std::unique_ptr<Wnd> pCtl(new Wnd);
+        r.Align(pData);
+        if (bEx) {
+            r.Dword(); // help id
+            pCtl->dwExStyle = r.Dword();
+            pCtl->dwStyle = r.Dword();
+        } else {
+            pCtl->dwStyle = r.Dword();
+            pCtl->dwExStyle = r.Dword();
+        }
+        pCtl->x = r.Short();
+        pCtl->y = r.Short();
+        pCtl->cx = r.Short();
+        pCtl->cy = r.Short();
+        pCtl->nId = bEx ? (int)r.Dword() : (int)r.Word();
+        r.SzOrOrd(pCtl->sClass, nOrd);
+        if (nOrd >= 0)
+            pCtl->sClass = ClassOfOrdinal(nOrd);
+        r.SzOrOrd(pCtl->sText, nOrd);
+        unsigned nExtra = r.Word();
+        if ((size_t)(r.pEnd - r.p) < nExtra)
+            r.bBad = true;
+        else
+            r.p += nExtra;
+        pCtl->nKind = KindOf(pCtl->sClass, pCtl->dwStyle);
+        pCtl->pParent = pDlg.get();
+        if (pCtl->nKind == KindPushButton && (pCtl->dwStyle & BS_TYPEMASK) == BS_DEFPUSHBUTTON &&
+            pDlg->nDefId == 0)
+            pDlg->nDefId = pCtl->nId;
+        pDlg->aChildren.push_back(pCtl.release());
+    }
+    if (r.bBad) {
+        for (Wnd *p : pDlg->aChildren)
+            delete p;
+        return nullptr;
+    }
+    return pDlg.release();
+}
+
+// ---------------------------------------------------------------------------------------------------------
+// Window procedures of the controls and the dialog
+
+static LRESULT CallWnd(Wnd *p, UINT uMsg, WPARAM wParam, LPARAM lParam);
+
+static LRESULT Send(Wnd *p, UINT uMsg, WPARAM wParam, LPARAM lParam)
+{
+    if (p == nullptr || setLive.count(p) == 0)
+        return 0;
+    nCallDepth++;
+    LRESULT r = CallWnd(p, uMsg, wParam, lParam);
+    nCallDepth--;
+    return r;
+}
+
+static Wnd *ChildById(Wnd *pDlg, int nId)
+{
+    if (pDlg == nullptr)
+        return nullptr;
+    for (Wnd *p : pDlg->aChildren)
+        if (p->nId == nId)
+            return p;
+    return nullptr;
+}
+
+static bool IsTabStop(const Wnd *p)
+{
+    return (p->dwStyle & WS_TABSTOP) && IsShown(p) && IsEnabled(p);
+}
+
+static bool IsLive(Wnd *p)
+{
+    return p != nullptr && setLive.count(p) != 0;
+}
+
+// The next (or previous) visible, enabled tab stop after pCtl, going on from the first control after the
+// last; pCtl itself when nothing else qualifies, null when the dialog has no tab stop and pCtl is null.
+static Wnd *NextTabItem(Wnd *pDlg, Wnd *pCtl, bool bPrevious)
+{
+    std::vector<Wnd *> a = pDlg->aChildren;
+    if (bPrevious)
+        std::reverse(a.begin(), a.end());
+    size_t nStart = 0;
+    if (pCtl != nullptr && pCtl->pParent == pDlg) {
+        size_t i = (size_t)(std::find(a.begin(), a.end(), pCtl) - a.begin());
+        for (size_t k = i + 1; k < a.size(); k++)
+            if (IsTabStop(a[k]))
+                return a[k];
+        nStart = 0;
+    }
+    for (size_t k = nStart; k < a.size(); k++)
+        if (IsTabStop(a[k]))
+            return a[k];
+    return pCtl;
+}
+
+// The next (or previous) visible, enabled control of pCtl's group, for the arrow keys.
+static Wnd *NextGroupItem(Wnd *pDlg, Wnd *pCtl, bool bPrevious)
+{
+    std::vector<Wnd *> &a = pDlg->aChildren;
+    auto it = std::find(a.begin(), a.end(), pCtl);
+    if (it == a.end())
+        return pCtl;
+    size_t i = (size_t)(it - a.begin());
+    size_t nFirst = i, nLast = i;
+    while (nFirst > 0 && !(a[nFirst]->dwStyle & WS_GROUP))
+        nFirst--;
+    while (nLast + 1 < a.size() && !(a[nLast + 1]->dwStyle & WS_GROUP))
+        nLast++;
+    size_t n = nLast - nFirst + 1;
+    for (size_t step = 1; step < n; step++) {
+        size_t k = bPrevious ? nFirst + (i - nFirst + n - step) % n : nFirst + (i - nFirst + step) % n;
+        if (IsShown(a[k]) && IsEnabled(a[k]))
+            return a[k];
+    }
+    return pCtl;
+}
+
+static Wnd *SetFocusTo(Wnd *p)
+{
+    Wnd *pOld = pFocus;
+    if (p != nullptr) {
+        for (Wnd *q = p; q != nullptr; q = q->pParent)
+            if (!IsEnabled(q))
+                return nullptr;
+    }
+    if (p == pFocus)
+        return pOld;
+    pFocus = p;
+    if (IsLive(pOld)) {
+        Send(pOld, WM_KILLFOCUS, (WPARAM)HandleOf(p), 0);
+        Notify(pOld);
+    }
+    if (IsLive(p) && pFocus == p) {
+        Send(p, WM_SETFOCUS, (WPARAM)HandleOf(pOld), 0);
+        Notify(p);
+    }
+    return pOld;
+}
+
+// Keeps the default-button look on the push button that gets the focus; when the focus goes to another
+// kind of control, the look stays where it is.
+static void SetDefButton(Wnd *pDlg, Wnd *pNew)
+{
+    Wnd *pOld = nullptr;
+    for (Wnd *p : pDlg->aChildren)
+        if (IsDefaultLook(p))
+            pOld = p;
+    if (pNew == nullptr || pNew->nKind != KindPushButton)
+        pNew = pOld;
+    if (pOld != nullptr && pOld != pNew)
+        Send(pOld, BM_SETSTYLE, BS_PUSHBUTTON, TRUE);
+    if (pNew != nullptr && !IsDefaultLook(pNew))
+        Send(pNew, BM_SETSTYLE, BS_DEFPUSHBUTTON, TRUE);
+}
+
+// Focus set by the dialog manager: an edit control has its whole text selected first.
+static void DialogSetFocus(Wnd *p)
+{
+    if (Send(p, WM_GETDLGCODE, 0, 0) & DLGC_HASSETSEL)
+        Send(p, EM_SETSEL, 0, -1);
+    SetFocusTo(p);
+}
+
+static LRESULT DefProc(Wnd *p, UINT uMsg, WPARAM wParam, LPARAM lParam)
+{
+    switch (uMsg) {
+    case WM_SETTEXT:
+        p->sText = lParam != 0 ? (const char *)lParam : "";
+        if (p->nKind == KindEdit) {
+            p->nSelStart = p->nSelEnd = 0;
+            p->nFirstLine = 0;
+        }
+        Notify(p);
+        return TRUE;
+    case WM_GETTEXT: {
+        if (wParam == 0 || lParam == 0)
+            return 0;
+        size_t n = std::min(p->sText.size(), (size_t)wParam - 1);
+        memcpy((char *)lParam, p->sText.data(), n);
+        ((char *)lParam)[n] = '\0';
+        return (LRESULT)n;
+    }
+    case WM_GETTEXTLENGTH:
+        return (LRESULT)p->sText.size();
+    default:
+        return 0;
+    }
+}
+
+static void ButtonClicked(Wnd *p)
+{
+    if ((p->dwStyle & BS_TYPEMASK) == BS_AUTOCHECKBOX) {
+        p->bChecked = !p->bChecked;
+        Notify(p);
+    }
+    if (p->pParent != nullptr)
+        Send(p->pParent, WM_COMMAND, MAKEWPARAM(p->nId, BN_CLICKED), (LPARAM)HandleOf(p));
+}
+
+static LRESULT ButtonProc(Wnd *p, UINT uMsg, WPARAM wParam, LPARAM lParam)
+{
+    switch (uMsg) {
+    case WM_GETDLGCODE:
+        if (p->nKind == KindPushButton)
+            return DLGC_BUTTON | (IsDefaultLook(p) ? DLGC_DEFPUSHBUTTON : DLGC_UNDEFPUSHBUTTON);
+        return DLGC_BUTTON;
+    case BM_GETCHECK:
+        return p->nKind == KindCheckBox && p->bChecked ? BST_CHECKED : BST_UNCHECKED;
+    case BM_SETCHECK:
+        if (p->nKind == KindCheckBox) {
+            p->bChecked = wParam == BST_CHECKED;
+            Notify(p);
+        }
+        return 0;
+    case BM_SETSTYLE:
+        p->dwStyle = (p->dwStyle & ~(DWORD)BS_TYPEMASK) | ((DWORD)wParam & BS_TYPEMASK);
+        Notify(p);
+        return 0;
+    case BM_CLICK:
+        Send(p, WM_LBUTTONDOWN, 0, 0);
+        Send(p, WM_LBUTTONUP, 0, 0);
+        return 0;
+    case WM_LBUTTONDOWN:
+        SetFocusTo(p);
+        if (IsLive(p)) {
+            p->bPushed = true;
+            Notify(p);
+        }
+        return 0;
+    case WM_LBUTTONUP:
+        // lParam 1 from a front end: released outside the button, which cancels the click.
+        if (p->bPushed) {
+            p->bPushed = false;
+            Notify(p);
+            if (lParam != 1)
+                ButtonClicked(p);
+        }
+        return 0;
+    case WM_KEYDOWN:
+        if (wParam == VK_SPACE && !p->bPushed) {
+            p->bPushed = true;
+            Notify(p);
+        }
+        return 0;
+    case WM_KEYUP:
+        if (wParam == VK_SPACE && p->bPushed) {
+            p->bPushed = false;
+            Notify(p);
+            ButtonClicked(p);
+        }
+        return 0;
+    case WM_KILLFOCUS:
+        if (p->bPushed) {
+            p->bPushed = false;
+            Notify(p);
+        }
+        return 0;
+    default:
+        return DefProc(p, uMsg, wParam, lParam);
+    }
+}
+
+static int LineCount(const Wnd *p)
+{
+    if (p->nWrapLines > 0)
+        return p->nWrapLines;
+    return 1 + (int)std::count(p->sText.begin(), p->sText.end(), '\n');
+}
+
+static int VisibleLines(const Wnd *p)
+{
+    if (p->nWrapVisible > 0)
+        return p->nWrapVisible;
+    return std::max(1, p->cy / 8);
+}
+
+static void ScrollTo(Wnd *p, int nLine)
+{
+    int nMax = std::max(0, LineCount(p) - VisibleLines(p));
+    nLine = std::max(0, std::min(nLine, nMax));
+    if (nLine != p->nFirstLine) {
+        p->nFirstLine = nLine;
+        Notify(p);
+    }
+}
+
+static LRESULT EditProc(Wnd *p, UINT uMsg, WPARAM wParam, LPARAM lParam)
+{
+    bool bMulti = (p->dwStyle & ES_MULTILINE) != 0;
+    bool bInDialog = p->pParent != nullptr && p->pParent->nKind == KindDialog;
+    int nLength = (int)p->sText.size();
+
+    switch (uMsg) {
+    case WM_GETDLGCODE:
+        return DLGC_HASSETSEL | DLGC_WANTCHARS | DLGC_WANTARROWS | (bMulti ? DLGC_WANTALLKEYS : 0);
+    case EM_SETSEL: {
+        int nStart = (int)(INT_PTR)wParam, nEnd = (int)lParam;
+        if (nStart < 0) { // -1 removes the selection and keeps the caret
+            p->nSelStart = p->nSelEnd;
+        } else {
+            if (nEnd < 0 || nEnd > nLength)
+                nEnd = nLength;
+            p->nSelStart = std::min(nStart, nLength);
+            p->nSelEnd = nEnd;
+        }
+        Notify(p);
+        EditProc(p, EM_SCROLLCARET, 0, 0); // the caret is brought into view, as the platform does
+        return 0;
+    }
+    case EM_GETSEL:
+        if (wParam != 0)
+            *(DWORD *)wParam = (DWORD)std::min(p->nSelStart, p->nSelEnd);
+        if (lParam != 0)
+            *(DWORD *)lParam = (DWORD)std::max(p->nSelStart, p->nSelEnd);
+        return MAKELONG(std::min(p->nSelStart, p->nSelEnd), std::max(p->nSelStart, p->nSelEnd));
+    case EM_SCROLLCARET: {
+        int nCaretLine = (int)std::count(p->sText.begin(), p->sText.begin() + std::min(p->nSelEnd, nLength), '\n');
+        if (nCaretLine < p->nFirstLine)
+            ScrollTo(p, nCaretLine);
+        else if (nCaretLine >= p->nFirstLine + VisibleLines(p))
+            ScrollTo(p, nCaretLine - VisibleLines(p) + 1);
+        return TRUE;
+    }
+    case EM_GETFIRSTVISIBLELINE:
+        return p->nFirstLine;
+    case EM_LINESCROLL:
+        ScrollTo(p, p->nFirstLine + (int)lParam);
+        return TRUE;
+    case WM_VSCROLL:
+        switch (LOWORD(wParam)) {
+        case 0: // SB_LINEUP
+            ScrollTo(p, p->nFirstLine - 1);
+            break;
+        case 1: // SB_LINEDOWN
+            ScrollTo(p, p->nFirstLine + 1);
+            break;
+        case 2: // SB_PAGEUP
+            ScrollTo(p, p->nFirstLine - VisibleLines(p));
+            break;
+        case 3: // SB_PAGEDOWN
+            ScrollTo(p, p->nFirstLine + VisibleLines(p));
+            break;
+        case 4: // SB_THUMBPOSITION
+        case 5: // SB_THUMBTRACK
+            ScrollTo(p, (int)HIWORD(wParam));
+            break;
+        }
+        return 0;
+    case WM_MOUSEWHEEL:
+        ScrollTo(p, p->nFirstLine - 3 * (int)(int16_t)HIWORD(wParam) / 120);
+        return 0;
+    case WM_LBUTTONDOWN:
+        SetFocusTo(p);
+        return 0;
+    case WM_SETFOCUS:
+        if (p->pParent != nullptr)
+            Send(p->pParent, WM_COMMAND, MAKEWPARAM(p->nId, EN_SETFOCUS), (LPARAM)HandleOf(p));
+        return 0;
+    case WM_KILLFOCUS:
+        if (p->pParent != nullptr)
+            Send(p->pParent, WM_COMMAND, MAKEWPARAM(p->nId, EN_KILLFOCUS), (LPARAM)HandleOf(p));
+        return 0;
+    case WM_KEYDOWN:
+        switch (wParam) {
+        case VK_TAB:
+            if (bMulti && bInDialog)
+                Send(p->pParent, WM_NEXTDLGCTL, (GetKeyState(VK_SHIFT) & 0x8000) ? 1 : 0, 0);
+            return 0;
+        case VK_ESCAPE:
+            if (bMulti && bInDialog)
+                PostMessageA(HandleOf(p->pParent), WM_CLOSE, 0, 0);
+            return 0;
+        case VK_RETURN:
+            if (bMulti && bInDialog && !(p->dwStyle & ES_WANTRETURN)) {
+                LRESULT dw = Send(p->pParent, DM_GETDEFID, 0, 0);
+                Wnd *pDef = HIWORD(dw) == DC_HASDEFID ? ChildById(p->pParent, LOWORD(dw)) : nullptr;
+                if (pDef != nullptr && IsEnabled(pDef))
+                    Send(p->pParent, WM_COMMAND, MAKEWPARAM(pDef->nId, BN_CLICKED), (LPARAM)HandleOf(pDef));
+            }
+            return 0;
+        case VK_UP:
+            ScrollTo(p, p->nFirstLine - 1);
+            return 0;
+        case VK_DOWN:
+            ScrollTo(p, p->nFirstLine + 1);
+            return 0;
+        case VK_PRIOR:
+            ScrollTo(p, p->nFirstLine - VisibleLines(p));
+            return 0;
+        case VK_NEXT:
+            ScrollTo(p, p->nFirstLine + VisibleLines(p));
+            return 0;
+        case VK_HOME:
+            ScrollTo(p, 0);
+            return 0;
+        case VK_END:
+            ScrollTo(p, LineCount(p));
+            return 0;
+        }
+        return 0;
+    default:
+        return DefProc(p, uMsg, wParam, lParam);
+    }
+}
+
+static LRESULT StaticProc(Wnd *p, UINT uMsg, WPARAM wParam, LPARAM lParam)
+{
+    switch (uMsg) {
+    case WM_GETDLGCODE:
+        return DLGC_STATIC;
+    case STM_SETIMAGE: {
+        if (wParam != IMAGE_BITMAP)
+            return 0;
+        HGDIOBJ hOld = p->hImage;
+        p->hImage = (HGDIOBJ)lParam;
+        Notify(p);
+        return (LRESULT)hOld;
+    }
+    case STM_GETIMAGE:
+        return wParam == IMAGE_BITMAP ? (LRESULT)p->hImage : 0;
+    default:
+        return DefProc(p, uMsg, wParam, lParam);
+    }
+}
+
+// What the dialog does with a message its procedure left alone.
+static LRESULT DefDialogProc(Wnd *p, UINT uMsg, WPARAM wParam, LPARAM lParam)
+{
+    switch (uMsg) {
+    case WM_NEXTDLGCTL: {
+        Wnd *pDest = lParam != 0 ? WndFromHandle((HWND)wParam) : NextTabItem(p, pFocus, wParam != 0);
+        if (pDest != nullptr && pDest->pParent == p) {
+            DialogSetFocus(pDest);
+            if (IsLive(p))
+                SetDefButton(p, pDest);
+        }
+        return 0;
+    }
+    case DM_GETDEFID:
+        return p->nDefId != 0 ? MAKELONG(p->nDefId, DC_HASDEFID) : 0;
+    case DM_SETDEFID:
+        p->nDefId = (int)wParam;
+        return TRUE;
+    case WM_CLOSE: {
+        // The close request of the window frame: Cancel, while there is no disabled Cancel button.
+        Wnd *pCancel = ChildById(p, IDCANCEL);
+        if (pCancel == nullptr || IsEnabled(pCancel))
+            PostMessageA(HandleOf(p), WM_COMMAND, IDCANCEL, (LPARAM)HandleOf(pCancel));
+        return 0;
+    }
+    default:
+        return DefProc(p, uMsg, wParam, lParam);
+    }
+}
+
+static LRESULT CallWnd(Wnd *p, UINT uMsg, WPARAM wParam, LPARAM lParam)
+{
+    switch (p->nKind) {
+    case KindDialog: {
+        INT_PTR r = 0;
+        if (p->pDlgProc != nullptr)
+            r = p->pDlgProc(HandleOf(p), uMsg, wParam, lParam);
+        if (r != 0 || !IsLive(p))
+            return r;
+        return DefDialogProc(p, uMsg, wParam, lParam);
+    }
+    case KindPushButton:
+    case KindCheckBox:
+        return ButtonProc(p, uMsg, wParam, lParam);
+    case KindEdit:
+        return EditProc(p, uMsg, wParam, lParam);
+    case KindStatic:
+    case KindPicture:
+    case KindEtched:
+        return StaticProc(p, uMsg, wParam, lParam);
+    default:
+        return DefProc(p, uMsg, wParam, lParam);
+    }
+}
+
+// Alt+letter, or a letter where the focus takes no characters: the visible, enabled button or static whose
+// label has that letter after "&" (case folded in the code page) is pressed or, for a static, the next
+// control gets the focus.
+static bool IsAccelerator(Wnd *pDlg, Wnd *pFrom, WPARAM wChar)
+{
+    auto upper = [](unsigned char c) {
+        char in = (char)c, out = 0;
+        if (LCMapStringA(LOCALE_USER_DEFAULT, LCMAP_UPPERCASE, &in, 1, &out, 1) != 1)
+            return c;
+        return (unsigned char)out;
+    };
+    std::vector<Wnd *> &a = pDlg->aChildren;
+    if (a.empty())
+        return false;
+    size_t nStart = 0;
+    auto it = std::find(a.begin(), a.end(), pFrom);
+    if (it != a.end())
+        nStart = (size_t)(it - a.begin()) + 1;
+    unsigned char cWant = upper((unsigned char)wChar);
+    for (size_t k = 0; k < a.size(); k++) {
+        Wnd *p = a[(nStart + k) % a.size()];
+        if (!IsShown(p) || !IsEnabled(p))
+            continue;
+        LRESULT nCode = Send(p, WM_GETDLGCODE, 0, 0);
+        if (!(nCode & (DLGC_BUTTON | DLGC_STATIC)))
+            continue;
+        if ((nCode & DLGC_STATIC) && (p->dwStyle & SS_NOPREFIX))
+            continue;
+        int nMnemonic;
+        std::string sLabel = StripMnemonic(p->sText, &nMnemonic);
+        if (nMnemonic < 0 || upper((unsigned char)sLabel[(size_t)nMnemonic]) != cWant)
+            continue;
+        if (nCode & DLGC_STATIC) {
+            Wnd *pNext = NextTabItem(pDlg, p, false);
+            if (pNext != nullptr && pNext != p)
+                Send(pDlg, WM_NEXTDLGCTL, (WPARAM)HandleOf(pNext), 1);
+        } else {
+            Send(p, BM_CLICK, 0, 0);
+        }
+        return true;
+    }
+    return false;
+}
+
+static void CollectGarbage()
+{
+    if (nCallDepth == 0)
+        aGraveyard.clear();
+}
+
+} // namespace plat
+
+using namespace plat;
+
+// ---------------------------------------------------------------------------------------------------------
+// The Win32 names
+
+HWND WINAPI CreateDialogParamA(HINSTANCE hInstance, LPCSTR lpTemplateName, HWND hWndParent, DLGPROC lpDialogFunc,
+                               LPARAM dwInitParam)
+{
+    DWORD nSize = 0;
+    const void *pData = FindResourceData(hInstance, RT_DIALOG, lpTemplateName, &nSize);
+    if (pData == nullptr)
+        return NULL;
+    Wnd *pDlg = BuildFromTemplate((const unsigned char *)pData, nSize);
+    if (pDlg == nullptr) {
+        SetLastError(ERROR_RESOURCE_TYPE_NOT_FOUND);
+        return NULL;
+    }
+    (void)hWndParent; // the dialog is top-level; an owner is not kept
+    pDlg->pDlgProc = lpDialogFunc;
+    bool bVisible = (pDlg->dwStyle & WS_VISIBLE) != 0;
+    pDlg->dwStyle &= ~(DWORD)WS_VISIBLE; // shown once the procedure has initialised it
+    setLive.insert(pDlg);
+    for (Wnd *p : pDlg->aChildren)
+        setLive.insert(p);
+    aDialogs.push_back(pDlg);
+    FrontEnd *pUi = ActiveFrontEnd();
+    if (pUi != nullptr)
+        pUi->Created(pDlg);
+
+    Wnd *pFirst = NextTabItem(pDlg, nullptr, false);
+    Send(pDlg, WM_SETFONT, 0, FALSE);
+    if (!IsLive(pDlg))
+        return NULL;
+    LRESULT r = Send(pDlg, WM_INITDIALOG, (WPARAM)HandleOf(pFirst), dwInitParam);
+    if (!IsLive(pDlg))
+        return NULL;
+    if (r != 0) {
+        Wnd *pTo = NextTabItem(pDlg, nullptr, false);
+        if (pTo != nullptr)
+            DialogSetFocus(pTo);
+    }
+    if (bVisible) {
+        pDlg->dwStyle |= WS_VISIBLE;
+        if (pFocus == nullptr) {
+            Wnd *pTo = NextTabItem(pDlg, nullptr, false);
+            SetFocusTo(pTo != nullptr ? pTo : pDlg);
+        }
+        Notify(pDlg);
+    }
+    return HandleOf(pDlg);
+}
+
+BOOL WINAPI DestroyWindow(HWND hWnd)
+{
+    Wnd *p = WndFromHandle(hWnd);
+    if (p == nullptr) {
+        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+        return FALSE;
+    }
+    bool bDialog = p->nKind == KindDialog;
+    FrontEnd *pUi = StartedFrontEnd();
+    if (bDialog && pUi != nullptr)
+        pUi->Destroying(p);
+    Send(p, WM_DESTROY, 0, 0);
+    if (!IsLive(p))
+        return TRUE;
+    for (Wnd *q = pFocus; q != nullptr; q = q->pParent)
+        if (q == p) {
+            pFocus = nullptr;
+            break;
+        }
+    std::vector<Wnd *> aGone = p->aChildren;
+    aGone.push_back(p);
+    for (Wnd *q : aGone) {
+        setLive.erase(q);
+        aGraveyard.emplace_back(q);
+    }
+    if (bDialog) {
+        aDialogs.erase(std::remove(aDialogs.begin(), aDialogs.end(), p), aDialogs.end());
+    } else if (p->pParent != nullptr) {
+        auto &a = p->pParent->aChildren;
+        a.erase(std::remove(a.begin(), a.end(), p), a.end());
+        Notify(p->pParent);
+    }
+    // Remove messages for the windows that went.
+    for (auto *pq : {&qPosted, &qInput})
+        pq->erase(std::remove_if(pq->begin(), pq->end(),
+                                 [](const MSG &m) { return m.hwnd != NULL && !IsLive((Wnd *)m.hwnd); }),
+                  pq->end());
+    return TRUE;
+}
+
+BOOL WINAPI IsWindow(HWND hWnd)
+{
+    return WndFromHandle(hWnd) != nullptr;
+}
+
+BOOL WINAPI IsChild(HWND hWndParent, HWND hWnd)
+{
+    Wnd *pParent = WndFromHandle(hWndParent);
+    Wnd *p = WndFromHandle(hWnd);
+    if (pParent == nullptr || p == nullptr)
+        return FALSE;
+    for (p = p->pParent; p != nullptr; p = p->pParent)
+        if (p == pParent)
+            return TRUE;
+    return FALSE;
+}
+
+HWND WINAPI GetDlgItem(HWND hDlg, int nIDDlgItem)
+{
+    Wnd *p = ChildById(WndFromHandle(hDlg), nIDDlgItem);
+    if (p == nullptr)
+        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+    return HandleOf(p);
+}
+
+int WINAPI GetDlgCtrlID(HWND hWnd)
+{
+    Wnd *p = WndFromHandle(hWnd);
+    return p != nullptr && p->pParent != nullptr ? p->nId : 0;
+}
+
+HWND WINAPI GetParent(HWND hWnd)
+{
+    Wnd *p = WndFromHandle(hWnd);
+    return p != nullptr ? HandleOf(p->pParent) : NULL;
+}
+
+BOOL WINAPI ShowWindow(HWND hWnd, int nCmdShow)
+{
+    Wnd *p = WndFromHandle(hWnd);
+    if (p == nullptr)
+        return FALSE;
+    BOOL bWasVisible = (p->dwStyle & WS_VISIBLE) != 0;
+    if (nCmdShow == SW_HIDE) {
+        if (!bWasVisible)
+            return FALSE;
+        p->dwStyle &= ~(DWORD)WS_VISIBLE;
+        // A hidden control gives the focus to its dialog.
+        for (Wnd *q = pFocus; q != nullptr; q = q->pParent)
+            if (q == p) {
+                SetFocusTo(p->pParent);
+                break;
+            }
+    } else {
+        p->dwStyle |= WS_VISIBLE;
+    }
+    if (IsLive(p))
+        Notify(p);
+    return bWasVisible;
+}
+
+BOOL WINAPI IsWindowVisible(HWND hWnd)
+{
+    Wnd *p = WndFromHandle(hWnd);
+    return p != nullptr && IsShown(p);
+}
+
+BOOL WINAPI EnableWindow(HWND hWnd, BOOL bEnable)
+{
+    Wnd *p = WndFromHandle(hWnd);
+    if (p == nullptr)
+        return FALSE;
+    BOOL bWasDisabled = !IsEnabled(p);
+    if (bEnable)
+        p->dwStyle &= ~(DWORD)WS_DISABLED;
+    else
+        p->dwStyle |= WS_DISABLED;
+    if (!bEnable && !bWasDisabled) {
+        Send(p, WM_ENABLE, FALSE, 0);
+        if (p == pFocus) // a disabled window cannot keep the focus
+            SetFocusTo(nullptr);
+    } else if (bEnable && bWasDisabled) {
+        Send(p, WM_ENABLE, TRUE, 0);
+    }
+    if (IsLive(p))
+        Notify(p);
+    return bWasDisabled;
+}
+
+BOOL WINAPI IsWindowEnabled(HWND hWnd)
+{
+    Wnd *p = WndFromHandle(hWnd);
+    return p != nullptr && IsEnabled(p);
+}
+
+BOOL WINAPI SetWindowTextA(HWND hWnd, LPCSTR lpString)
+{
+    if (WndFromHandle(hWnd) == nullptr) {
+        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+        return FALSE;
+    }
+    return (BOOL)SendMessageA(hWnd, WM_SETTEXT, 0, (LPARAM)(lpString != NULL ? lpString : ""));
+}
+
+int WINAPI GetWindowTextA(HWND hWnd, LPSTR lpString, int nMaxCount)
+{
+    if (lpString == NULL || nMaxCount <= 0)
+        return 0;
+    lpString[0] = '\0';
+    if (WndFromHandle(hWnd) == nullptr)
+        return 0;
+    return (int)SendMessageA(hWnd, WM_GETTEXT, (WPARAM)nMaxCount, (LPARAM)lpString);
+}
+
+int WINAPI GetWindowTextLengthA(HWND hWnd)
+{
+    return (int)SendMessageA(hWnd, WM_GETTEXTLENGTH, 0, 0);
+}
+
+LONG WINAPI GetWindowLongA(HWND hWnd, int nIndex)
+{
+    Wnd *p = WndFromHandle(hWnd);
+    if (p == nullptr) {
+        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+        return 0;
+    }
+    switch (nIndex) {
+    case GWL_STYLE:
+        return (LONG)p->dwStyle;
+    case GWL_EXSTYLE:
+        return (LONG)p->dwExStyle;
+    case GWL_ID:
+        return p->nId;
+    default:
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return 0;
+    }
+}
+
+HWND WINAPI SetFocus(HWND hWnd)
+{
+    Wnd *p = WndFromHandle(hWnd);
+    if (hWnd != NULL && p == nullptr) {
+        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+        return NULL;
+    }
+    return HandleOf(SetFocusTo(p));
+}
+
+HWND WINAPI GetFocus(void)
+{
+    return HandleOf(pFocus);
+}
+
+BOOL WINAPI CheckDlgButton(HWND hDlg, int nIDButton, UINT uCheck)
+{
+    HWND h = GetDlgItem(hDlg, nIDButton);
+    if (h == NULL)
+        return FALSE;
+    SendMessageA(h, BM_SETCHECK, uCheck, 0);
+    return TRUE;
+}
+
+UINT WINAPI IsDlgButtonChecked(HWND hDlg, int nIDButton)
+{
+    HWND h = GetDlgItem(hDlg, nIDButton);
+    return h != NULL ? (UINT)SendMessageA(h, BM_GETCHECK, 0, 0) : 0;
+}
+
+HWND WINAPI GetNextDlgTabItem(HWND hDlg, HWND hCtl, BOOL bPrevious)
+{
+    Wnd *pDlg = WndFromHandle(hDlg);
+    if (pDlg == nullptr)
+        return NULL;
+    Wnd *pCtl = hCtl == hDlg ? nullptr : WndFromHandle(hCtl);
+    return HandleOf(NextTabItem(pDlg, pCtl, bPrevious != FALSE));
+}
+
+HWND WINAPI FindWindowA(LPCSTR lpClassName, LPCSTR lpWindowName)
+{
+    for (Wnd *p : aDialogs) {
+        if (lpClassName != NULL && strcasecmp(lpClassName, p->sClass.c_str()) != 0)
+            continue;
+        if (lpWindowName != NULL && p->sText != lpWindowName)
+            continue;
+        return HandleOf(p);
+    }
+    return NULL;
+}
+
+LRESULT WINAPI SendMessageA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam)
+{
+    Wnd *p = WndFromHandle(hWnd);
+    if (p == nullptr) {
+        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+        return 0;
+    }
+    return Send(p, Msg, wParam, lParam);
+}
+
+BOOL WINAPI PostMessageA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam)
+{
+    if (hWnd != NULL && WndFromHandle(hWnd) == nullptr) {
+        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+        return FALSE;
+    }
+    MSG msg;
+    memset(&msg, 0, sizeof msg);
+    msg.hwnd = hWnd;
+    msg.message = Msg;
+    msg.wParam = wParam;
+    msg.lParam = lParam;
+    qPosted.push_back(msg);
+    return TRUE;
+}
+
+void WINAPI PostQuitMessage(int nExitCode)
+{
+    bQuitPending = true;
+    nQuitCode = nExitCode;
+}
+
+// Posted messages first, then the quit message, then the user's input; with nothing queued the front end
+// waits for input. Returns 0 for the quit message, 1 for any other, -1 when no input can come.
+BOOL WINAPI GetMessageA(LPMSG lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFilterMax)
+{
+    (void)hWnd;
+    (void)wMsgFilterMin;
+    (void)wMsgFilterMax;
+    if (lpMsg == NULL)
+        return -1;
+    CollectGarbage();
+    BOOL bResult = TRUE;
+    for (;;) {
+        if (!qPosted.empty()) {
+            *lpMsg = qPosted.front();
+            qPosted.pop_front();
+            break;
+        }
+        if (bQuitPending) {
+            bQuitPending = false;
+            memset(lpMsg, 0, sizeof *lpMsg);
+            lpMsg->message = WM_QUIT;
+            lpMsg->wParam = (WPARAM)nQuitCode;
+            bResult = FALSE;
+            break;
+        }
+        if (!qInput.empty()) {
+            *lpMsg = qInput.front();
+            qInput.pop_front();
+            if (lpMsg->message == WM_KEYDOWN || lpMsg->message == WM_SYSKEYDOWN)
+                abKeyDown[lpMsg->wParam & 0xFF] = 1;
+            else if (lpMsg->message == WM_KEYUP || lpMsg->message == WM_SYSKEYUP)
+                abKeyDown[lpMsg->wParam & 0xFF] = 0;
+            break;
+        }
+        FrontEnd *pUi = StartedFrontEnd();
+        if (pUi == nullptr || aDialogs.empty() || !pUi->WaitInput()) {
+            memset(lpMsg, 0, sizeof *lpMsg);
+            return -1;
+        }
+    }
+    if (pGetMessageHook != nullptr)
+        pGetMessageHook(HC_ACTION, PM_REMOVE, (LPARAM)lpMsg);
+    return bResult;
+}
+
+SHORT WINAPI GetKeyState(int nVirtKey)
+{
+    return abKeyDown[nVirtKey & 0xFF] ? (SHORT)0x8000 : 0;
+}
+
+BOOL WINAPI IsDialogMessageA(HWND hDlg, LPMSG lpMsg)
+{
+    Wnd *pDlg = WndFromHandle(hDlg);
+    if (pDlg == nullptr || lpMsg == NULL)
+        return FALSE;
+    Wnd *pTarget = WndFromHandle(lpMsg->hwnd);
+    if (pTarget == nullptr || (pTarget != pDlg && pTarget->pParent != pDlg))
+        return FALSE;
+
+    LRESULT nCode;
+    switch (lpMsg->message) {
+    case WM_KEYDOWN:
+        nCode = Send(pTarget, WM_GETDLGCODE, lpMsg->wParam, (LPARAM)lpMsg);
+        if (nCode & DLGC_WANTMESSAGE)
+            break;
+        switch (lpMsg->wParam) {
+        case VK_TAB:
+            if (!(nCode & DLGC_WANTTAB)) {
+                Send(pDlg, WM_NEXTDLGCTL, (GetKeyState(VK_SHIFT) & 0x8000) ? 1 : 0, 0);
+                return TRUE;
+            }
+            break;
+        case VK_LEFT:
+        case VK_UP:
+        case VK_RIGHT:
+        case VK_DOWN:
+            if (!(nCode & DLGC_WANTARROWS) && pTarget != pDlg) {
+                Wnd *pNext = NextGroupItem(pDlg, pTarget, lpMsg->wParam == VK_LEFT || lpMsg->wParam == VK_UP);
+                Send(pDlg, WM_NEXTDLGCTL, (WPARAM)HandleOf(pNext), 1);
+                return TRUE;
+            }
+            break;
+        case VK_ESCAPE:
+            Send(pDlg, WM_COMMAND, IDCANCEL, (LPARAM)HandleOf(ChildById(pDlg, IDCANCEL)));
+            return TRUE;
+        case VK_RETURN: {
+            Wnd *pFocused = pFocus;
+            if (pFocused != nullptr && pFocused->pParent == pDlg &&
+                (Send(pFocused, WM_GETDLGCODE, 0, 0) & DLGC_DEFPUSHBUTTON)) {
+                Send(pDlg, WM_COMMAND, MAKEWPARAM(pFocused->nId, BN_CLICKED), (LPARAM)HandleOf(pFocused));
+            } else {
+                LRESULT dw = Send(pDlg, DM_GETDEFID, 0, 0);
+                if (HIWORD(dw) == DC_HASDEFID) {
+                    Wnd *pDef = ChildById(pDlg, LOWORD(dw));
+                    if (pDef == nullptr || IsEnabled(pDef))
+                        Send(pDlg, WM_COMMAND, MAKEWPARAM(LOWORD(dw), BN_CLICKED), (LPARAM)HandleOf(pDef));
+                } else {
+                    Send(pDlg, WM_COMMAND, IDOK, (LPARAM)HandleOf(ChildById(pDlg, IDOK)));
+                }
+            }
+            return TRUE;
+        }
+        }
+        break;
+    case WM_CHAR:
+        nCode = Send(pTarget, WM_GETDLGCODE, lpMsg->wParam, (LPARAM)lpMsg);
+        if (nCode & (DLGC_WANTCHARS | DLGC_WANTMESSAGE))
+            break;
+        if (lpMsg->wParam == '\t' && (nCode & DLGC_WANTTAB))
+            break;
+        if (IsAccelerator(pDlg, pTarget, lpMsg->wParam))
+            return TRUE;
+        break;
+    case WM_SYSCHAR:
+        if (IsAccelerator(pDlg, pTarget, lpMsg->wParam))
+            return TRUE;
+        break;
+    }
+    if (IsLive(pTarget))
+        Send(pTarget, lpMsg->message, lpMsg->wParam, lpMsg->lParam);
+    return TRUE;
+}
+
+BOOL WINAPI TranslateMessage(const MSG *lpMsg)
+{
+    (void)lpMsg;
+    return FALSE;
+}
+
+LRESULT WINAPI DispatchMessageA(const MSG *lpMsg)
+{
+    if (lpMsg == NULL)
+        return 0;
+    Wnd *p = WndFromHandle(lpMsg->hwnd);
+    return p != nullptr ? Send(p, lpMsg->message, lpMsg->wParam, lpMsg->lParam) : 0;
+}
+
+LRESULT WINAPI CallWindowProcA(WNDPROC lpPrevWndFunc, HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam)
+{
+    if (lpPrevWndFunc == NULL)
+        return 0;
+    nCallDepth++;
+    LRESULT r = lpPrevWndFunc(hWnd, Msg, wParam, lParam);
+    nCallDepth--;
+    return r;
+}
+
+HHOOK WINAPI SetWindowsHookExA(int idHook, HOOKPROC lpfn, HINSTANCE hmod, DWORD dwThreadId)
+{
+    (void)hmod;
+    (void)dwThreadId;
+    if (idHook != WH_GETMESSAGE || lpfn == NULL || pGetMessageHook != nullptr) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return NULL;
+    }
+    pGetMessageHook = lpfn;
+    return (HHOOK)&pGetMessageHook;
+}
+
+BOOL WINAPI UnhookWindowsHookEx(HHOOK hhk)
+{
+    if (hhk != (HHOOK)&pGetMessageHook || pGetMessageHook == nullptr)
+        return FALSE;
+    pGetMessageHook = nullptr;
+    return TRUE;
+}
+
+LRESULT WINAPI CallNextHookEx(HHOOK hhk, int nCode, WPARAM wParam, LPARAM lParam)
+{
+    (void)hhk;
+    (void)nCode;
+    (void)wParam;
+    (void)lParam;
+    return 0;
+}

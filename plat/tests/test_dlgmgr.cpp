@@ -1,0 +1,399 @@
+// test_dlgmgr.cpp - the Linux dialog manager: dialogs built from the wizard's template, the focus, the
+// keyboard rules of IsDialogMessageA, clicks, the queue, and the text the terminal and script front ends
+// show.
+
+#include "dlgint.h"
+
+#include <gtest/gtest.h>
+
+#include <string.h>
+
+#include <string>
+#include <vector>
+
+// A front end with no user: the queue runs dry and GetMessageA fails instead of waiting.
+class NoInput : public plat::FrontEnd {
+  public:
+    const char *Name() const override { return "none"; }
+    bool WaitInput() override { return false; }
+    int MessageBox(plat::Wnd *, const std::string &sText, const std::string &sCaption, UINT) override
+    {
+        aBoxes.push_back(sCaption + ": " + sText);
+        return IDOK;
+    }
+    std::vector<std::string> aBoxes;
+};
+
+static NoInput theNoInput;
+static std::vector<std::string> aCommands; // "id/code" of every WM_COMMAND the dialog received
+static INT_PTR nInitResult;
+
+static INT_PTR CALLBACK RecordProc(HWND hDlg, UINT uMsg, WPARAM wParam, LPARAM lParam)
+{
+    (void)hDlg;
+    (void)lParam;
+    if (uMsg == WM_INITDIALOG)
+        return nInitResult;
+    if (uMsg == WM_COMMAND) {
+        aCommands.push_back(std::to_string(LOWORD(wParam)) + "/" + std::to_string(HIWORD(wParam)));
+        return 1;
+    }
+    return 0;
+}
+
+class DialogManager : public ::testing::Test {
+  protected:
+    void SetUp() override
+    {
+        plat::SetFrontEnd(&theNoInput);
+        aCommands.clear();
+        nInitResult = 0;
+        hDlg = CreateDialogParamA(GetModuleHandleA(NULL), MAKEINTRESOURCEA(20000), NULL, RecordProc, 0);
+        ASSERT_NE(nullptr, hDlg);
+    }
+    void TearDown() override
+    {
+        if (IsWindow(hDlg))
+            DestroyWindow(hDlg);
+        Pump();
+    }
+    // Delivers everything queued; returns the quit code, or -1 when the queue ran dry.
+    int Pump()
+    {
+        MSG msg;
+        for (;;) {
+            BOOL r = GetMessageA(&msg, NULL, 0, 0);
+            if (r == 0)
+                return (int)msg.wParam;
+            if (r != 1)
+                return -1;
+            IsDialogMessageA(hDlg, &msg);
+        }
+    }
+    HWND Item(int nId) { return GetDlgItem(hDlg, nId); }
+    void Show(std::initializer_list<int> aIds)
+    {
+        for (int nId : aIds)
+            ShowWindow(Item(nId), SW_SHOW);
+    }
+    void Key(int nVk, bool bShift = false)
+    {
+        HWND hTo = GetFocus() != NULL ? GetFocus() : hDlg;
+        if (bShift)
+            plat::PostInput(plat::WndFromHandle(hTo), WM_KEYDOWN, VK_SHIFT, 0);
+        plat::PostInput(plat::WndFromHandle(hTo), WM_KEYDOWN, (WPARAM)nVk, 0);
+        plat::PostInput(plat::WndFromHandle(hTo), WM_KEYUP, (WPARAM)nVk, 0);
+        if (bShift)
+            plat::PostInput(plat::WndFromHandle(hTo), WM_KEYUP, VK_SHIFT, 0);
+        Pump();
+    }
+    void Char(UINT uMsg, unsigned char c)
+    {
+        HWND hTo = GetFocus() != NULL ? GetFocus() : hDlg;
+        plat::PostInput(plat::WndFromHandle(hTo), uMsg, c, 0);
+        Pump();
+    }
+    int FocusId() { return GetFocus() == hDlg ? -2 : GetDlgCtrlID(GetFocus()); }
+    HWND hDlg = NULL;
+};
+
+// The template: ids, classes, styles, geometry in dialog units and the tab order, as the script has them.
+struct ControlCase {
+    int nId;
+    plat::WndKind nKind;
+    int x, y, cx, cy;
+    bool bTabStop;
+};
+static const ControlCase kControls[] = {
+    {100, plat::KindPushButton, 74, 158, 50, 14, true},  {101, plat::KindPushButton, 124, 158, 50, 14, true},
+    {2, plat::KindPushButton, 182, 158, 50, 14, true},   {0xFFFF, plat::KindEtched, 8, 150, 224, 1, false},
+    {200, plat::KindPicture, 8, 8, 224, 110, false},     {201, plat::KindStatic, 8, 126, 224, 16, false},
+    {300, plat::KindEdit, 8, 8, 224, 110, true},         {301, plat::KindStatic, 8, 126, 224, 16, false},
+    {400, plat::KindStatic, 8, 8, 224, 90, false},       {401, plat::KindCheckBox, 8, 114, 224, 20, true},
+    {500, plat::KindStatic, 8, 8, 224, 134, false},
+};
+
+TEST_F(DialogManager, TemplateGivesTheControlsInTabOrderWithTheirGeometry)
+{
+    plat::Wnd *pDlg = plat::WndFromHandle(hDlg);
+    EXPECT_EQ(240, pDlg->cx);
+    EXPECT_EQ(180, pDlg->cy);
+    EXPECT_EQ("MS Sans Serif", pDlg->sFont);
+    EXPECT_EQ(8, pDlg->nPointSize);
+    EXPECT_EQ(101, pDlg->nDefId);
+    EXPECT_TRUE(IsWindowVisible(hDlg));
+    EXPECT_FALSE(GetWindowLongA(hDlg, GWL_STYLE) & WS_SYSMENU);
+    ASSERT_EQ(sizeof kControls / sizeof kControls[0], pDlg->aChildren.size());
+    for (size_t i = 0; i < pDlg->aChildren.size(); i++) {
+        const plat::Wnd *p = pDlg->aChildren[i];
+        const ControlCase &c = kControls[i];
+        SCOPED_TRACE(c.nId);
+        EXPECT_EQ(c.nId, p->nId);
+        EXPECT_EQ(c.nKind, p->nKind);
+        EXPECT_EQ(c.x, p->x);
+        EXPECT_EQ(c.y, p->y);
+        EXPECT_EQ(c.cx, p->cx);
+        EXPECT_EQ(c.cy, p->cy);
+        EXPECT_EQ(c.bTabStop, (p->dwStyle & WS_TABSTOP) != 0);
+        EXPECT_EQ("", p->sText);
+        EXPECT_EQ(c.nId == 0xFFFF, IsWindowVisible(plat::HandleOf((plat::Wnd *)p)) != 0);
+    }
+    EXPECT_TRUE(GetWindowLongA(Item(300), GWL_STYLE) & ES_MULTILINE);
+    EXPECT_EQ(nullptr, Item(999));
+}
+
+TEST_F(DialogManager, InitialisationIsSentDuringCreationAndFocusFollowsItsResult)
+{
+    // Every control is hidden: the focus goes to the dialog itself.
+    EXPECT_EQ(-2, FocusId());
+    DestroyWindow(hDlg);
+    nInitResult = 1;
+    hDlg = CreateDialogParamA(GetModuleHandleA(NULL), MAKEINTRESOURCEA(20000), NULL, RecordProc, 0);
+    EXPECT_EQ(-2, FocusId());
+}
+
+TEST_F(DialogManager, TabAndShiftTabMoveOverVisibleEnabledTabStopsAndWrap)
+{
+    Show({100, 101, 2, 300, 401});
+    EnableWindow(Item(100), FALSE);
+    SetFocus(Item(101));
+    static const int kForward[] = {2, 300, 401, 101, 2};
+    for (int nId : kForward) {
+        Key(VK_TAB);
+        EXPECT_EQ(nId, FocusId());
+    }
+    static const int kBackward[] = {101, 401, 300, 2};
+    for (int nId : kBackward) {
+        Key(VK_TAB, true);
+        EXPECT_EQ(nId, FocusId());
+    }
+}
+
+TEST_F(DialogManager, NextTabItemReturnsTheStartWhenNothingElseQualifies)
+{
+    EXPECT_EQ(nullptr, GetNextDlgTabItem(hDlg, NULL, FALSE));
+    Show({2});
+    EXPECT_EQ(Item(2), GetNextDlgTabItem(hDlg, Item(2), FALSE));
+    EXPECT_EQ(Item(2), GetNextDlgTabItem(hDlg, NULL, FALSE));
+    EnableWindow(Item(2), FALSE);
+    EXPECT_EQ(Item(2), GetNextDlgTabItem(hDlg, Item(2), FALSE)); // the start itself, though disabled
+    Show({101});
+    EXPECT_EQ(Item(101), GetNextDlgTabItem(hDlg, Item(2), FALSE));
+    EXPECT_EQ(Item(101), GetNextDlgTabItem(hDlg, Item(2), TRUE));
+}
+
+TEST_F(DialogManager, EnterPressesTheFocusedButtonElseTheDefaultOne)
+{
+    Show({100, 101, 2, 401});
+    SendMessageA(hDlg, WM_NEXTDLGCTL, (WPARAM)Item(100), 1);
+    Pump();
+    Key(VK_RETURN);
+    SendMessageA(hDlg, WM_NEXTDLGCTL, (WPARAM)Item(401), 1);
+    Pump();
+    Key(VK_RETURN);
+    EnableWindow(Item(101), FALSE);
+    Key(VK_RETURN); // a disabled default button is not pressed
+    EXPECT_EQ((std::vector<std::string>{"100/0", "101/0"}), aCommands);
+}
+
+TEST_F(DialogManager, DefaultLookFollowsTheFocusedPushButton)
+{
+    Show({100, 101, 2, 401});
+    EXPECT_TRUE(plat::IsDefaultLook(plat::WndFromHandle(Item(101))));
+    SendMessageA(hDlg, WM_NEXTDLGCTL, (WPARAM)Item(2), 1);
+    EXPECT_TRUE(plat::IsDefaultLook(plat::WndFromHandle(Item(2))));
+    EXPECT_FALSE(plat::IsDefaultLook(plat::WndFromHandle(Item(101))));
+    SendMessageA(hDlg, WM_NEXTDLGCTL, (WPARAM)Item(401), 1);
+    EXPECT_TRUE(plat::IsDefaultLook(plat::WndFromHandle(Item(2)))); // stays where it was
+}
+
+TEST_F(DialogManager, EscapeSendsCancelAndSpaceTogglesOrPresses)
+{
+    Show({101, 2, 401});
+    SetFocus(Item(401));
+    Key(VK_SPACE);
+    EXPECT_EQ(BST_CHECKED, IsDlgButtonChecked(hDlg, 401));
+    Key(VK_SPACE);
+    EXPECT_EQ(BST_UNCHECKED, IsDlgButtonChecked(hDlg, 401));
+    SetFocus(Item(101));
+    Key(VK_SPACE);
+    Key(VK_ESCAPE);
+    EXPECT_EQ((std::vector<std::string>{"401/0", "401/0", "101/0", "2/0"}), aCommands);
+}
+
+TEST_F(DialogManager, EscapeInTheTextBoxClosesThroughTheEnabledCancelButton)
+{
+    Show({2, 300});
+    SetFocus(Item(300));
+    Key(VK_ESCAPE);
+    EnableWindow(Item(2), FALSE);
+    SetFocus(Item(300));
+    Key(VK_ESCAPE); // the close request finds Cancel disabled
+    EXPECT_EQ((std::vector<std::string>{"300/256", "2/0"}), aCommands);
+}
+
+TEST_F(DialogManager, AltLetterPressesTheButtonCaseFoldedCyrillicIncluded)
+{
+    Show({100, 101, 2});
+    SetWindowTextA(Item(100), plat::Utf8ToAnsi("< &Назад").c_str());
+    SetWindowTextA(Item(101), plat::Utf8ToAnsi("&Вперёд >").c_str());
+    SetWindowTextA(Item(2), "&&Cancel");
+    SetFocus(Item(2));
+    Char(WM_SYSCHAR, (unsigned char)plat::Utf8ToAnsi("н")[0]);
+    EXPECT_EQ(100, FocusId());
+    Char(WM_SYSCHAR, (unsigned char)plat::Utf8ToAnsi("В")[0]);
+    Char(WM_CHAR, (unsigned char)plat::Utf8ToAnsi("в")[0]); // a button takes no characters: a plain letter works
+    Char(WM_SYSCHAR, 'c');                                    // "&&" is no mnemonic
+    ShowWindow(Item(100), SW_HIDE);
+    Char(WM_SYSCHAR, (unsigned char)plat::Utf8ToAnsi("Н")[0]); // hidden
+    ShowWindow(Item(100), SW_SHOW);
+    EnableWindow(Item(100), FALSE);
+    Char(WM_SYSCHAR, (unsigned char)plat::Utf8ToAnsi("Н")[0]); // disabled
+    EXPECT_EQ((std::vector<std::string>{"100/0", "101/0", "101/0"}), aCommands);
+}
+
+TEST_F(DialogManager, ClickingTheAutoCheckBoxTogglesItAndGivesItTheFocus)
+{
+    Show({101, 401});
+    HWND hBox = Item(401);
+    plat::PostInput(plat::WndFromHandle(hBox), WM_LBUTTONDOWN, 0, 0);
+    plat::PostInput(plat::WndFromHandle(hBox), WM_LBUTTONUP, 0, 0);
+    Pump();
+    EXPECT_EQ(BST_CHECKED, IsDlgButtonChecked(hDlg, 401));
+    EXPECT_EQ(401, FocusId());
+    plat::PostInput(plat::WndFromHandle(hBox), WM_LBUTTONDOWN, 0, 0);
+    plat::PostInput(plat::WndFromHandle(hBox), WM_LBUTTONUP, 0, 1); // released outside
+    Pump();
+    EXPECT_EQ(BST_CHECKED, IsDlgButtonChecked(hDlg, 401));
+    EXPECT_EQ((std::vector<std::string>{"401/0"}), aCommands);
+}
+
+TEST_F(DialogManager, HidingTheFocusGivesItToTheDialogAndDisablingDropsIt)
+{
+    Show({101, 2});
+    SetFocus(Item(101));
+    ShowWindow(Item(101), SW_HIDE);
+    EXPECT_EQ(hDlg, GetFocus());
+    SetFocus(Item(2));
+    EnableWindow(Item(2), FALSE);
+    EXPECT_EQ(nullptr, GetFocus());
+    EXPECT_EQ(nullptr, SetFocus(Item(2))); // a disabled window takes no focus
+    EXPECT_EQ(nullptr, GetFocus());
+}
+
+TEST_F(DialogManager, PostedMessagesComeBeforeTheQuitMessageAndInputAfterIt)
+{
+    Show({2});
+    SetFocus(Item(2));
+    plat::PostInput(plat::WndFromHandle(Item(2)), WM_KEYDOWN, VK_ESCAPE, 0);
+    PostQuitMessage(5);
+    PostMessageA(hDlg, WM_COMMAND, 7, 0);
+    MSG msg;
+    ASSERT_EQ(1, GetMessageA(&msg, NULL, 0, 0));
+    EXPECT_EQ((UINT)WM_COMMAND, msg.message);
+    ASSERT_EQ(0, GetMessageA(&msg, NULL, 0, 0));
+    EXPECT_EQ(5u, msg.wParam);
+    ASSERT_EQ(1, GetMessageA(&msg, NULL, 0, 0));
+    EXPECT_EQ((UINT)WM_KEYDOWN, msg.message);
+    EXPECT_EQ(-1, GetMessageA(&msg, NULL, 0, 0)); // nothing more can come
+}
+
+TEST_F(DialogManager, DestroyedWindowsAreGoneWithTheirMessages)
+{
+    HWND hNext = Item(101);
+    PostMessageA(hNext, WM_KEYDOWN, VK_SPACE, 0);
+    EXPECT_TRUE(DestroyWindow(hDlg));
+    EXPECT_FALSE(IsWindow(hDlg));
+    EXPECT_FALSE(IsWindow(hNext));
+    EXPECT_EQ(nullptr, GetDlgItem(hDlg, 101));
+    EXPECT_EQ(nullptr, FindWindowA("#32770", NULL));
+    EXPECT_FALSE(PostMessageA(hDlg, WM_NULL, 0, 0));
+    MSG msg;
+    EXPECT_EQ(-1, GetMessageA(&msg, NULL, 0, 0));
+}
+
+TEST_F(DialogManager, EditSelectionScrollingAndTheFocusNotification)
+{
+    std::string sText;
+    for (int i = 0; i < 30; i++)
+        sText += "line\r\n";
+    SetWindowTextA(Item(300), sText.c_str());
+    Show({300});
+    EXPECT_EQ(MAKELONG(0, 0), SendMessageA(Item(300), EM_GETSEL, 0, 0));
+    SendMessageA(Item(300), EM_SETSEL, 0, -1);
+    EXPECT_EQ(MAKELONG(0, sText.size()), SendMessageA(Item(300), EM_GETSEL, 0, 0));
+    EXPECT_EQ(31 - 13, SendMessageA(Item(300), EM_GETFIRSTVISIBLELINE, 0, 0));
+    SendMessageA(Item(300), EM_SETSEL, 0, 0);
+    EXPECT_EQ(0, SendMessageA(Item(300), EM_GETFIRSTVISIBLELINE, 0, 0));
+    SendMessageA(hDlg, WM_NEXTDLGCTL, (WPARAM)Item(300), 1);
+    EXPECT_EQ((std::vector<std::string>{"300/256"}), aCommands); // EN_SETFOCUS
+    EXPECT_EQ(MAKELONG(0, sText.size()), SendMessageA(Item(300), EM_GETSEL, 0, 0)); // all, set by the dialog
+}
+
+TEST_F(DialogManager, PictureControlKeepsTheBitmapItIsGiven)
+{
+    HBITMAP hBitmap = LoadBitmapA(GetModuleHandleA(NULL), MAKEINTRESOURCEA(1100));
+    ASSERT_NE(nullptr, hBitmap);
+    EXPECT_EQ(0, SendMessageA(Item(200), STM_SETIMAGE, IMAGE_BITMAP, (LPARAM)hBitmap));
+    EXPECT_EQ((LRESULT)hBitmap, SendMessageA(Item(200), STM_GETIMAGE, IMAGE_BITMAP, 0));
+    EXPECT_EQ((LRESULT)hBitmap, SendMessageA(Item(200), STM_SETIMAGE, IMAGE_BITMAP, 0));
+    DeleteObject(hBitmap);
+}
+
+TEST_F(DialogManager, MessageBoxesGoThroughTheFrontEnd)
+{
+    theNoInput.aBoxes.clear();
+    EXPECT_EQ(IDOK, MessageBoxA(hDlg, "text", "caption", MB_OK));
+    EXPECT_EQ((std::vector<std::string>{"caption: text"}), theNoInput.aBoxes);
+}
+
+// The page as the terminal and the script show it: caption, then the visible controls in tab order, the
+// focus marked, buttons with their state, the check box as [x] or [ ], the text box behind "| ".
+TEST_F(DialogManager, TextRenderingListsTheVisibleControlsInTabOrder)
+{
+    SetWindowTextA(hDlg, plat::Utf8ToAnsi("Установка").c_str());
+    SetWindowTextA(Item(100), "< &Back");
+    SetWindowTextA(Item(101), "&Next >");
+    SetWindowTextA(Item(2), "Cancel");
+    SetWindowTextA(Item(300), "one\r\ntwo");
+    SetWindowTextA(Item(301), "label");
+    SetWindowTextA(Item(401), plat::Utf8ToAnsi("Флажок").c_str());
+    Show({100, 101, 2, 300, 301, 401});
+    EnableWindow(Item(100), FALSE);
+    CheckDlgButton(hDlg, 401, BST_CHECKED);
+    SetFocus(Item(300));
+    EXPECT_EQ("=== Установка ===\n"
+              "  [< &Back] disabled\n"
+              "  [&Next >] default\n"
+              "  [Cancel]\n"
+              "> | one\n"
+              "  | two\n"
+              "  label\n"
+              "  [x] Флажок\n",
+              plat::RenderDialog(plat::WndFromHandle(hDlg)));
+    EXPECT_EQ("=== Ошибка ===\n  Нет файла.\n  [OK] [Отмена]\n",
+              plat::RenderMessageBox(plat::Utf8ToAnsi("Нет файла."), plat::Utf8ToAnsi("Ошибка"), MB_OKCANCEL));
+}
+
+struct ScriptCase {
+    const char *pszScript;
+    bool bValid;
+};
+static const ScriptCase kScripts[] = {
+    {"next next check back next next cancel", true},
+    {"tab,enter, space ,esc,,uncheck", true},
+    {"", true},
+    {"next jump", false},
+    {"Next", false},
+};
+
+TEST(ScriptFrontEnd, ActionsAreCheckedBeforeAnyIsTaken)
+{
+    for (const auto &c : kScripts) {
+        std::string sError;
+        plat::FrontEnd *p = plat::NewScriptFrontEnd(c.pszScript, &sError);
+        EXPECT_EQ(c.bValid, p != nullptr) << c.pszScript;
+        EXPECT_EQ(c.bValid, sError.empty()) << c.pszScript;
+        delete p;
+    }
+}
