@@ -8,7 +8,11 @@
 
 #include "platint.h"
 
+#include <errno.h>
+#include <fcntl.h>
 #include <sqlite3.h>
+#include <sys/file.h>
+#include <unistd.h>
 #include <stdio.h>
 #include <string.h>
 #include <time.h>
@@ -255,11 +259,29 @@ bool FillNewMachine()
     return Exec(szVersion);
 }
 
+// Holds registry.lock in the machine folder while this process opens the database, so that processes
+// starting at once on a new machine make and fill it once, one after the other.
+struct OpenLock {
+    int fd;
+    explicit OpenLock(const std::string &sPath)
+    {
+        fd = open(sPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+        while (fd >= 0 && flock(fd, LOCK_EX) != 0 && errno == EINTR) {
+        }
+    }
+    ~OpenLock()
+    {
+        if (fd >= 0)
+            close(fd); // releases the lock
+    }
+};
+
 // Opens the machine's database, making and filling it on first use. Returns false when it cannot.
 bool OpenDatabase()
 {
     if (pDb != nullptr)
         return true;
+    OpenLock lock(plat::MachineRoot() + "/registry.lock");
     std::string sPath = plat::MachineRoot() + "/registry.db";
     sqlite3 *p = nullptr;
     if (sqlite3_open_v2(sPath.c_str(), &p, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) !=
@@ -274,7 +296,8 @@ bool OpenDatabase()
     bool bReady = false;
     {
         Stmt st("PRAGMA journal_mode = WAL");
-        bReady = st.Step() == SQLITE_ROW;
+        bReady = st.Step() == SQLITE_ROW &&
+                 sqlite3_stricmp((const char *)sqlite3_column_text(st.p, 0), "wal") == 0;
     }
     bReady = bReady && Exec("PRAGMA synchronous = FULL");
     if (bReady) {

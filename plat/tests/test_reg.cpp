@@ -59,7 +59,7 @@ static bool KeyExists(HKEY hParent, const char *pszPath)
 }
 
 // Other processes: this program started again with --child and a task (see ChildMain).
-static pid_t StartChild(const std::vector<std::string> &aArgs)
+static pid_t StartChild(const std::vector<std::string> &aArgs, const std::string &sMachine = std::string())
 {
     std::vector<char *> aArgv;
     std::string sSelf = "/proc/self/exe", sChild = "--child";
@@ -72,6 +72,8 @@ static pid_t StartChild(const std::vector<std::string> &aArgs)
     pid_t pid = fork();
     if (pid == 0) {
         setenv("KAL_TEST_MACHINE_INHERIT", "1", 1);
+        if (!sMachine.empty())
+            setenv("PLAT_ROOT", sMachine.c_str(), 1);
         execv("/proc/self/exe", aArgv.data());
         _exit(127);
     }
@@ -522,6 +524,19 @@ TEST(Registry, TwoProcessesWritingAtOnceLoseNothing)
     EXPECT_EQ("b149", GetString(k, "b149"));
 }
 
+TEST(Registry, ProcessesStartingANewMachineAtOnceMakeItOnce)
+{
+    std::string sMachine = plat::MachineRoot() + "/second";
+    std::vector<pid_t> aPids;
+    for (int i = 0; i < 4; i++)
+        aPids.push_back(StartChild({"set", "First", "v" + std::to_string(i), "x"}, sMachine));
+    for (pid_t pid : aPids)
+        EXPECT_EQ(0, WaitChild(pid));
+    for (int i = 0; i < 4; i++)
+        EXPECT_EQ(0, WaitChild(StartChild({"get", "First", "v" + std::to_string(i), "x"}, sMachine))) << i;
+    EXPECT_EQ(0, WaitChild(StartChild({"machine", "-", "-", "-"}, sMachine)));
+}
+
 // The tasks of the other processes. Exit code 0 when done, 1 when a check failed, 2 on bad arguments.
 static int ChildMain(int argc, char **argv)
 {
@@ -538,6 +553,15 @@ static int ChildMain(int argc, char **argv)
         if (sTask == "setkill")
             kill(getpid(), SIGKILL);
         return 0;
+    }
+    if (sTask == "machine") { // a new machine's values, once each
+        HKEY hVersion;
+        DWORD nValues = 0;
+        if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\CurrentVersion", 0, KEY_READ,
+                          &hVersion) != ERROR_SUCCESS)
+            return 1;
+        RegQueryInfoKeyA(hVersion, NULL, NULL, NULL, NULL, NULL, NULL, &nValues, NULL, NULL, NULL, NULL);
+        return nValues == 2 && GetString(hVersion, "ProgramFilesDir") == "C:\\Program Files" ? 0 : 1;
     }
     if (sTask == "get" && argc == 4)
         return GetString(h, argv[2]) == argv[3] ? 0 : 1;
