@@ -417,6 +417,29 @@ LSTATUS Walk(sqlite3_int64 *pnId, const std::vector<std::string> &aNames, size_t
     return ERROR_SUCCESS;
 }
 
+// The fault switch for tests (PLAT_FAULT, see fault.cpp): the error the call is to fail with, matched
+// against the full path of the key nId with the names in aMore after it (a key still to be made, or a
+// value's name), or ERROR_SUCCESS.
+LSTATUS Fault(const char *pszCall, sqlite3_int64 nId, const std::vector<std::string> &aMore)
+{
+    const char *pszFault = getenv("PLAT_FAULT");
+    if (pszFault == nullptr || *pszFault == '\0')
+        return ERROR_SUCCESS;
+    std::string sPath;
+    for (sqlite3_int64 n = nId; n != 0;) {
+        Stmt st("SELECT parent, name FROM keys WHERE id = ?");
+        st.Bind(1, n);
+        if (st.Step() != SQLITE_ROW)
+            break;
+        sPath = sPath.empty() ? st.Blob(1) : st.Blob(1) + "\\" + sPath;
+        n = st.Int(0);
+    }
+    for (const std::string &s : aMore)
+        sPath += "\\" + s;
+    DWORD nError = ERROR_SUCCESS;
+    return plat::InjectedFault(pszCall, sPath, &nError) ? (LSTATUS)nError : ERROR_SUCCESS;
+}
+
 HKEY NewHandle(sqlite3_int64 nId, REGSAM sam)
 {
     nLastHandle += 4;
@@ -485,6 +508,8 @@ LSTATUS WINAPI RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD ulOptions, REGSAM
     if (rc == ERROR_SUCCESS)
         rc = Walk(&nId, aNames, &nDepth);
     if (rc == ERROR_SUCCESS)
+        rc = Fault("RegOpenKeyExA", nId, {});
+    if (rc == ERROR_SUCCESS)
         *phkResult = NewHandle(nId, samDesired);
     return rc;
 }
@@ -510,6 +535,8 @@ LSTATUS WINAPI RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD Reserved, LPSTR
         rc = SplitPath(lpSubKey, &aNames);
     if (rc == ERROR_SUCCESS && !txn.bOpen)
         rc = ERROR_REGISTRY_IO_FAILED;
+    if (rc == ERROR_SUCCESS)
+        rc = Fault("RegCreateKeyExA", nParent, aNames);
     nId = nParent;
     if (rc == ERROR_SUCCESS)
         rc = Walk(&nId, aNames, &nDepth);
@@ -559,6 +586,8 @@ LSTATUS WINAPI RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserve
     if ((lpData != NULL && lpcbData == NULL) || lpReserved != NULL)
         return ERROR_INVALID_PARAMETER;
     LSTATUS rc = Resolve(hKey, KEY_QUERY_VALUE, &nId);
+    if (rc == ERROR_SUCCESS)
+        rc = Fault("RegQueryValueExA", nId, {lpValueName != NULL ? lpValueName : ""});
     if (rc != ERROR_SUCCESS)
         return rc;
     if (lpData == NULL && lpcbData != NULL)
@@ -598,6 +627,8 @@ LSTATUS WINAPI RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD Reserved, DWO
     if (rc == ERROR_SUCCESS && !txn.bOpen)
         rc = ERROR_REGISTRY_IO_FAILED;
     if (rc == ERROR_SUCCESS)
+        rc = Fault("RegSetValueExA", nId, {sName});
+    if (rc == ERROR_SUCCESS)
         rc = SetValue(nId, sName, dwType, lpData, cbData);
     if (rc == ERROR_SUCCESS)
         rc = txn.Commit();
@@ -613,6 +644,8 @@ LSTATUS WINAPI RegDeleteValueA(HKEY hKey, LPCSTR lpValueName)
     LSTATUS rc = Resolve(hKey, KEY_SET_VALUE, &nId);
     if (rc == ERROR_SUCCESS && !txn.bOpen)
         rc = ERROR_REGISTRY_IO_FAILED;
+    if (rc == ERROR_SUCCESS)
+        rc = Fault("RegDeleteValueA", nId, {lpValueName != NULL ? lpValueName : ""});
     if (rc != ERROR_SUCCESS)
         return rc;
     Stmt st("DELETE FROM vals WHERE key = ? AND fold = ?");
@@ -648,6 +681,8 @@ LSTATUS WINAPI RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey)
         rc = ERROR_REGISTRY_IO_FAILED;
     if (rc == ERROR_SUCCESS)
         rc = Walk(&nId, aNames, &nDepth);
+    if (rc == ERROR_SUCCESS)
+        rc = Fault("RegDeleteKeyA", nId, {});
     if (rc != ERROR_SUCCESS)
         return rc;
     Stmt stKey(
@@ -683,6 +718,8 @@ LSTATUS WINAPI RegQueryInfoKeyA(HKEY hKey, LPSTR lpClass, LPDWORD lpcchClass, LP
     LSTATUS rc = Resolve(hKey, KEY_QUERY_VALUE, &nId);
     if (rc == ERROR_SUCCESS && !txn.bOpen)
         rc = ERROR_REGISTRY_IO_FAILED;
+    if (rc == ERROR_SUCCESS)
+        rc = Fault("RegQueryInfoKeyA", nId, {});
     if (rc != ERROR_SUCCESS)
         return rc;
     Stmt stKey("SELECT class, written,"
@@ -731,6 +768,8 @@ LSTATUS WINAPI RegEnumKeyExA(HKEY hKey, DWORD dwIndex, LPSTR lpName, LPDWORD lpc
     LSTATUS rc = Resolve(hKey, KEY_ENUMERATE_SUB_KEYS, &nId);
     if (rc == ERROR_SUCCESS && !txn.bOpen)
         rc = ERROR_REGISTRY_IO_FAILED;
+    if (rc == ERROR_SUCCESS)
+        rc = Fault("RegEnumKeyExA", nId, {});
     if (rc != ERROR_SUCCESS)
         return rc;
     Stmt st("SELECT name, class, written FROM keys WHERE parent = ? ORDER BY fold LIMIT 1 OFFSET ?");
@@ -767,6 +806,8 @@ LSTATUS WINAPI RegEnumValueA(HKEY hKey, DWORD dwIndex, LPSTR lpValueName, LPDWOR
     LSTATUS rc = Resolve(hKey, KEY_QUERY_VALUE, &nId);
     if (rc == ERROR_SUCCESS && !txn.bOpen)
         rc = ERROR_REGISTRY_IO_FAILED;
+    if (rc == ERROR_SUCCESS)
+        rc = Fault("RegEnumValueA", nId, {});
     if (rc != ERROR_SUCCESS)
         return rc;
     Stmt st("SELECT name, type, data FROM vals WHERE key = ? ORDER BY id LIMIT 1 OFFSET ?");

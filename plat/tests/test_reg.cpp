@@ -489,6 +489,26 @@ TEST(Registry, EnumerationGivesSubKeysByNameAndValuesByAge)
     EXPECT_EQ(ERROR_NO_MORE_ITEMS, RegEnumValueA(k, 2, sz, &cch, NULL, NULL, NULL, NULL));
 }
 
+TEST(Registry, FaultSwitchMakesTheChosenCallsFailOnTheChosenKeys)
+{
+    TestKey k("Fault");
+    setenv("PLAT_FAULT",
+           "RegSetValueExA 1016 HKEY_CURRENT_USER\\Software\\RegTest\\Fault\\Broken;"
+           "RegCreateKeyExA 5 *\\fault\\NoKey\\*;RegQueryValueExA 1012 *\\Unreadable",
+           1);
+    EXPECT_EQ(1016, SetString(k, "Broken", "x"));
+    EXPECT_EQ(ERROR_SUCCESS, SetString(k, "Other", "x"));
+    EXPECT_EQ(ERROR_SUCCESS, SetString(k, "Unreadable", "x"));
+    EXPECT_EQ("<none>", GetString(k, "Unreadable"));
+    HKEY h;
+    EXPECT_EQ(ERROR_ACCESS_DENIED,
+              RegCreateKeyExA(k, "NoKey\\Below", 0, NULL, 0, KEY_ALL_ACCESS, NULL, &h, NULL));
+    EXPECT_FALSE(KeyExists(k, "NoKey"));
+    unsetenv("PLAT_FAULT");
+    EXPECT_EQ(ERROR_SUCCESS, SetString(k, "Broken", "x"));
+    EXPECT_EQ("x", GetString(k, "Unreadable"));
+}
+
 TEST(Registry, ChangeMadeByOneProcessIsSeenByAnother)
 {
     ASSERT_EQ(0, RunChild({"set", "Shared", "fromChild", "\xcf\xf0\xee\xe1\xe0"}));

@@ -365,3 +365,26 @@ TEST(LinkFile, SaveIntoAMissingFolderFailsAndLeavesNothing)
     pFile->Release();
     pLink->Release();
 }
+
+TEST(LinkFile, LinkThatCannotBeWrittenWhollyIsRemoved)
+{
+    ComScope com;
+    CreateDirectoryA("C:\\Target", NULL);
+    IShellLinkA *pLink = NewLink();
+    pLink->SetPath("C:\\Target\\app.exe");
+    IPersistFile *pFile = NULL;
+    ASSERT_EQ(S_OK, pLink->QueryInterface(IID_IPersistFile, (void **)&pFile));
+    setenv("PLAT_FAULT", "WriteFile 112 *\\full.lnk", 1);
+    EXPECT_EQ(HRESULT_FROM_WIN32(112), pFile->Save(u"C:\\Target\\full.lnk", TRUE));
+    unsetenv("PLAT_FAULT");
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA("C:\\Target\\full.lnk"));
+    LPWSTR pszCur = NULL;
+    EXPECT_EQ(S_FALSE, pFile->GetCurFile(&pszCur)); // a failed save is not remembered
+    EXPECT_EQ(S_OK, pFile->Save(u"C:\\Target\\full.lnk", TRUE));
+    ASSERT_EQ(S_OK, pFile->GetCurFile(&pszCur));
+    EXPECT_EQ(std::u16string(u"C:\\Target\\full.lnk"), std::u16string((const char16_t *)pszCur));
+    CoTaskMemFree(pszCur);
+    EXPECT_EQ(S_FALSE, pFile->IsDirty());
+    pFile->Release();
+    pLink->Release();
+}
