@@ -10,9 +10,6 @@
 
 static const char szThisModule[] = "lib\\SHLUTL";
 
-#define SHL_KEY_READ 0x20019L  // KEY_READ
-#define SHL_KEY_WRITE 0x2001FL // KEY_READ | KEY_WRITE
-
 // ---------------------------------------------------------------------------------------------------------
 // Keys
 
@@ -23,7 +20,7 @@ HKEY ShlRegOpen(HKEY hKey, const char *szSubkey, int bWrite)
 
     ASSERT(hKey != NULL);
     ASSERT(szSubkey != NULL);
-    if (RegOpenKeyExA(hKey, szSubkey, 0, bWrite ? SHL_KEY_WRITE : SHL_KEY_READ, &hResult) != ERROR_SUCCESS)
+    if (RegOpenKeyExA(hKey, szSubkey, 0, bWrite ? KEY_READ | KEY_WRITE : KEY_READ, &hResult) != ERROR_SUCCESS)
         return NULL;
     return hResult;
 }
@@ -36,8 +33,8 @@ HKEY ShlRegCreate(HKEY hKey, const char *szSubkey)
 
     ASSERT(hKey != NULL);
     ASSERT(szSubkey != NULL);
-    if (RegCreateKeyExA(hKey, szSubkey, 0, NULL, REG_OPTION_NON_VOLATILE, SHL_KEY_WRITE, NULL, &hResult,
-                        &nDisposition) != ERROR_SUCCESS)
+    if (RegCreateKeyExA(hKey, szSubkey, 0, NULL, REG_OPTION_NON_VOLATILE, KEY_READ | KEY_WRITE, NULL,
+                        &hResult, &nDisposition) != ERROR_SUCCESS)
         return NULL;
     return hResult;
 }
@@ -52,7 +49,7 @@ int ShlRegDeleteKey(HKEY hKey, const char *szSubkey)
 
     ASSERT(hKey != NULL);
     ASSERT(szSubkey != NULL);
-    rc = RegOpenKeyExA(hKey, szSubkey, 0, SHL_KEY_WRITE, &hProbe);
+    rc = RegOpenKeyExA(hKey, szSubkey, 0, KEY_READ | KEY_WRITE, &hProbe);
     if (rc != ERROR_SUCCESS)
         return rc == ERROR_FILE_NOT_FOUND;
     rc = RegQueryInfoKeyA(hProbe, NULL, NULL, NULL, &nSubKeys, NULL, NULL, NULL, NULL, NULL, NULL, NULL);
