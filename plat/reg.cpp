@@ -25,8 +25,9 @@ namespace
 {
 
 const int kBusyTimeoutMs = 30000;
-const size_t kMaxKeyName = 255;     // characters of one path component
-const size_t kMaxValueName = 16383; // characters of a value name
+const size_t kMaxKeyName = 255;       // characters of one path component
+const size_t kMaxValueName = 16383;   // characters of a value name
+const DWORD kMaxValueData = 1u << 29; // bytes of a value's data: the platform's limit is its memory
 const int kSchemaVersion = 1;
 
 // The predefined roots, in the order of their handles' low bits (HKEY_PERFORMANCE_DATA, 4, is not kept).
@@ -616,6 +617,8 @@ LSTATUS WINAPI RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD Reserved, DWO
     (void)Reserved;
     if (lpData == NULL && cbData != 0)
         return ERROR_NOACCESS;
+    if (cbData > kMaxValueData)
+        return ERROR_NOT_ENOUGH_MEMORY;
     std::string sName = lpValueName != NULL ? lpValueName : "";
     if (sName.size() > kMaxValueName)
         return ERROR_INVALID_PARAMETER;
