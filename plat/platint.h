@@ -2,6 +2,7 @@
 #pragma once
 
 #include <windows.h>
+#include <shlobj.h>
 
 #include <stdint.h>
 #include <string>
@@ -132,5 +133,35 @@ bool MatchWildcards(const std::string &sPattern, const std::string &sName, bool 
 // The fault switch for tests (PLAT_FAULT, described in the README): true, with the error the call is to fail
 // with, when an entry names this call (or "*") and its path pattern matches the full Windows path.
 bool InjectedFault(const char *pszCall, const std::string &sWinPath, DWORD *pnError);
+
+} // namespace plat
+
+namespace plat {
+
+// The shell. Item lists of this layer hold one item: a Windows path. They are allocated with the shell's
+// allocator (CoTaskMemAlloc); PathFromItemList returns false for an item list it did not make.
+LPITEMIDLIST ItemListFromPath(const std::string &sPath);
+bool PathFromItemList(LPCITEMIDLIST pidl, std::string *psPath);
+bool SameGuid(REFGUID a, REFGUID b);
+
+// A shell link (.lnk file) in the public shell-link format: strings are ANSI (code page 1251); the target
+// lies on a drive (X:\...), or has no LinkInfo in the file.
+struct LinkData {
+    std::string sTarget, sWorkDir, sArgs, sDescription, sRelativePath, sIconPath;
+    int nIcon = 0;
+    int nShowCmd = 1; // SW_SHOWNORMAL
+    WORD wHotkey = 0;
+    // The target's attributes, times and size, as when the link was made (zero when it was missing).
+    DWORD nAttributes = 0;
+    FILETIME ftCreation = {0, 0}, ftAccess = {0, 0}, ftWrite = {0, 0};
+    DWORD nSize = 0;
+    DWORD nVolumeSerial = 0;
+};
+// The file's bytes; empty when a string is too long for the format (65535 characters).
+std::string BuildLinkFile(const LinkData &link);
+// Reads the bytes of a link file; false when they are not one.
+bool ParseLinkFile(const std::string &sBytes, LinkData *pLink);
+// A new ShellLink object, asked for the interface riid (CoCreateInstance).
+HRESULT CreateShellLink(REFIID riid, void **ppv);
 
 } // namespace plat

@@ -4,6 +4,7 @@
 
 #include <stdlib.h>
 #include <stdio.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <string>
@@ -12,8 +13,13 @@ namespace {
 
 struct FreshMachine {
     std::string sDir;
+    pid_t nOwner = 0;
     FreshMachine()
     {
+        // A test that starts processes of its own hands them its machine with KAL_TEST_MACHINE_INHERIT=1.
+        const char *pszInherit = getenv("KAL_TEST_MACHINE_INHERIT");
+        if (pszInherit != nullptr && *pszInherit == '1' && getenv("PLAT_ROOT") != nullptr)
+            return;
         const char *pszTmp = getenv("TMPDIR");
         std::string sTemplate =
             std::string(pszTmp != nullptr && *pszTmp ? pszTmp : "/tmp") + "/kalmachine.XXXXXX";
@@ -22,10 +28,13 @@ struct FreshMachine {
             exit(2);
         }
         sDir = sTemplate;
+        nOwner = getpid();
         setenv("PLAT_ROOT", sDir.c_str(), 1);
     }
     ~FreshMachine()
     {
+        if (sDir.empty() || getpid() != nOwner) // inherited, or a forked child of the owner
+            return;
         const char *pszKeep = getenv("KAL_KEEP_MACHINE");
         if (pszKeep != nullptr && *pszKeep == '1') {
             fprintf(stderr, "machine kept in %s\n", sDir.c_str());

@@ -11,6 +11,9 @@
 #define CLSCTX_LOCAL_SERVER 0x4
 #define CLSCTX_ALL 0x17
 #define STGM_READ 0x00000000L
+#define CO_E_NOTINITIALIZED ((HRESULT)0x800401F0)
+#define CLASS_E_NOAGGREGATION ((HRESULT)0x80040110)
+#define REGDB_E_CLASSNOTREG ((HRESULT)0x80040154)
 
 struct IUnknown {
     virtual HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void **ppvObject) = 0;
@@ -41,6 +44,10 @@ struct IPersistFile : public IPersist {
     virtual HRESULT STDMETHODCALLTYPE GetCurFile(LPWSTR *ppszFileName) = 0;
 };
 
+LPVOID WINAPI CoTaskMemAlloc(size_t cb);
+LPVOID WINAPI CoTaskMemRealloc(LPVOID pv, size_t cb);
+void WINAPI CoTaskMemFree(LPVOID pv);
+
 HRESULT WINAPI CoInitialize(LPVOID pvReserved);
 void WINAPI CoUninitialize(void);
 HRESULT WINAPI CoCreateInstance(REFCLSID rclsid, IUnknown *pUnkOuter, DWORD dwClsContext, REFIID riid,
@@ -51,6 +58,7 @@ extern const IID IID_IUnknown;
 extern const IID IID_IShellLinkA;
 extern const IID IID_IPersistFile;
 extern const IID IID_IPersist;
+extern const IID IID_IMalloc;
 
 // Item lists
 typedef struct _SHITEMID {
@@ -72,6 +80,7 @@ typedef const ITEMIDLIST *PCIDLIST_ABSOLUTE;
 #define CSIDL_APPDATA 0x001a
 #define CSIDL_PROGRAM_FILES 0x0026
 #define CSIDL_PROGRAM_FILES_COMMON 0x002b
+#define CSIDL_FLAG_CREATE 0x8000
 
 HRESULT WINAPI SHGetSpecialFolderLocation(HWND hwnd, int csidl, LPITEMIDLIST *ppidl);
 BOOL WINAPI SHGetPathFromIDListA(LPCITEMIDLIST pidl, LPSTR pszPath);
