@@ -73,17 +73,14 @@ static FILETIME FileTimeFromTimespec(const struct timespec &ts)
     return FileTimeFromTicks((int64_t)ts.tv_sec * 10000000 + ts.tv_nsec / 100 + EPOCH_DIFF);
 }
 
+// From the unsigned count, so that every time (up to all bits set) converts without an overflow; the epoch
+// difference is a whole number of seconds.
 static struct timespec TimespecFromFileTime(const FILETIME &ft)
 {
-    int64_t n = TicksFromFileTime(ft) - EPOCH_DIFF;
-    int64_t nSec = n / 10000000, nRem = n % 10000000;
-    if (nRem < 0) {
-        nRem += 10000000;
-        nSec--;
-    }
+    uint64_t n = ((uint64_t)ft.dwHighDateTime << 32) | ft.dwLowDateTime;
     struct timespec ts;
-    ts.tv_sec = (time_t)nSec;
-    ts.tv_nsec = (long)(nRem * 100);
+    ts.tv_sec = (time_t)((int64_t)(n / 10000000) - EPOCH_DIFF / 10000000);
+    ts.tv_nsec = (long)(n % 10000000 * 100);
     return ts;
 }
 

@@ -1,0 +1,49 @@
+#!/usr/bin/env bash
+# unpack.sh [DIR] - unpacking a package of 48 files, about 600 MB (1 KiB to 64 MiB, half random, half zeros),
+# with pkgtool unpack against tar -x of the same files, on the same disk (DIR, by default build/bench/unpack),
+# side by side in one hyperfine run; then the peak memory of the unpack, plain and compressed.
+# Target: pkgtool at most 1.15 x tar's time.
+set -euo pipefail
+. "$(dirname "$0")/common.sh"
+bench_dir unpack "${1:-}"
+
+# 40 files from 1 KiB growing by a constant factor to 16 MiB, and eight of 64 MiB; even ones random.
+mkdir -p "$work/src" "$work/out"
+: >"$work/in.list"
+: >"$work/out.list"
+for i in $(seq 0 47); do
+    if [ "$i" -lt 40 ]; then
+        size=$(python3 -c "print(round(1024 * 16384 ** ($i / 39)))")
+    else
+        size=$((64 << 20))
+    fi
+    kind=zeros
+    [ $((i % 2)) = 0 ] && kind=random
+    name=$(printf 'f%02d.%s' "$i" "$kind")
+    make_file "$work/src/$name" "$size" "$kind"
+    echo "$work/src/$name" >>"$work/in.list"
+    echo "$work/out/$name" >>"$work/out.list"
+done
+total=$(du -cb "$work"/src/* | tail -1 | cut -f1)
+echo "48 files, $total bytes"
+"$pkgtool" pack "$work/files.pkg" "@$work/in.list"
+tar -cf "$work/files.tar" -C "$work/src" .
+
+hyperfine --warmup 1 --runs 5 --export-json "$work/unpack.json" \
+    --prepare "rm -rf '$work/out' && mkdir '$work/out' && sync" \
+    -n tar "tar -xf '$work/files.tar' -C '$work/out'" \
+    -n pkgtool "'$pkgtool' unpack '$work/files.pkg' '@$work/out.list'"
+for f in $(cat "$work/in.list"); do cmp -s "$f" "$work/out/$(basename "$f")" || { echo "MISMATCH $f" >&2; exit 1; }; done
+
+t_tar=$(mean_of "$work/unpack.json" tar)
+t_pkg=$(mean_of "$work/unpack.json" pkgtool)
+ratio=$(python3 -c "print(f'{$t_pkg / $t_tar:.2f}')")
+verdict=$(python3 -c "print('met' if $t_pkg <= 1.15 * $t_tar else 'NOT met')")
+"$pkgtool" compress "$work/files.pkg" "$work/files.pk_"
+rm -rf "$work/out" && mkdir "$work/out"
+mem_plain=$(peak_kb "$pkgtool" unpack "$work/files.pkg" "@$work/out.list")
+rm -rf "$work/out" && mkdir "$work/out"
+mem_packed=$(peak_kb "$pkgtool" unpack "$work/files.pk_" "@$work/out.list")
+echo
+echo "unpack of $((total / 1000000)) MB: tar $(printf %.3f "$t_tar") s, pkgtool $(printf %.3f "$t_pkg") s: $ratio x tar (target <= 1.15: $verdict)"
+echo "peak memory of pkgtool unpack: plain package ${mem_plain} KiB, compressed package (${total} bytes expanded) ${mem_packed} KiB"
