@@ -4,9 +4,10 @@
 //
 //   wizdrive [--hold FILE]... [--timeout SECONDS] SETUP ACTION...
 //
-// Actions: next, back, cancel (the Cancel button, also Close on the final page), check, uncheck. After a
-// "next" that reaches the final page the driver waits until the Close button is enabled (the installation
-// has ended), then prints "--- report" and the final page's text. --hold opens FILE without sharing for the
+// Actions: next, back, cancel (the Cancel button, also Close on the final page), check, uncheck; each is
+// sent, so the wizard has handled it before the next. After an action that reaches the final page the driver
+// waits until the installation has ended (the final page shows the report, the Close button is enabled),
+// then prints "--- report" and the final page's text. --hold opens FILE without sharing for the
 // whole run. Exit code: the installer's exit code, or 90 when the driver itself failed (message on stderr).
 
 #include <windows.h>
@@ -47,8 +48,10 @@ static BOOL CALLBACK FindDialog(HWND hWnd, LPARAM lParam)
     GetWindowThreadProcessId(hWnd, &dwProcess);
     if (dwProcess != pFind->dwProcess || !IsWindowVisible(hWnd))
         return TRUE;
-    if (GetClassNameA(hWnd, szClass, sizeof szClass) && strcmp(szClass, "#32770") == 0 &&
-        GetDlgItem(hWnd, kIdCancel) != NULL) {
+    // The dialog is visible from its creation; it is ready once the wizard has shown its buttons.
+    HWND hCancel = GetDlgItem(hWnd, kIdCancel);
+    if (GetClassNameA(hWnd, szClass, sizeof szClass) && strcmp(szClass, "#32770") == 0 && hCancel != NULL &&
+        IsWindowVisible(hCancel)) {
         pFind->hDialog = hWnd;
         return FALSE;
     }
@@ -71,15 +74,6 @@ static HWND WaitForDialog(HANDLE hProcess, DWORD dwProcess)
     }
 }
 
-// Lets the dialog handle what is queued: a message sent to it returns only once its thread pumps again.
-static void Settle(HWND hDialog)
-{
-    DWORD_PTR dwResult;
-    for (int i = 0; i < 3; i++)
-        if (!SendMessageTimeoutA(hDialog, WM_NULL, 0, 0, SMTO_NORMAL, dwTimeoutMs, &dwResult))
-            return;
-}
-
 static void Click(HWND hDialog, int nId)
 {
     HWND hControl = GetDlgItem(hDialog, nId);
@@ -89,9 +83,10 @@ static void Click(HWND hDialog, int nId)
         fprintf(stderr, "wizdrive: control %d is not there to press: nothing happens\n", nId);
         return;
     }
-    // Posted, so that the driver does not wait while the installer works after Finish.
-    PostMessageA(hControl, BM_CLICK, 0, 0);
-    (void)dwResult;
+    // Sent, so that the wizard has handled the click when the next action comes. Finish only posts the end
+    // of the wizard's loop, so the installation itself runs after this returns.
+    if (!SendMessageTimeoutA(hControl, BM_CLICK, 0, 0, SMTO_NORMAL, dwTimeoutMs, &dwResult))
+        Fail("the wizard did not take the click");
 }
 
 static std::string ControlTextUtf8(HWND hDialog, int nId)
@@ -119,19 +114,40 @@ static bool OnFinalPage(HWND hDialog)
     return hFinal != NULL && IsWindowVisible(hFinal);
 }
 
-// Waits until the installation has ended: the Close button is enabled again (or the dialog is gone).
-static void WaitForClose(HWND hDialog, HANDLE hProcess)
+// Waits until the installation has ended: the final page shows a text other than the one shown while the
+// installation runs, and the Close button is enabled again (or the dialog is gone).
+static void WaitForReport(HWND hDialog, HANDLE hProcess, const std::string &sWorking)
 {
     DWORD dwStart = GetTickCount();
     for (;;) {
-        HWND hClose = GetDlgItem(hDialog, kIdCancel);
-        if (!IsWindow(hDialog) || (hClose != NULL && IsWindowEnabled(hClose)))
+        if (!IsWindow(hDialog))
             return;
-        if (WaitForSingleObject(hProcess, 50) == WAIT_OBJECT_0)
+        HWND hClose = GetDlgItem(hDialog, kIdCancel);
+        std::string sText = ControlTextUtf8(hDialog, kIdFinal);
+        if (hClose != NULL && IsWindowEnabled(hClose) && !sText.empty() && sText != sWorking)
+            return;
+        if (WaitForSingleObject(hProcess, 20) == WAIT_OBJECT_0)
             return;
         if (GetTickCount() - dwStart > dwTimeoutMs)
             Fail("the installation did not end");
     }
+}
+
+// The text the final page shows while the installation runs, from the installer's own resources.
+static std::string WorkingText(const char *pszSetup)
+{
+    char szAnsi[512];
+    WCHAR wsz[512];
+    char szUtf8[1536];
+    HMODULE hSetup = LoadLibraryExA(pszSetup, NULL, LOAD_LIBRARY_AS_DATAFILE);
+    if (hSetup == NULL)
+        Fail("cannot read the installer's texts");
+    int n = LoadStringA(hSetup, 1017, szAnsi, sizeof szAnsi);
+    FreeLibrary(hSetup);
+    if (n <= 0 || MultiByteToWideChar(CP_ACP, 0, szAnsi, -1, wsz, 512) <= 0 ||
+        WideCharToMultiByte(CP_UTF8, 0, wsz, -1, szUtf8, sizeof szUtf8, NULL, NULL) <= 0)
+        Fail("the installer has no text 1017");
+    return szUtf8;
 }
 
 int main(int argc, char **argv)
@@ -156,6 +172,7 @@ int main(int argc, char **argv)
         return 2;
     }
     const char *pszSetup = argv[i++];
+    std::string sWorking = WorkingText(pszSetup);
 
     STARTUPINFOA si;
     PROCESS_INFORMATION pi;
@@ -170,7 +187,6 @@ int main(int argc, char **argv)
     bool bReported = false;
     for (; i < argc && hDialog != NULL; i++) {
         const char *pszAction = argv[i];
-        Settle(hDialog);
         printf("--- %s\n", pszAction);
         if (strcmp(pszAction, "next") == 0) {
             Click(hDialog, kIdNext);
@@ -186,9 +202,8 @@ int main(int argc, char **argv)
         } else {
             Fail("unknown action");
         }
-        Settle(hDialog);
         if (!bReported && IsWindow(hDialog) && OnFinalPage(hDialog)) {
-            WaitForClose(hDialog, pi.hProcess);
+            WaitForReport(hDialog, pi.hProcess, sWorking);
             printf("--- report\n%s\n--- end of report\n", ControlTextUtf8(hDialog, kIdFinal).c_str());
             bReported = true;
         }
