@@ -278,7 +278,8 @@ void InstallRegister(WizResult *pResult)
     } else if (!UtlCreateDir(szAppDir)) {
         WizResultAdd(pResult, IDS_CANCELLED, IDS_NO_FOLDER, szAppDir);
         bOk = 0;
-    } else if (!UtlJoinPath(szPath, szSetupDir, szUninstaller, INSTALL_PATH) || !UtlCopyFile(szPath, szAppDir)) {
+    } else if (!UtlJoinPath(szPath, szSetupDir, szUninstaller, INSTALL_PATH) ||
+               !UtlCopyFile(szPath, szAppDir)) {
         WizResultAdd(pResult, IDS_CANCELLED, IDS_NO_COPY, szPath);
         bOk = 0;
     }
@@ -377,12 +378,14 @@ void InstallShortcuts(WizResult *pResult)
 
     ASSERT(pResult != NULL);
     ASSERT(WizResultOk(pResult));
-    if (!FormAppDir(szProgramFiles, szAppDir) || !UtlJoinPath(szTarget, szAppDir, szProgramName, INSTALL_PATH) ||
+    if (!FormAppDir(szProgramFiles, szAppDir) ||
+        !UtlJoinPath(szTarget, szAppDir, szProgramName, INSTALL_PATH) ||
         !ShlGetFolder(FOLDER_PROGRAMS, szFolder, INSTALL_PATH) ||
         !UtlJoinPath(szStartLink, szFolder, szLinkName, INSTALL_PATH) ||
         !ShlGetFolder(FOLDER_DESKTOP, szFolder, INSTALL_PATH) ||
         !UtlJoinPath(szDesktopLink, szFolder, szLinkName, INSTALL_PATH) ||
-        (!ShlGetFolder(FOLDER_DOCUMENTS, szWorkDir, INSTALL_PATH) && !StrCopy(szWorkDir, szAppDir, INSTALL_PATH))) {
+        (!ShlGetFolder(FOLDER_DOCUMENTS, szWorkDir, INSTALL_PATH) &&
+         !StrCopy(szWorkDir, szAppDir, INSTALL_PATH))) {
         WizResultAdd(pResult, IDS_DONE, IDS_NO_SHORTCUT, NULL);
         return;
     }

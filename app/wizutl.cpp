@@ -25,7 +25,7 @@ WizPage *WizPagesAdd(WizPage *pPages, int nKind, int nSize)
     ASSERT(pPages != NULL);
     ASSERT(nSize > 1);
     for (pTmp = pPages; pTmp->nKind != WIZ_PAGE_END; pTmp++)
-        ASSERT(pTmp+1-pPages < nSize);
+        ASSERT(pTmp + 1 - pPages < nSize);
     if (pTmp + 1 - pPages >= nSize)
         return NULL;
     pTmp[1].nKind = WIZ_PAGE_END;

@@ -101,8 +101,8 @@ static FILETIME Time(WORD wYear, WORD wMonth, WORD wDay, WORD wHour, WORD wMinut
 static void FillSample(int i, unsigned char *pBuffer, DWORD dwSize)
 {
     const char *pszName = aSamples[i].pszName;
-    bool bText = strstr(pszName, ".hlp") != NULL || strstr(pszName, ".cnt") != NULL ||
-                 strstr(pszName, ".lgo") != NULL;
+    bool bText =
+        strstr(pszName, ".hlp") != NULL || strstr(pszName, ".cnt") != NULL || strstr(pszName, ".lgo") != NULL;
     uint32_t x = 2166136261u;
     for (const char *p = pszName; *p != '\0'; p++)
         x = (x ^ (unsigned char)*p) * 16777619u;
@@ -137,7 +137,8 @@ int main(int argc, char **argv)
     for (int i = 0; i < nSamples; i++) {
         std::string sPath = sFolder + "\\" + aSamples[i].pszName;
         DWORD dwSize = aSamples[i].dwSize;
-        HANDLE h = CreateFileA(sPath.c_str(), GENERIC_WRITE, 0, NULL, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, NULL);
+        HANDLE h =
+            CreateFileA(sPath.c_str(), GENERIC_WRITE, 0, NULL, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, NULL);
         if (h == INVALID_HANDLE_VALUE)
             return Fail("cannot create " + sPath);
         FillSample(i, aBuffer, dwSize);

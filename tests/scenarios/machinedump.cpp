@@ -42,16 +42,16 @@ static std::string Time(const FILETIME &ft)
     char sz[64];
     if (!FileTimeToSystemTime(&ft, &st))
         return "?";
-    snprintf(sz, sizeof sz, "%04u-%02u-%02uT%02u:%02u:%02u", st.wYear, st.wMonth, st.wDay, st.wHour, st.wMinute,
-             st.wSecond);
+    snprintf(sz, sizeof sz, "%04u-%02u-%02uT%02u:%02u:%02u", st.wYear, st.wMonth, st.wDay, st.wHour,
+             st.wMinute, st.wSecond);
     return sz;
 }
 
 // FNV-1a over the file's bytes: enough to tell contents apart in a test.
 static std::string Hash(const std::string &sPath)
 {
-    HANDLE h = CreateFileA(sPath.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING,
-                           0, NULL);
+    HANDLE h = CreateFileA(sPath.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
+                           OPEN_EXISTING, 0, NULL);
     if (h == INVALID_HANDLE_VALUE)
         return "unreadable";
     uint64_t x = 14695981039346656037ull;
@@ -88,8 +88,8 @@ static void Walk(const std::string &sRoot, const std::string &sRelative, std::ve
         } else {
             char szSize[32];
             snprintf(szSize, sizeof szSize, "%lu", (unsigned long)fd.nFileSizeLow);
-            pLines->push_back("F " + sName + " " + Attrs(a) + " " + szSize + " " + Time(fd.ftLastWriteTime) + " " +
-                              Time(fd.ftLastAccessTime) + " " + Time(fd.ftCreationTime) + " " +
+            pLines->push_back("F " + sName + " " + Attrs(a) + " " + szSize + " " + Time(fd.ftLastWriteTime) +
+                              " " + Time(fd.ftLastAccessTime) + " " + Time(fd.ftCreationTime) + " " +
                               (bHash ? Hash(sFolder + "\\" + fd.cFileName) : std::string("-")));
         }
     } while (FindNextFileA(hFind, &fd));
