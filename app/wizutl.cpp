@@ -24,8 +24,10 @@ WizPage *WizPagesAdd(WizPage *pPages, int nKind, int nSize)
 
     ASSERT(pPages != NULL);
     ASSERT(nSize > 1);
+    // clang-format off
     for (pTmp = pPages; pTmp->nKind != WIZ_PAGE_END; pTmp++)
-        ASSERT(pTmp + 1 - pPages < nSize);
+        ASSERT(pTmp+1-pPages < nSize);
+    // clang-format on
     if (pTmp + 1 - pPages >= nSize)
         return NULL;
     pTmp[1].nKind = WIZ_PAGE_END;

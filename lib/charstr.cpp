@@ -163,8 +163,9 @@ int StrCopy(char *dest, const char *src, int max)
 
     ASSERT(max > 0);
     ASSERT(src != NULL && dest != NULL);
-    // clang-format off: the assertion's text is the condition as written
-    ASSERT(src >= dest + max || dest > src + StrLength(src));
+    // The assertion's text is the condition as written.
+    // clang-format off
+    ASSERT(src >= dest+max || dest > src+StrLength(src));
     // clang-format on
     while (src[n] != EOS && n < max - 1) {
         dest[n] = src[n];
@@ -182,8 +183,9 @@ int StrAppend(char *dest, const char *src, int max)
 
     ASSERT(max > 0);
     ASSERT(src != NULL && dest != NULL);
-    // clang-format off: the assertion's text is the condition as written
-    ASSERT(src >= dest + max || dest > src + StrLength(src));
+    // The assertion's text is the condition as written.
+    // clang-format off
+    ASSERT(src >= dest+max || dest > src+StrLength(src));
     // clang-format on
     while (*dest != EOS) {
         ASSERT(max > 1);
