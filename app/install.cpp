@@ -1,15 +1,514 @@
-// install.cpp - the installer application's main flow.
+// install.cpp - the installer application: the wizard's configuration and pages, the installation steps in
+// their fixed order with the result report, and the takeover and removal of an older version.
 
 #include "install.h"
+#include "charstr.h"
+#include "package.h"
 #include "resource.h"
-#include "wizard.h"
+#include "shlutl.h"
+#include "sysassert.h"
+#include "utils.h"
 
-// Until the wizard runs, the installer shows its welcome text in a message box.
+static const char szThisModule[] = "app\\INSTALL";
+
+#define INSTALL_PAGES 10
+#define INSTALL_PATH 260
+
+// The installed application's identity.
+static const char szInstallKey[] = "Kalmor61";
+static const char szDisplayName[] = "Kalmorist 6.1";
+static const char szLinkName[] = "Kalmorist 6.1.lnk"; // the display name followed by ".lnk"
+static const char szProgramName[] = "Kalmori.exe";
+static const char szUninstaller[] = "Uninst.exe";
+static const char szPackage[] = "Install.pkg";
+static const char szUninstallArea[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
+static const char szInstallEntry[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Kalmor61";
+
+// Key names of older versions in the uninstall area, in order of preference.
+static const char szOlderVersions[] = "Kalmori6; Kalmori5";
+
+// Sub-folders of the application folder, created in this order.
+static const char *const pszInstallDirs[] = {"Katalogy", "Modely", NULL};
+
+// The n-th file of the package is written to the n-th path of this table.
+static const char *const pszInstallFiles[] = {
+    "Kalmori.exe",
+    "Kalmori.hlp",
+    "Kalmori.cnt",
+    "Kalmori.lgo",
+    "Trevan.lgo",
+    "Trevan.pdf",
+    "Katalogy\\StavPrv.kmc",
+    "Katalogy\\StavPrv.bak",
+    "Katalogy\\TvAgreg.kmc",
+    "Katalogy\\TvAgreg.bak",
+    "Modely\\Stul.gim",
+    "Modely\\Stul.pdf",
+    "Modely\\Zidle.gim",
+    "Modely\\Zidle.pdf",
+    "Modely\\Skrin.gim",
+    "Modely\\Skrin.pdf",
+    "Modely\\Postel.gim",
+    "Modely\\Postel.pdf",
+    "Modely\\Regal.gim",
+    "Modely\\Regal.pdf",
+    "Modely\\Komoda.gim",
+    "Modely\\Komoda.pdf",
+    "Modely\\Lavice.gim",
+    "Modely\\Lavice.pdf",
+    "Modely\\Police.gim",
+    "Modely\\Police.pdf",
+    "Modely\\Dvere.gim",
+    "Modely\\Dvere.pdf",
+    "Modely\\Okno.gim",
+    "Modely\\Okno.pdf",
+    "Modely\\Schody.gim",
+    "Modely\\Schody.pdf",
+    "Modely\\Kuchyn.gim",
+    "Modely\\Kuchyn.pdf",
+    "Modely\\Koupelna.gim",
+    "Modely\\Koupelna.pdf",
+    "Modely\\Garaz.gim",
+    "Modely\\Garaz.pdf",
+    "Modely\\Terasa.gim",
+    "Modely\\Terasa.pdf",
+    "Modely\\Plot.gim",
+    "Modely\\Strecha.gim",
+    "Modely\\Strecha.pdf",
+    "Modely\\Sklep.gim",
+    "Modely\\Podkrovi.gim",
+    "Modely\\Podkrovi.pdf",
+    "Modely\\Zahrada.gim",
+    "Modely\\Zahrada.pdf",
+    NULL,
+};
+
+// The user's data files of an older version, relative to its application folder.
+static const char *const pszTakeOverFiles[] = {"Katalogy\\*.kmc", "*.sc1", NULL};
+
+// ---------------------------------------------------------------------------------------------------------
+// Main flow
+
 int InstallMain(void)
 {
-    int hTitle = ResLoadString(IDS_TITLE);
-    int hText = ResLoadString(IDS_WELCOME);
+    WizConfig config;
+    WizPage aPages[INSTALL_PAGES] = {};
+    InstallParams params;
 
-    MessageBoxA(NULL, ResGetString(hText), ResGetString(hTitle), MB_OK | MB_ICONINFORMATION);
+    InstallConfig(&config);
+    WizSetConfig(&config);
+    InstallPages(aPages, &params);
+    if (WizRun(aPages)) {
+        InstallPerform(&params);
+        WizWait();
+    }
     return 0;
+}
+
+void InstallConfig(WizConfig *pConfig)
+{
+    ASSERT(pConfig != NULL);
+    pConfig->nReserved = 1;
+    pConfig->hTitle = ResLoadString(IDS_TITLE);
+    pConfig->hBack = ResLoadString(IDS_BACK);
+    pConfig->hNext = ResLoadString(IDS_NEXT);
+    pConfig->hFinish = ResLoadString(IDS_FINISH);
+    pConfig->hCancel = ResLoadString(IDS_CANCEL);
+    pConfig->hClose = ResLoadString(IDS_CLOSE);
+}
+
+// Builds the page list: the welcome page; the reinstall page when this version is installed, else the
+// upgrade page when an older version is; the final page.
+void InstallPages(WizPage *pPages, InstallParams *pParams)
+{
+    WizPage *pPg;
+
+    ASSERT(pPages != NULL);
+    ASSERT(pParams != NULL);
+    WizPagesInit(pPages);
+    pPg = WizPagesAdd(pPages, WIZ_PAGE_PICTURE, INSTALL_PAGES);
+    ASSERT(pPg != NULL);
+    pPg->hImage = ResLoadBitmap(IDB_WELCOME);
+    pPg->hText = ResLoadString(IDS_WELCOME);
+
+    if (InstallIsInstalled()) {
+        pPg = WizPagesAdd(pPages, WIZ_PAGE_OPTION, INSTALL_PAGES);
+        ASSERT(pPg != NULL);
+        pPg->hText = ResLoadString(IDS_REINSTALL);
+        pPg->hLabel = ResLoadString(IDS_REINSTALL_CHECK);
+        pPg->bChecked = 0;
+        pParams->pInstall = &pPg->bChecked;
+    } else {
+        pParams->nInstallYes = 1;
+        pParams->pInstall = &pParams->nInstallYes;
+    }
+
+    if (!InstallIsInstalled() && InstallFindOlder(NULL, 0)) {
+        pPg = WizPagesAdd(pPages, WIZ_PAGE_OPTION, INSTALL_PAGES);
+        ASSERT(pPg != NULL);
+        pPg->hText = ResLoadString(IDS_UPGRADE);
+        pPg->hLabel = ResLoadString(IDS_UPGRADE_CHECK);
+        pPg->bChecked = 1;
+        pParams->pRemoveOlder = &pPg->bChecked;
+    } else {
+        pParams->pRemoveOlder = NULL;
+    }
+}
+
+// Runs the installation steps in their order while the report stays in order, then shows the report.
+void InstallPerform(const InstallParams *pParams)
+{
+    WizResult result;
+
+    ASSERT(pParams != NULL);
+    WizSetFinalText(ResLoadString(IDS_INSTALLING));
+    WizResultInit(&result, IDS_DONE);
+    if (pParams->pInstall != NULL && *pParams->pInstall != 0) {
+        if (WizResultOk(&result))
+            InstallRegister(&result);
+        if (WizResultOk(&result))
+            InstallFolders(&result);
+        if (WizResultOk(&result))
+            InstallFiles(&result);
+    }
+    if (WizResultOk(&result))
+        InstallShortcuts(&result);
+    if (pParams->pRemoveOlder != NULL) {
+        if (WizResultOk(&result))
+            InstallTakeOver(&result);
+        if (*pParams->pRemoveOlder != 0 && WizResultOk(&result))
+            InstallRemoveOlder(&result);
+    }
+    WizSetFinalText(WizResultText(&result));
+}
+
+int InstallIsInstalled(void)
+{
+    HKEY hKey = ShlRegOpen(HKEY_LOCAL_MACHINE, szInstallEntry, 0);
+
+    if (hKey == NULL)
+        return 0;
+    ShlRegClose(hKey);
+    return 1;
+}
+
+// Finds the first older version of szOlderVersions whose uninstall entry exists. Returns 1 when one was
+// found and, given a buffer, its key name fitted into it; else 0.
+int InstallFindOlder(char *szShortName, int nSize)
+{
+    char szList[256];
+    char szName[32];
+    StrToken tok;
+    HKEY hArea;
+    int bFound = 0;
+
+    ASSERT(szShortName == NULL || nSize > 0);
+    if (!StrCopy(szList, szOlderVersions, sizeof szList))
+        return 0;
+    hArea = ShlRegOpen(HKEY_LOCAL_MACHINE, szUninstallArea, 0);
+    if (hArea == NULL)
+        return 0;
+    StrTokInit(&tok, szList, -1);
+    while (!bFound && StrTokNext(&tok, ";", 0, 0)) {
+        HKEY hKey;
+        if (!StrCopy(szName, tok.cur, sizeof szName))
+            continue;
+        StrTrim(szName, 0);
+        if (szName[0] == EOS)
+            continue;
+        hKey = ShlRegOpen(hArea, szName, 0);
+        if (hKey != NULL) {
+            ShlRegClose(hKey);
+            bFound = 1;
+        }
+    }
+    ShlRegClose(hArea);
+    if (bFound && szShortName != NULL)
+        return StrCopy(szShortName, szName, nSize);
+    return bFound;
+}
+
+// ---------------------------------------------------------------------------------------------------------
+// Installation steps
+
+// Forms the program-files folder and the application folder below it.
+static int FormAppDir(char *szProgramFiles, char *szAppDir)
+{
+    return ShlGetFolder(FOLDER_PROGRAMFILES, szProgramFiles, INSTALL_PATH) &&
+           UtlJoinPath(szAppDir, szProgramFiles, szInstallKey, INSTALL_PATH);
+}
+
+// Writes the uninstall entry, creates the application folder and copies the uninstaller into it. On a
+// first installation a failure undoes what was made.
+void InstallRegister(WizResult *pResult)
+{
+    char szProgramFiles[INSTALL_PATH];
+    char szAppDir[INSTALL_PATH];
+    char szSetupDir[INSTALL_PATH];
+    char szPath[INSTALL_PATH];
+    HKEY hArea;
+    HKEY hKey = NULL;
+    int bWasInstalled;
+    int bOk = 0;
+
+    ASSERT(pResult != NULL);
+    ASSERT(WizResultOk(pResult));
+    bWasInstalled = InstallIsInstalled();
+    if (!FormAppDir(szProgramFiles, szAppDir) || !UtlGetModuleDir(szSetupDir, INSTALL_PATH)) {
+        WizResultAdd(pResult, IDS_CANCELLED, IDS_NO_PATHS, NULL);
+        return;
+    }
+
+    hArea = ShlRegOpen(HKEY_LOCAL_MACHINE, szUninstallArea, 1);
+    if (hArea != NULL)
+        hKey = ShlRegCreate(hArea, szInstallKey);
+    if (hKey != NULL && UtlJoinPath(szPath, szAppDir, szUninstaller, INSTALL_PATH)) {
+        // A value of another type would not be replaced: delete each before writing it.
+        ShlRegDeleteValue(hKey, "UninstallString");
+        if (ShlRegSetString(hKey, "UninstallString", szPath)) {
+            ShlRegDeleteValue(hKey, "DisplayName");
+            bOk = ShlRegSetString(hKey, "DisplayName", szDisplayName);
+        }
+    }
+    ShlRegClose(hKey);
+    ShlRegClose(hArea);
+
+    if (!bOk) {
+        WizResultAdd(pResult, IDS_CANCELLED, IDS_NO_ENTRY, NULL);
+    } else if (!UtlCreateDir(szAppDir)) {
+        WizResultAdd(pResult, IDS_CANCELLED, IDS_NO_FOLDER, szAppDir);
+        bOk = 0;
+    } else if (!UtlJoinPath(szPath, szSetupDir, szUninstaller, INSTALL_PATH) ||
+               !UtlCopyFile(szPath, szAppDir)) {
+        WizResultAdd(pResult, IDS_CANCELLED, IDS_NO_COPY, szPath);
+        bOk = 0;
+    }
+
+    if (!bOk && !bWasInstalled) {
+        if (UtlJoinPath(szPath, szAppDir, szUninstaller, INSTALL_PATH))
+            UtlDeleteFile(szPath);
+        UtlRemoveDir(szAppDir);
+        ShlRegDeleteKey(HKEY_LOCAL_MACHINE, szInstallEntry);
+    }
+}
+
+void InstallFolders(WizResult *pResult)
+{
+    char szProgramFiles[INSTALL_PATH];
+    char szAppDir[INSTALL_PATH];
+    char szPath[INSTALL_PATH];
+
+    ASSERT(pResult != NULL);
+    ASSERT(WizResultOk(pResult));
+    if (!FormAppDir(szProgramFiles, szAppDir)) {
+        WizResultAdd(pResult, IDS_INCOMPLETE, IDS_NO_PATHS, NULL);
+        return;
+    }
+    for (int i = 0; pszInstallDirs[i] != NULL; i++) {
+        if (!UtlJoinPath(szPath, szAppDir, pszInstallDirs[i], INSTALL_PATH) || !UtlCreateDir(szPath)) {
+            WizResultAdd(pResult, IDS_INCOMPLETE, IDS_NO_FOLDER, szPath);
+            return;
+        }
+    }
+}
+
+// Unpacks the package next to the installer: its n-th file to the n-th path of pszInstallFiles.
+void InstallFiles(WizResult *pResult)
+{
+    char szProgramFiles[INSTALL_PATH];
+    char szAppDir[INSTALL_PATH];
+    char szSetupDir[INSTALL_PATH];
+    char szPackagePath[INSTALL_PATH];
+    char szPath[INSTALL_PATH];
+    int hPkg = 0;
+
+    ASSERT(pResult != NULL);
+    ASSERT(WizResultOk(pResult));
+    if (!FormAppDir(szProgramFiles, szAppDir) || !UtlGetModuleDir(szSetupDir, INSTALL_PATH)) {
+        WizResultAdd(pResult, IDS_INCOMPLETE, IDS_NO_PATHS, NULL);
+        return;
+    }
+    if (UtlJoinPath(szPackagePath, szSetupDir, szPackage, INSTALL_PATH))
+        hPkg = PkgOpen(szPackagePath, 0);
+    if (hPkg == 0) {
+        WizResultAdd(pResult, IDS_INCOMPLETE, IDS_NO_OPEN, szPackagePath);
+        return;
+    }
+    for (int i = 0; pszInstallFiles[i] != NULL; i++) {
+        int nStatus = PKG_ERR_CREATE;
+        if (UtlJoinPath(szPath, szAppDir, pszInstallFiles[i], INSTALL_PATH))
+            nStatus = PkgUnpackFile(hPkg, szPath);
+        if (nStatus == PKG_OK)
+            continue;
+        PkgClose(hPkg);
+        switch (nStatus) {
+        case PKG_ERR_CREATE:
+            WizResultAdd(pResult, IDS_INCOMPLETE, IDS_NO_CREATE, szPath);
+            break;
+        case PKG_ERR_WRITE:
+            WizResultAdd(pResult, IDS_INCOMPLETE, IDS_NO_WRITE, szPath);
+            break;
+        case PKG_ERR_READ:
+            WizResultAdd(pResult, IDS_INCOMPLETE, IDS_NO_READ, szPackagePath);
+            break;
+        case PKG_ERR_MEMORY:
+            WizResultAdd(pResult, IDS_INCOMPLETE, IDS_NO_MEMORY, NULL);
+            break;
+        default:
+            WizResultAdd(pResult, IDS_INCOMPLETE, 0, NULL);
+            break;
+        }
+        return;
+    }
+    PkgClose(hPkg);
+}
+
+// Makes the two shortcuts to the application's program, in the Start menu and on the desktop.
+void InstallShortcuts(WizResult *pResult)
+{
+    char szProgramFiles[INSTALL_PATH];
+    char szAppDir[INSTALL_PATH];
+    char szTarget[INSTALL_PATH];
+    char szFolder[INSTALL_PATH];
+    char szStartLink[INSTALL_PATH];
+    char szDesktopLink[INSTALL_PATH];
+    char szWorkDir[INSTALL_PATH];
+    int bStart;
+    int bDesktop;
+
+    ASSERT(pResult != NULL);
+    ASSERT(WizResultOk(pResult));
+    if (!FormAppDir(szProgramFiles, szAppDir) ||
+        !UtlJoinPath(szTarget, szAppDir, szProgramName, INSTALL_PATH) ||
+        !ShlGetFolder(FOLDER_PROGRAMS, szFolder, INSTALL_PATH) ||
+        !UtlJoinPath(szStartLink, szFolder, szLinkName, INSTALL_PATH) ||
+        !ShlGetFolder(FOLDER_DESKTOP, szFolder, INSTALL_PATH) ||
+        !UtlJoinPath(szDesktopLink, szFolder, szLinkName, INSTALL_PATH) ||
+        (!ShlGetFolder(FOLDER_DOCUMENTS, szWorkDir, INSTALL_PATH) &&
+         !StrCopy(szWorkDir, szAppDir, INSTALL_PATH))) {
+        WizResultAdd(pResult, IDS_DONE, IDS_NO_SHORTCUT, NULL);
+        return;
+    }
+    bStart = ShlCreateLink(szStartLink, szTarget, szWorkDir, "");
+    bDesktop = ShlCreateLink(szDesktopLink, szTarget, szWorkDir, "");
+    if (!bStart || !bDesktop)
+        WizResultAdd(pResult, IDS_DONE, IDS_NO_SHORTCUT, szTarget);
+}
+
+// ---------------------------------------------------------------------------------------------------------
+// Older version
+
+// Forms an older version's application folder and the new one, both below the program-files folder.
+static int FormOlderDirs(const char *szOlder, char *szOlderDir, char *szNewDir)
+{
+    char szProgramFiles[INSTALL_PATH];
+
+    return ShlGetFolder(FOLDER_PROGRAMFILES, szProgramFiles, INSTALL_PATH) &&
+           UtlJoinPath(szOlderDir, szProgramFiles, szOlder, INSTALL_PATH) &&
+           UtlJoinPath(szNewDir, szProgramFiles, szInstallKey, INSTALL_PATH);
+}
+
+// Copies the older version's catalogue and .sc1 files into the new application folder, each to the same
+// place relative to it.
+void InstallTakeOver(WizResult *pResult)
+{
+    char szOlder[32];
+    char szOlderDir[INSTALL_PATH];
+    char szNewDir[INSTALL_PATH];
+    int bOk = 1;
+
+    ASSERT(pResult != NULL);
+    ASSERT(WizResultOk(pResult));
+    if (!InstallFindOlder(szOlder, sizeof szOlder))
+        return;
+    if (!FormOlderDirs(szOlder, szOlderDir, szNewDir))
+        return;
+    for (int i = 0; pszTakeOverFiles[i] != NULL; i++) {
+        char szPart[INSTALL_PATH];
+        char szMask[INSTALL_PATH];
+        char szFolder[INSTALL_PATH];
+        char szSearch[INSTALL_PATH];
+        WIN32_FIND_DATAA fd;
+        HANDLE hFind;
+
+        if (!UtlGetDir(szPart, pszTakeOverFiles[i], INSTALL_PATH) ||
+            !UtlGetName(szMask, pszTakeOverFiles[i], INSTALL_PATH))
+            continue;
+        if (!UtlJoinPath(szFolder, szOlderDir, szPart, INSTALL_PATH) ||
+            !UtlJoinPath(szSearch, szFolder, szMask, INSTALL_PATH))
+            continue;
+        hFind = FindFirstFileA(szSearch, &fd);
+        if (hFind == INVALID_HANDLE_VALUE)
+            continue;
+        do {
+            char szRelative[INSTALL_PATH];
+            char szSource[INSTALL_PATH];
+            char szDest[INSTALL_PATH];
+            if (!UtlJoinPath(szRelative, szPart, fd.cFileName, INSTALL_PATH) ||
+                !UtlJoinPath(szSource, szOlderDir, szRelative, INSTALL_PATH) ||
+                !UtlJoinPath(szDest, szNewDir, szRelative, INSTALL_PATH))
+                bOk = 0;
+            else if (!(fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && !UtlCopyFile(szSource, szDest))
+                bOk = 0;
+        } while (FindNextFileA(hFind, &fd));
+        FindClose(hFind);
+    }
+    if (!bOk)
+        WizResultAdd(pResult, IDS_INCOMPLETE, IDS_NO_TAKEOVER, NULL);
+}
+
+// True when a shortcut name read from the registry is a plain file name: one with a folder separator or a
+// drive would reach outside the shortcut folders.
+static int IsPlainName(const char *szName)
+{
+    return szName[0] != EOS && StrFindAny(szName, "\\/:", 0, 0)[0] == EOS;
+}
+
+// Removes the older version's folder, its two shortcuts and its uninstall entry; every part is attempted,
+// and anything left is reported as a warning.
+void InstallRemoveOlder(WizResult *pResult)
+{
+    static const int aLinkFolders[] = {FOLDER_PROGRAMS, FOLDER_DESKTOP};
+    char szOlder[32];
+    char szOlderDir[INSTALL_PATH];
+    char szNewDir[INSTALL_PATH];
+    char szLink[INSTALL_PATH];
+    HKEY hArea;
+    int bOk;
+
+    ASSERT(pResult != NULL);
+    ASSERT(WizResultOk(pResult));
+    if (!InstallFindOlder(szOlder, sizeof szOlder))
+        return;
+    bOk = FormOlderDirs(szOlder, szOlderDir, szNewDir) && UtlDeleteTree(szOlderDir);
+
+    // The shortcuts carry the older version's display name.
+    szLink[0] = EOS;
+    hArea = ShlRegOpen(HKEY_LOCAL_MACHINE, szUninstallArea, 0);
+    if (hArea != NULL) {
+        HKEY hKey = ShlRegOpen(hArea, szOlder, 0);
+        if (hKey != NULL) {
+            if (!ShlRegGetString(hKey, "DisplayName", szLink, INSTALL_PATH) || !IsPlainName(szLink) ||
+                !StrAppend(szLink, ".lnk", INSTALL_PATH))
+                szLink[0] = EOS;
+            ShlRegClose(hKey);
+        }
+        ShlRegClose(hArea);
+    }
+    for (int i = 0; i < 2; i++) {
+        char szFolder[INSTALL_PATH];
+        char szPath[INSTALL_PATH];
+        if (szLink[0] == EOS || !ShlGetFolder(aLinkFolders[i], szFolder, INSTALL_PATH) ||
+            !UtlJoinPath(szPath, szFolder, szLink, INSTALL_PATH) || !UtlDeleteFile(szPath))
+            bOk = 0;
+    }
+
+    hArea = ShlRegOpen(HKEY_LOCAL_MACHINE, szUninstallArea, 1);
+    if (hArea != NULL) {
+        if (!ShlRegDeleteKey(hArea, szOlder))
+            bOk = 0;
+        ShlRegClose(hArea);
+    }
+    if (!bOk)
+        WizResultAdd(pResult, IDS_DONE, IDS_OLDER_LEFT, NULL);
 }

@@ -1,4 +1,28 @@
-// install.h - the installer application: its main operation, the pages it offers and the installation steps.
+// install.h - the installer application: its main operation, the pages it offers from what it finds
+// installed, and the installation steps in their fixed order.
 #pragma once
 
+#include "wizard.h"
+#include "wizutl.h"
+
+// The user's choices, read by InstallPerform: pointers into the page list's check-box states.
+struct InstallParams {
+    int *pInstall;     // install the application files: the reinstall page's state, or nInstallYes
+    int *pRemoveOlder; // null when no older version was offered; else the upgrade page's state
+    int nInstallYes;   // always 1
+};
+
 int InstallMain(void);
+void InstallConfig(WizConfig *pConfig);
+void InstallPages(WizPage *pPages, InstallParams *pParams);
+void InstallPerform(const InstallParams *pParams);
+int InstallIsInstalled(void);
+int InstallFindOlder(char *szShortName, int nSize);
+
+// The installation steps. Each is called only while the report is in order and reports into it.
+void InstallRegister(WizResult *pResult);
+void InstallFolders(WizResult *pResult);
+void InstallFiles(WizResult *pResult);
+void InstallShortcuts(WizResult *pResult);
+void InstallTakeOver(WizResult *pResult);
+void InstallRemoveOlder(WizResult *pResult);

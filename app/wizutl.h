@@ -1,4 +1,5 @@
-// wizutl.h - the wizard's utilities for the application: building a page list.
+// wizutl.h - the wizard's utilities for the application: building a page list, and the result report that
+// the installation steps write into.
 #pragma once
 
 #include "wizard.h"
@@ -9,3 +10,18 @@ void WizPagesInit(WizPage *pPages);
 // new record, whose fields other than nKind the caller fills in; null when the array is full (the list is
 // then unchanged).
 WizPage *WizPagesAdd(WizPage *pPages, int nKind, int nSize);
+
+// The result report: a header text followed by one message text per problem met. It is in order while the
+// header in force is the one it was started with.
+struct WizResult {
+    int nInitial; // text id of the header the report was started with
+    int nHeader;  // text id of the header in force
+    int hReport;  // the report text, owned by the resource handle table; 0 when no text could be loaded
+};
+
+void WizResultInit(WizResult *pRes, int nHeader);
+// Makes nHeader the header in force (a new header discards the messages under the old one) and, unless
+// nMessage is 0, appends that message with its "%s" replaced by szArg (the empty string when null).
+void WizResultAdd(WizResult *pRes, int nHeader, int nMessage, const char *szArg);
+int WizResultText(const WizResult *pRes); // the report text's handle, still owned by the table
+int WizResultOk(const WizResult *pRes);

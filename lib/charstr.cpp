@@ -163,7 +163,10 @@ int StrCopy(char *dest, const char *src, int max)
 
     ASSERT(max > 0);
     ASSERT(src != NULL && dest != NULL);
+    // The assertion's text is the condition as written.
+    // clang-format off
     ASSERT(src >= dest+max || dest > src+StrLength(src));
+    // clang-format on
     while (src[n] != EOS && n < max - 1) {
         dest[n] = src[n];
         n++;
@@ -180,7 +183,10 @@ int StrAppend(char *dest, const char *src, int max)
 
     ASSERT(max > 0);
     ASSERT(src != NULL && dest != NULL);
+    // The assertion's text is the condition as written.
+    // clang-format off
     ASSERT(src >= dest+max || dest > src+StrLength(src));
+    // clang-format on
     while (*dest != EOS) {
         ASSERT(max > 1);
         max--;

@@ -3,7 +3,7 @@
 # the null graphics driver (dialogs work without a display), and real user folders instead of the links
 # to $HOME that a new prefix makes, so that a copy never writes outside itself.
 set -euo pipefail
-dir=$1
+dir=$(realpath -m "$1")
 here=$(cd "$(dirname "$0")" && pwd)
 rm -rf "$dir"
 mkdir -p "$dir/home"

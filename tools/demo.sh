@@ -1,5 +1,22 @@
 #!/usr/bin/env bash
-# demo.sh - runs the installer of the Linux build.
-set -euo pipefail
+# demo.sh - runs the installer from the demo medium (build/linux/medium) against a fresh demo machine
+# (demo/machine): the GUI when there is a display, the text front end in a terminal, the scripted run when
+# PLAT_SCRIPT holds the user's actions (e.g. PLAT_SCRIPT="next cancel" make demo).
+set -uo pipefail
 cd "$(dirname "$0")/.."
-exec build/linux/bin/setup
+cmake --build build/linux --target medium >/dev/null || exit 1
+export PLAT_ROOT=$PWD/demo/machine
+rm -rf "$PLAT_ROOT"
+if [ -n "${PLAT_SCRIPT:-}" ] && [ -z "${PLAT_UI:-}" ]; then
+    export PLAT_UI=script
+fi
+build/linux/medium/setup
+rc=$?
+cat <<EOT
+
+The installer ended with exit code $rc. The demo machine is $PLAT_ROOT; to look at what was installed:
+  PLAT_ROOT=$PLAT_ROOT build/linux/bin/plat-reg query 'HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Kalmor61'
+  ls -lR "$PLAT_ROOT/drive_c/Program Files/Kalmor61"
+  lnkinfo -c windows-1251 "$PLAT_ROOT/drive_c/users/$(id -un)/Desktop/Kalmorist 6.1.lnk"
+EOT
+exit $rc

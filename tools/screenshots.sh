@@ -1,76 +1,228 @@
 #!/usr/bin/env bash
-# screenshots.sh [OUTDIR] - screenshots of every page of the wizard demonstration, from the Linux GUI front
-# end and from the Windows build under Wine, on a private Xvfb display; each page also side by side
-# (Wine left, Linux right). Needs the linux and win64 builds of wizdemo. OUTDIR defaults to docs/.
+# screenshots.sh [WHAT] [OUTDIR] - screenshots of every page, from the Linux GUI front end and from the
+# Windows build under Wine, on a private Xvfb display; each page also side by side (Wine left, Linux right).
+#   WHAT = wizdemo    the wizard demonstration (page1..page4); needs wizdemo built for linux and win64
+#          installer  the installer from the demo medium: a first installation (install-*) and an upgrade
+#                     from an older version (upgrade-*); needs build/linux/medium and build/win64/medium
+#          all        both (the default)
+# OUTDIR defaults to docs/. Every run uses fresh machines: a temporary PLAT_ROOT for each Linux run and a
+# fresh copy of a Wine prefix made for the display for each Windows run. The images carry no time stamps, so
+# a run that draws the same pixels writes the same bytes.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-out=${1:-$root/docs}
-linux=$root/build/linux/bin/wizdemo
-windows=$root/build/win64/bin/wizdemo.exe
-[ -x "$linux" ] && [ -f "$windows" ] || { echo "build wizdemo for linux and win64 first" >&2; exit 1; }
+what=${1:-all}
+out=${2:-$root/docs}
+case $what in
+wizdemo | installer | all) ;;
+*) echo "usage: $0 [wizdemo|installer|all] [OUTDIR]" >&2; exit 2 ;;
+esac
+want() { [ "$what" = all ] || [ "$what" = "$1" ]; }
+
+if want wizdemo; then
+    if [ ! -x "$root/build/linux/bin/wizdemo" ] || [ ! -f "$root/build/win64/bin/wizdemo.exe" ]; then
+        echo "build wizdemo for linux and win64 first" >&2
+        exit 1
+    fi
+fi
+if want installer; then
+    if [ ! -x "$root/build/linux/medium/setup" ] || [ ! -f "$root/build/win64/medium/Setup.exe" ]; then
+        echo "build the demo medium for linux and win64 first (cmake --build --preset linux, then win64)" >&2
+        exit 1
+    fi
+fi
 mkdir -p "$out"
 work=$(mktemp -d "${TMPDIR:-/tmp}/kalshots.XXXXXX")
-display=:$((60 + RANDOM % 30))
-Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+app=""
+prefixes=()
+
+# A display of our own: Xvfb picks a free number and writes it to fd 3.
+Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" >/dev/null 2>&1 &
 xvfb=$!
 cleanup() {
-    [ -n "${app:-}" ] && kill "$app" 2>/dev/null || true
-    [ -n "${WINESERVER:-}" ] && [ -n "${WINEPREFIX:-}" ] && "$WINESERVER" -k >/dev/null 2>&1 || true
+    if [ -n "$app" ]; then kill "$app" 2>/dev/null || true; fi
+    for p in "${prefixes[@]}"; do
+        WINEPREFIX=$p "${WINESERVER:-/usr/lib/wine/wineserver}" -k >/dev/null 2>&1 || true
+    done
     kill "$xvfb" 2>/dev/null || true
     rm -rf "$work"
 }
 trap cleanup EXIT
-export DISPLAY=$display
-sleep 1
+for _ in $(seq 50); do
+    [ -s "$work/display" ] && break
+    sleep 0.1
+done
+[ -s "$work/display" ] || { echo "Xvfb did not start" >&2; exit 1; }
+DISPLAY=:$(head -1 "$work/display")
+export DISPLAY
 
-# shoot NAME WINDOWID: the window with its frame, if any, cut from the screen.
-shoot() {
-    local geo
-    geo=$(xwininfo -id "$2" | awk '/Absolute upper-left X/{x=$4} /Absolute upper-left Y/{y=$4} /Width:/{w=$2} /Height:/{h=$2} END{print w "x" h "+" x "+" y}')
-    import -window root -crop "$geo" +repage "$work/$1.png"
+# geometry WINDOWID: "WIDTH HEIGHT X Y" of the window with its frame, if any, on the screen.
+geometry() {
+    xwininfo -id "$1" | awk '/Absolute upper-left X/{x=$4} /Absolute upper-left Y/{y=$4} /Width:/{w=$2} /Height:/{h=$2} END{print w, h, x, y}'
 }
 
-# walk PREFIX SEARCH...: the four pages, reached by keys: Enter (Next), Enter (Next from the text box), Space (the
-# check box), Enter (Finish).
-walk() {
+# shoot NAME WINDOWID: the window cut from the screen.
+shoot() {
+    local w h x y
+    read -r w h x y < <(geometry "$2")
+    import -window root -crop "${w}x$h+$x+$y" +repage -define png:exclude-chunks=date,time "$work/$1.png"
+}
+
+# darkest WINDOWID DX: the darkest grey level (0..1) of a 24 x 6 strip DX pixels left of the window's right
+# edge, 28 pixels above its bottom: the middle of a button's label in the bottom row.
+darkest() {
+    local w h x y
+    read -r w h x y < <(geometry "$1")
+    import -window root -crop "24x6+$((x + w - $2))+$((y + h - 28))" +repage -colorspace gray \
+        -format '%[fx:minima]' info:
+}
+
+# wait_final WINDOWID: waits until the final page shows the report: Next is hidden (nothing drawn where its
+# label was) and Close, where Cancel was, has a black label (it is greyed while the steps run).
+wait_final() {
+    for _ in $(seq 300); do
+        if awk -v n="$(darkest "$1" 152)" -v c="$(darkest "$1" 64)" 'BEGIN{exit !(n > 0.8 && c < 0.3)}'; then
+            sleep 0.5
+            return 0
+        fi
+        sleep 0.2
+    done
+    echo "the final page did not show the report" >&2
+    exit 1
+}
+
+# find_window SEARCH...: the id of the wizard's window, once it is shown and drawn.
+find_window() {
     local id=""
-    for _ in $(seq 50); do
-        id=$(xdotool search "${@:2}" 2>/dev/null | tail -1 || true)
+    for _ in $(seq 100); do
+        id=$(xdotool search "$@" 2>/dev/null | tail -1 || true)
         [ -n "$id" ] && break
         sleep 0.2
     done
     [ -n "$id" ] || { echo "no wizard window on $DISPLAY" >&2; exit 1; }
     sleep 1.5
     xdotool windowfocus "$id" 2>/dev/null || true
-    shoot "$1-1" "$id"
-    xdotool key Return; sleep 0.7; shoot "$1-2" "$id"
-    xdotool key Return; sleep 0.7; xdotool key space; sleep 0.7; shoot "$1-3" "$id"
-    xdotool key Return; sleep 1; shoot "$1-4" "$id"
+    sleep 0.3
+    echo "$id"
+}
+
+# The walks, by keys as a user would press them: walk_X NAME PLATFORM SEARCH..., the shots being
+# NAME-<page>-PLATFORM; SEARCH finds the window.
+# wizdemo: four pages: Enter (Next), Enter (Next from the text box), Space (the check box), Enter (Finish).
+walk_wizdemo() {
+    local id
+    id=$(find_window "${@:3}")
+    shoot "$1-1-$2" "$id"
+    xdotool key Return; sleep 0.7; shoot "$1-2-$2" "$id"
+    xdotool key Return; sleep 0.7; xdotool key space; sleep 0.7; shoot "$1-3-$2" "$id"
+    xdotool key Return; sleep 1; shoot "$1-4-$2" "$id"
     xdotool key Return; sleep 0.5
 }
 
-PLAT_UI=gui "$linux" &
-app=$!
-walk linux --class FLTK
-wait "$app" || true
-app=""
+# install: the welcome page, Enter (Finish), the final page with the report, Enter (Close).
+walk_install() {
+    local id
+    id=$(find_window "${@:3}")
+    shoot "$1-1-$2" "$id"
+    xdotool key Return; wait_final "$id"; shoot "$1-2-$2" "$id"
+    xdotool key Return; sleep 0.5
+}
 
-# Wine draws its own frame and caption (no window manager); a prefix of its own, with the X11 driver.
-export HOME=$work/home WINEPREFIX=$work/prefix
-mkdir -p "$HOME"
-. "$root/tests/wine-env.sh"
-"$WINE64" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
-"$WINESERVER" -w
-"$WINE64" "$windows" &
-app=$!
-walk wine --name 'Установка'
-wait "$app" || true
-app=""
+# upgrade: the welcome page, Enter (Next), the upgrade page (removal of the older version left on), Enter
+# (Finish), the final page with the report, Enter (Close).
+walk_upgrade() {
+    local id
+    id=$(find_window "${@:3}")
+    shoot "$1-1-$2" "$id"
+    xdotool key Return; sleep 0.7; shoot "$1-2-$2" "$id"
+    xdotool key Return; wait_final "$id"; shoot "$1-3-$2" "$id"
+    xdotool key Return; sleep 0.5
+}
 
-for n in 1 2 3 4; do
-    cp "$work/linux-$n.png" "$out/page$n-linux.png"
-    cp "$work/wine-$n.png" "$out/page$n-wine.png"
-    convert "$work/wine-$n.png" -background black -gravity north -splice 0x0 \
-        \( "$work/linux-$n.png" \) -gravity north -background '#202020' +append "$out/page$n.png"
-done
+# run_linux NAME WALK SETUP [SEED]: runs the Linux program on a fresh machine folder (seeded by the function
+# SEED, if given) under the GUI front end and walks it.
+run_linux() {
+    export PLAT_ROOT=$work/machine-$1
+    rm -rf "$PLAT_ROOT"
+    mkdir -p "$PLAT_ROOT"
+    [ -z "${4:-}" ] || "$4"
+    PLAT_UI=gui "$3" &
+    app=$!
+    "$2" "$1" linux --class FLTK
+    wait "$app" || true
+    app=""
+    unset PLAT_ROOT
+}
+
+# The Wine side: one template prefix made for the display (Wine draws its own frame and caption, there
+# being no window manager), copied fresh for each run.
+wine_template() {
+    [ -d "$work/template" ] && return 0
+    export HOME=$work/home
+    mkdir -p "$HOME"
+    # shellcheck source=SCRIPTDIR/../tests/wine-env.sh
+    . "$root/tests/wine-env.sh"
+    export WINEPREFIX=$work/template
+    prefixes+=("$WINEPREFIX")
+    "$WINE64" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
+    "$WINESERVER" -w
+}
+
+# run_wine NAME WALK PROGRAM [SEED]: runs the Windows program in a fresh copy of the template prefix (seeded
+# by the function SEED, if given) and walks it.
+run_wine() {
+    wine_template
+    export WINEPREFIX=$work/prefix-$1
+    cp -a "$work/template" "$WINEPREFIX"
+    prefixes+=("$WINEPREFIX")
+    [ -z "${4:-}" ] || "$4"
+    "$WINE64" "$3" &
+    app=$!
+    "$2" "$1" wine --name 'Установка'
+    wait "$app" || true
+    app=""
+    "$WINESERVER" -k >/dev/null 2>&1 || true
+    rm -rf "$WINEPREFIX"
+}
+
+# The older version for the upgrade: its uninstall entry and its folder with a catalogue.
+older_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Kalmori6'
+seed_linux() {
+    "$root/build/linux/bin/plat-reg" add "$older_key" /v DisplayName /d 'Kalmorist 6.0' /f >/dev/null
+    mkdir -p "$PLAT_ROOT/drive_c/Program Files/Kalmori6/Katalogy"
+    printf 'older catalogue\r\n' >"$PLAT_ROOT/drive_c/Program Files/Kalmori6/Katalogy/a.kmc"
+}
+seed_wine() {
+    "$WINE64" reg add "$older_key" /v DisplayName /d 'Kalmorist 6.0' /f >/dev/null 2>&1
+    "$WINESERVER" -w
+    mkdir -p "$WINEPREFIX/drive_c/Program Files/Kalmori6/Katalogy"
+    printf 'older catalogue\r\n' >"$WINEPREFIX/drive_c/Program Files/Kalmori6/Katalogy/a.kmc"
+}
+
+# publish SHOT OUTNAME: the Linux and Wine shots, and both side by side.
+publish() {
+    cp "$work/$1-linux.png" "$out/$2-linux.png"
+    cp "$work/$1-wine.png" "$out/$2-wine.png"
+    convert "$work/$1-wine.png" -background black -gravity north -splice 0x0 \
+        \( "$work/$1-linux.png" \) -gravity north -background '#202020' +append \
+        -define png:exclude-chunks=date,time "$out/$2.png"
+}
+
+if want wizdemo; then
+    run_linux wizdemo walk_wizdemo "$root/build/linux/bin/wizdemo"
+    run_wine wizdemo walk_wizdemo "$root/build/win64/bin/wizdemo.exe"
+    for n in 1 2 3 4; do
+        publish "wizdemo-$n" "page$n"
+    done
+fi
+if want installer; then
+    run_linux install walk_install "$root/build/linux/medium/setup"
+    run_wine install walk_install "$root/build/win64/medium/Setup.exe"
+    run_linux upgrade walk_upgrade "$root/build/linux/medium/setup" seed_linux
+    run_wine upgrade walk_upgrade "$root/build/win64/medium/Setup.exe" seed_wine
+    publish install-1 install-1-welcome
+    publish install-2 install-2-final
+    publish upgrade-1 upgrade-1-welcome
+    publish upgrade-2 upgrade-2-option
+    publish upgrade-3 upgrade-3-final
+fi
 echo "screenshots in $out"

@@ -1,0 +1,468 @@
+#!/usr/bin/env bash
+# run.sh linux|wine BUILD NAME... - runs scenarios of scenarios.txt against one build of the installer:
+#   linux: BUILD is a Linux build folder; its medium/setup runs with the script front end on a fresh machine
+#          folder (PLAT_ROOT) per scenario;
+#   wine:  BUILD is the win64 build folder; its medium/Setup.exe runs under Wine in a fresh copy of the
+#          template prefix (KAL_WINE_TEMPLATE), driven by bin/wizdrive.exe.
+# The tools that seed and inspect a machine (machinedump, restext, plat-reg, pkgtool) and the sample files
+# come from the linux build (build/linux), which is built here if need be. For each scenario the run writes
+# BUILD/scenarios/NAME.log (what happened) and NAME.outcome (the report, the registry, the files and the
+# links, in a form both platforms share; compare.sh compares them). Exit code 0 when every expectation held.
+set -uo pipefail
+
+platform=${1:?linux or wine}
+build=$(cd "${2:?build folder}" && pwd)
+shift 2
+here=$(cd "$(dirname "$0")" && pwd)
+root=$(cd "$here/../.." && pwd)
+table=$here/scenarios.txt
+host=$root/build/linux
+user=$(id -un)
+
+if [ ! -x "$host/bin/machinedump" ] || [ ! -x "$host/bin/restext" ] || [ ! -f "$host/medium-src.list" ]; then
+    [ -f "$host/build.ninja" ] || (cd "$root" && cmake --preset linux >/dev/null)
+    cmake --build "$host" --target machinedump restext plat-reg pkgtool medium >/dev/null || exit 1
+fi
+samples=$host/medium-src
+mkdir -p "$build/scenarios"
+
+# ---------------------------------------------------------------------------------------------------------
+# The platform: a fresh machine, its registry, running the installer
+
+WORK=""
+machine_new() {
+    WORK=$(mktemp -d "${TMPDIR:-/tmp}/kalscen.XXXXXX")
+    MEDIUM=$WORK/medium
+    mkdir -p "$MEDIUM" "$WORK/seed"
+    cp -a "$build/medium/." "$MEDIUM/"
+    MEDIUMW="Z:$(echo "$MEDIUM" | tr / '\\')"
+    FAULT=""
+    HOLD=()
+    if [ "$platform" = linux ]; then
+        export PLAT_ROOT=$WORK/machine
+        "$host/bin/plat-reg" query 'HKLM\Software' >/dev/null 2>&1 # makes the machine
+        DRIVE_C=$PLAT_ROOT/drive_c
+        SETUP=$MEDIUM/setup
+    else
+        . "$root/tests/wine-env.sh"
+        cp -a "${KAL_WINE_TEMPLATE:?}/prefix" "$WORK/prefix"
+        mkdir -p "$WORK/home"
+        export HOME=$WORK/home WINEPREFIX=$WORK/prefix
+        unset DISPLAY
+        DRIVE_C=$WINEPREFIX/drive_c
+        SETUP=$MEDIUMW\\Setup.exe
+        cp "$build/bin/wizdrive.exe" "$WORK/wizdrive.exe"
+    fi
+}
+
+machine_end() {
+    if [ "$platform" = wine ]; then
+        "$WINESERVER" -k >/dev/null 2>&1
+        "$WINESERVER" -w >/dev/null 2>&1
+    fi
+    [ -n "$WORK" ] && [ -z "${KAL_KEEP:-}" ] && rm -rf "$WORK"
+    WORK=""
+}
+trap machine_end EXIT
+
+# reg_add KEY [NAME DATA]: a key under HKLM ("/" between names), or a string value in it.
+reg_add() {
+    local key="HKLM\\$(echo "$1" | tr / '\\')"
+    local tool=("$host/bin/plat-reg")
+    [ "$platform" = wine ] && tool=("$WINE64" reg)
+    if [ $# -ge 3 ]; then
+        "${tool[@]}" add "$key" /v "$2" /d "$3" /f >/dev/null 2>&1
+    else
+        "${tool[@]}" add "$key" /f >/dev/null 2>&1
+    fi
+}
+
+# The uninstall area as sorted lines "[KEY] VALUE", in UTF-8.
+reg_dump() {
+    local key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall'
+    local file=$WORK/export.reg
+    rm -f "$file"
+    if [ "$platform" = linux ]; then
+        "$host/bin/plat-reg" export "$key" "$file" /y >/dev/null 2>&1
+    else
+        "$WINE64" reg export "$key" "Z:$(echo "$file" | tr / '\\')" /y >/dev/null 2>&1
+    fi
+    [ -f "$file" ] || { echo "(no uninstall area)"; return; }
+    # Wine's reg.exe gives a key it adds an empty default value (@=""); the installer never writes one.
+    iconv -f UTF-16 -t UTF-8 "$file" | tr -d '\r' | sed '1s/^\xef\xbb\xbf//' | grep -v '^@=""$' |
+        awk '/^Windows Registry Editor/ {next} /^$/ {next} /^\[/ {key=tolower($0); print key; next} {print key " " $0}' |
+        LC_ALL=C sort
+}
+
+# Runs the installer with the actions; its output goes to FILE.
+run_setup() {
+    local out=$1
+    shift
+    if [ "$platform" = linux ]; then
+        PLAT_UI=script PLAT_SCRIPT="$*" PLAT_FAULT="$FAULT" timeout 120 "$SETUP" >"$out" 2>&1
+    else
+        # A Windows console program's output has CRLF line ends.
+        (cd "$WORK" && timeout 120 "$WINE64" wizdrive.exe ${HOLD[@]+"${HOLD[@]}"} "$SETUP" "$@" 2>&1 | tr -d '\r' >"$out")
+    fi
+}
+
+# The final page's text from the installer's output (a transcript, or wizdrive's report), or nothing.
+report_of() {
+    if [ "$platform" = linux ]; then
+        awk '/^=== / {block=""; n=0} {lines[n++]=$0} /^--- / {if (final) {for (i=1;i<n-1;i++) if (lines[i] !~ /^[> ] \[/) print substr(lines[i],3); exit} }
+             /^[> ] \[Закрыть\]/ {final=1}' "$1"
+    else
+        awk '/^--- end of report$/ {exit} on {print} /^--- report$/ {on=1}' "$1"
+    fi | sed -e 's/[[:space:]]*$//' | awk 'NF {seen=1} seen' | tac | awk 'NF {seen=1} seen' | tac
+}
+
+# machinedump of C: paths (Windows form) on the machine.
+dump() {
+    if [ "$platform" = linux ]; then
+        "$host/bin/machinedump" "$@"
+    else
+        PLAT_ROOT=$WINEPREFIX "$host/bin/machinedump" "$@"
+    fi
+}
+
+# The link's target and working folder, as lnkinfo reads them.
+link_info() {
+    lnkinfo -c windows-1251 "$1" 2>/dev/null | awk -F': ' '/Local path/ {t=$2} /Working directory/ {w=$2} END {print "target=" t " workdir=" w}'
+}
+
+# ---------------------------------------------------------------------------------------------------------
+# The table
+
+# The lines of one scenario, with the path names replaced.
+block() {
+    awk -v name="$1" '$1 == "scenario" && $2 == name {on=1; next} on && $1 == "end" {exit} on && !/^[[:space:]]*#/ && NF {sub(/^[[:space:]]+/, ""); print}' "$table" |
+        sed -e "s|{APP}|Program Files/Kalmor61|g" -e "s|{OLD}|Program Files/Kalmori6|g" -e "s|{USER}|$user|g"
+}
+
+winpath() { echo "C:\\$(echo "$1" | tr / '\\')"; }
+
+host_of() {
+    case $1 in
+    seed/*) echo "$WORK/$1" ;;
+    medium/*) echo "$samples/${1#medium/}" ;;
+    *) echo "$DRIVE_C/$1" ;;
+    esac
+}
+
+# seed LINE: one seed of the table (the words after "seed").
+seed() {
+    local what rest
+    read -r what rest <<<"$1"
+    case $what in
+    install)
+        run_setup "$WORK/seed-install.out" next cancel
+        ;;
+    medium)
+        local kind n
+        read -r kind n <<<"$rest"
+        case $kind in
+        no-package) rm -f "$MEDIUM/Install.pkg" ;;
+        no-uninst) rm -f "$MEDIUM/Uninst.exe" ;;
+        short-package)
+            head -n "$n" "$host/medium-src.list" >"$WORK/short.list"
+            PLAT_ROOT=$host/tool-machine "$host/bin/pkgtool" pack "$MEDIUM/Install.pkg" "@$WORK/short.list" >/dev/null
+            ;;
+        compressed)
+            cp "$MEDIUM/Install.pkg" "$WORK/pkg" && mscompress "$WORK/pkg" && mv "$WORK/pkg_" "$MEDIUM/Install.pkg"
+            ;;
+        *) fail "unknown medium seed $kind" ;;
+        esac
+        ;;
+    reg)
+        local key name data
+        read -r key name data <<<"$rest"
+        if [ -n "$name" ]; then
+            reg_add "$key" "$name" "$data"
+        else
+            reg_add "$key"
+        fi
+        ;;
+    dir) mkdir -p "$DRIVE_C/$rest" ;;
+    file)
+        local file=${rest%% = *} text="contents of ${rest%% = *}"
+        [ "$file" != "$rest" ] && text=${rest#* = }
+        mkdir -p "$(dirname "$DRIVE_C/$file")" "$(dirname "$WORK/seed/$file")"
+        printf '%s\n' "$text" >"$DRIVE_C/$file"
+        touch -d '2023-05-01 12:00:00 UTC' "$DRIVE_C/$file"
+        cp -p "$DRIVE_C/$file" "$WORK/seed/$file"
+        ;;
+    change)
+        local mode
+        mode=$(stat -c %a "$DRIVE_C/$rest")
+        chmod u+w "$DRIVE_C/$rest"
+        printf 'changed by the scenario: %s\n' "$rest" >"$DRIVE_C/$rest"
+        touch -d '2023-05-01 12:00:00 UTC' "$DRIVE_C/$rest"
+        chmod "$mode" "$DRIVE_C/$rest"
+        ;;
+    remove) rm -rf "${DRIVE_C:?}/$rest" ;;
+    symlink) ln -s "$DRIVE_C/${rest#* -> }" "$DRIVE_C/${rest%% -> *}" ;;
+    unreadable)
+        if [ "$platform" = linux ]; then
+            FAULT="CopyFileA 32 $(winpath "$rest")"
+        else
+            HOLD=(--hold "$(winpath "$rest")")
+        fi
+        ;;
+    *) fail "unknown seed $what" ;;
+    esac
+}
+
+FAILED=0
+fail() {
+    echo "FAILED: $*"
+    FAILED=1
+}
+
+# The packaged files as they must be installed, from the package's own list (attributes and times) and the
+# sample files (names, sizes, bytes): "NAME ATTRS SIZE WRITE ACCESS [CREATION] HASH", the creation time where
+# the platform keeps it (not under Wine).
+packaged_files() {
+    local ctime=$1
+    local package=$MEDIUM/Install.pkg
+    [ -f "$package" ] || package=$build/medium/Install.pkg
+    PLAT_ROOT=$host/tool-machine "$host/bin/pkgtool" list "$package" >"$WORK/pkg.list"
+    "$host/bin/machinedump" "$samples" >"$WORK/samples.dump"
+    sed "s|^$samples/||" "$host/medium-src.list" | tr / '\\' >"$WORK/names"
+    awk -v ctime="$ctime" '
+        FILENAME == ARGV[1] {name[FNR] = $0; next}
+        FILENAME == ARGV[2] {a = $3; gsub("-", "", a); if (a == "") a = "-";
+                             attrs[FNR] = a; created[FNR] = substr($4, 1, 19); accessed[FNR] = substr($5, 1, 19);
+                             written[FNR] = substr($6, 1, 19); next}
+        $1 == "F" {size[$2] = $4; hash[$2] = $8}
+        END {for (i = 1; i in name; i++) {n = name[i];
+                 print n, attrs[i], size[n], written[i], accessed[i], (ctime ? created[i] : ""), hash[n]}}' \
+        "$WORK/names" "$WORK/pkg.list" "$WORK/samples.dump"
+}
+
+# The files of a dump in the same form (attributes without the archive bit, which copies set).
+files_of() {
+    awk -v ctime="$2" '$1 == "F" && $2 != "Uninst.exe" {a = $3; gsub("A", "", a); if (a == "") a = "-";
+        print $2, a, $4, $5, $6, (ctime ? $7 : ""), $8}' "$1"
+}
+
+check_app() {
+    local kind=$1 n=${2:-}
+    local got=$WORK/app.dump ctime=1
+    [ "$platform" = wine ] && ctime=0
+    dump 'C:\Program Files\Kalmor61' >"$got"
+    case $kind in
+    absent)
+        grep -q '^none ' "$got" || fail "the application folder is there"
+        return
+        ;;
+    full) packaged_files $ctime | LC_ALL=C sort >"$WORK/want" ;;
+    first) packaged_files $ctime | head -n "$n" | LC_ALL=C sort >"$WORK/want" ;;
+    empty) : >"$WORK/want" ;;
+    *) fail "unknown application state $kind" ;;
+    esac
+    files_of "$got" $ctime | LC_ALL=C sort >"$WORK/have"
+    if ! diff -u "$WORK/want" "$WORK/have" >"$WORK/diff"; then
+        fail "the application's files ($kind $n) are not as packaged:"
+        head -40 "$WORK/diff"
+    fi
+    grep -q '^D Katalogy ' "$got" || fail "no Katalogy folder"
+    grep -q '^D Modely ' "$got" || fail "no Modely folder"
+    local have_uninst want_uninst
+    have_uninst=$(awk '$1 == "F" && $2 == "Uninst.exe" {print $8}' "$got")
+    want_uninst=$("$host/bin/machinedump" "$build/medium" | awk '$2 == "Uninst.exe" {print $8}')
+    [ -n "$have_uninst" ] || fail "no Uninst.exe in the application folder"
+    [ "$have_uninst" = "$want_uninst" ] || fail "Uninst.exe differs from the medium's"
+}
+
+LINK_START="users/$user/AppData/Roaming/Microsoft/Windows/Start Menu/Programs/Kalmorist 6.1.lnk"
+LINK_DESKTOP="users/$user/Desktop/Kalmorist 6.1.lnk"
+
+check_link() {
+    local path=$DRIVE_C/$1 state=$2
+    if [ "$state" = absent ]; then
+        [ ! -f "$path" ] || fail "link $1 is there"
+        return
+    fi
+    [ -f "$path" ] || { fail "no link $1"; return; }
+    local info want
+    info=$(link_info "$path")
+    want="target=C:\\Program Files\\Kalmor61\\Kalmori.exe workdir=C:\\users\\$user\\Documents"
+    [ "$info" = "$want" ] || fail "link $1 reads '$info', not '$want'"
+}
+
+# expect LINE: one expectation of the table (the words after "expect").
+expect() {
+    local what rest
+    read -r what rest <<<"$1"
+    case $what in
+    report)
+        local args=() a
+        for a in $rest; do
+            a=${a//\{MEDIUM\}/$MEDIUMW}
+            a=${a//\{APPW\}/C:\\Program Files\\Kalmor61}
+            args+=("$a")
+        done
+        restext_report "${args[@]}" >"$WORK/report.want"
+        if ! diff -u "$WORK/report.want" "$WORK/report.have" >"$WORK/diff"; then
+            fail "the report differs:"
+            cat "$WORK/diff"
+        fi
+        ;;
+    noreport)
+        [ ! -s "$WORK/report.have" ] || fail "a report was shown"
+        ;;
+    entry)
+        local key state k
+        read -r key state <<<"$rest"
+        k=$(echo "[hkey_local_machine\\software\\microsoft\\windows\\currentversion\\uninstall\\$key]" | tr 'A-Z' 'a-z')
+        if grep -qxF "$k" "$WORK/registry.have"; then
+            [ "$state" = present ] || fail "the uninstall entry $key is there"
+            if [ "$key" = Kalmor61 ]; then
+                grep -qiF "$k \"UninstallString\"=\"C:\\\\Program Files\\\\Kalmor61\\\\Uninst.exe\"" "$WORK/registry.have" ||
+                    fail "UninstallString of $key is wrong"
+                grep -qiF "$k \"DisplayName\"=\"Kalmorist 6.1\"" "$WORK/registry.have" || fail "DisplayName of $key is wrong"
+            fi
+        else
+            [ "$state" = absent ] || fail "no uninstall entry $key"
+        fi
+        ;;
+    app)
+        # shellcheck disable=SC2086
+        check_app $rest
+        ;;
+    links)
+        check_link "$LINK_START" "$rest"
+        check_link "$LINK_DESKTOP" "$rest"
+        ;;
+    link)
+        local which state
+        read -r which state <<<"$rest"
+        if [ "$which" = start ]; then check_link "$LINK_START" "$state"; else check_link "$LINK_DESKTOP" "$state"; fi
+        ;;
+    file)
+        local state=${rest##* } path=${rest% *}
+        if [ "$state" = present ]; then
+            [ -e "$DRIVE_C/$path" ] || fail "$path is not there"
+        else
+            [ ! -e "$DRIVE_C/$path" ] && [ ! -L "$DRIVE_C/$path" ] || fail "$path is there"
+        fi
+        ;;
+    same | differs)
+        local a=${rest%% | *} b=${rest#* | }
+        if cmp -s "$(host_of "$a")" "$(host_of "$b")"; then
+            [ "$what" = same ] || fail "$a is the same as $b"
+        else
+            [ "$what" = differs ] || fail "$a differs from $b (or is missing)"
+        fi
+        ;;
+    unchanged)
+        state_of >"$WORK/state.after"
+        if ! diff -u "$WORK/state.before" "$WORK/state.after" >"$WORK/diff"; then
+            fail "the machine changed:"
+            head -40 "$WORK/diff"
+        fi
+        ;;
+    *) fail "unknown expectation $what" ;;
+    esac
+}
+
+# restext_report HEADER [MESSAGE ARGUMENT]...: the report as the installer composes it, in the normalised
+# form of report_of.
+restext_report() {
+    "$host/bin/restext" "$@" | sed -e 's/[[:space:]]*$//' | awk 'NF {seen=1} seen' | tac | awk 'NF {seen=1} seen' | tac
+}
+
+# The machine as far as the installer may touch it: the uninstall area, the program files, the user's
+# folders (no access times).
+state_of() {
+    reg_dump
+    dump --no-hash 'C:\Program Files' "C:\\users\\$user" | awk '$1 == "F" {$6 = ""} {print}'
+}
+
+# The outcome both platforms must agree on: the report, the uninstall area, the folders of this and the older
+# versions and the shortcuts (files without access and creation times and without the archive bit, which the
+# platforms set differently; the uninstaller, a program of its platform, by name only; links by their target
+# and working folder).
+outcome_of() {
+    local folder
+    echo "[report]"
+    sed "s|$(printf '%s' "$MEDIUMW" | sed 's/[\\&|]/\\&/g')|{MEDIUM}|g" "$WORK/report.have"
+    echo "[registry]"
+    cat "$WORK/registry.have"
+    for folder in 'Program Files\Kalmor61' 'Program Files\Kalmori6' 'Program Files\Kalmori5' 'Shared'; do
+        echo "[$folder]"
+        dump "C:\\$folder" | awk '$1 == "F" || $1 == "D" || $1 == "L" {gsub("A", "", $3); if ($3 == "") $3 = "-"}
+            $1 == "F" {$6 = ""; $7 = ""; if ($2 == "Uninst.exe") {$4 = ""; $5 = ""; $8 = ""}} $1 != "none" {print}'
+    done
+    echo "[links]"
+    for folder in "$DRIVE_C/users/$user/Desktop" "$DRIVE_C/users/$user/AppData/Roaming/Microsoft/Windows/Start Menu/Programs"; do
+        for l in "$folder"/*.lnk; do
+            [ -e "$l" ] || continue
+            if [ -d "$l" ]; then
+                echo "${l#"$DRIVE_C"/} (a folder)"
+            else
+                echo "${l#"$DRIVE_C"/} $(link_info "$l")"
+            fi
+        done
+    done
+}
+
+run_scenario() {
+    local name=$1
+    local lines
+    lines=$(block "$name")
+    [ -n "$lines" ] || { echo "no scenario $name"; return 1; }
+    FAILED=0
+    machine_new
+    local actions=""
+    while read -r word rest; do
+        local only=""
+        if [ "$word" = linux ] || [ "$word" = wine ]; then
+            only=$word
+            read -r word rest <<<"$rest"
+        fi
+        [ -z "$only" ] || [ "$only" = "$platform" ] || continue
+        case $word in
+        seed) seed "$rest" ;;
+        actions) actions=$rest ;;
+        esac
+    done <<<"$lines"
+    state_of >"$WORK/state.before"
+    echo "actions: $actions"
+    run_setup "$WORK/setup.out" $actions
+    local rc=$?
+    sed 's/^/  | /' "$WORK/setup.out"
+    if [ "$platform" = wine ]; then
+        rc=$(awk '/^--- exit / {print $3}' "$WORK/setup.out")
+        [ "$platform" = wine ] && "$WINESERVER" -w >/dev/null 2>&1
+    fi
+    [ "${rc:-x}" = 0 ] || fail "the installer ended with exit code ${rc:-none}"
+    report_of "$WORK/setup.out" >"$WORK/report.have"
+    reg_dump >"$WORK/registry.have"
+    while read -r word rest; do
+        local only=""
+        if [ "$word" = linux ] || [ "$word" = wine ]; then
+            only=$word
+            read -r word rest <<<"$rest"
+        fi
+        [ -z "$only" ] || [ "$only" = "$platform" ] || continue
+        [ "$word" = expect ] || continue
+        expect "$rest"
+    done <<<"$lines"
+    outcome_of >"$build/scenarios/$name.outcome"
+    machine_end
+    return $FAILED
+}
+
+status=0
+for name in "$@"; do
+    log=$build/scenarios/$name.log
+    if run_scenario "$name" >"$log" 2>&1; then
+        echo "scenario $name: passed"
+    else
+        echo "scenario $name: FAILED (log: $log)"
+        cat "$log"
+        status=1
+    fi
+done
+exit $status

@@ -1,0 +1,225 @@
+// wizdrive.cpp - drives the installer's wizard from another process on Windows, as a user would: starts the
+// installer, finds its dialog and presses its buttons (BM_CLICK on Next 101, Back 100, Cancel/Close 2 and
+// the check box 401), and prints the final page's text (id 500) in UTF-8 when the installation is done.
+//
+//   wizdrive [--hold FILE]... [--timeout SECONDS] SETUP ACTION...
+//
+// Actions: next, back, cancel (the Cancel button, also Close on the final page), check, uncheck; each is
+// sent, so the wizard has handled it before the next. After an action that reaches the final page the driver
+// waits until the installation has ended (the final page shows the report, the Close button is enabled),
+// then prints "--- report" and the final page's text. --hold opens FILE without sharing for the
+// whole run. Exit code: the installer's exit code, or 90 when the driver itself failed (message on stderr).
+
+#include <windows.h>
+
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include <string>
+#include <vector>
+
+static const int kIdBack = 100;
+static const int kIdNext = 101;
+static const int kIdCancel = 2;
+static const int kIdCheck = 401;
+static const int kIdFinal = 500;
+
+static DWORD dwTimeoutMs = 60000;
+
+static void Fail(const char *pszWhat)
+{
+    fprintf(stderr, "wizdrive: %s\n", pszWhat);
+    fflush(stderr);
+    ExitProcess(90);
+}
+
+struct FindData {
+    DWORD dwProcess;
+    HWND hDialog;
+};
+
+static BOOL CALLBACK FindDialog(HWND hWnd, LPARAM lParam)
+{
+    FindData *pFind = (FindData *)lParam;
+    DWORD dwProcess = 0;
+    char szClass[64];
+
+    GetWindowThreadProcessId(hWnd, &dwProcess);
+    if (dwProcess != pFind->dwProcess || !IsWindowVisible(hWnd))
+        return TRUE;
+    // The dialog is visible from its creation; it is ready once the wizard has shown its buttons.
+    HWND hCancel = GetDlgItem(hWnd, kIdCancel);
+    if (GetClassNameA(hWnd, szClass, sizeof szClass) && strcmp(szClass, "#32770") == 0 && hCancel != NULL &&
+        IsWindowVisible(hCancel)) {
+        pFind->hDialog = hWnd;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+// Waits for the installer's wizard dialog; null when the process ended first.
+static HWND WaitForDialog(HANDLE hProcess, DWORD dwProcess)
+{
+    DWORD dwStart = GetTickCount();
+    for (;;) {
+        FindData find = {dwProcess, NULL};
+        EnumWindows(FindDialog, (LPARAM)&find);
+        if (find.hDialog != NULL)
+            return find.hDialog;
+        if (WaitForSingleObject(hProcess, 50) == WAIT_OBJECT_0)
+            return NULL;
+        if (GetTickCount() - dwStart > dwTimeoutMs)
+            Fail("the wizard dialog did not appear");
+    }
+}
+
+static void Click(HWND hDialog, int nId)
+{
+    HWND hControl = GetDlgItem(hDialog, nId);
+    DWORD_PTR dwResult;
+
+    if (hControl == NULL || !IsWindowVisible(hControl) || !IsWindowEnabled(hControl)) {
+        fprintf(stderr, "wizdrive: control %d is not there to press: nothing happens\n", nId);
+        return;
+    }
+    // Sent, so that the wizard has handled the click when the next action comes. Finish only posts the end
+    // of the wizard's loop, so the installation itself runs after this returns.
+    if (!SendMessageTimeoutA(hControl, BM_CLICK, 0, 0, SMTO_NORMAL, dwTimeoutMs, &dwResult))
+        Fail("the wizard did not take the click");
+}
+
+static std::string ControlTextUtf8(HWND hDialog, int nId)
+{
+    char szAnsi[8192];
+    WCHAR wsz[8192];
+    char szUtf8[24576];
+    HWND hControl = GetDlgItem(hDialog, nId);
+
+    szAnsi[0] = '\0';
+    if (hControl == NULL)
+        return std::string();
+    SendMessageA(hControl, WM_GETTEXT, sizeof szAnsi, (LPARAM)szAnsi);
+    if (MultiByteToWideChar(CP_ACP, 0, szAnsi, -1, wsz, 8192) <= 0)
+        return std::string();
+    if (WideCharToMultiByte(CP_UTF8, 0, wsz, -1, szUtf8, sizeof szUtf8, NULL, NULL) <= 0)
+        return std::string();
+    return szUtf8;
+}
+
+// True when the dialog shows its final page: Back and Next hidden, the final text shown.
+static bool OnFinalPage(HWND hDialog)
+{
+    HWND hFinal = GetDlgItem(hDialog, kIdFinal);
+    return hFinal != NULL && IsWindowVisible(hFinal);
+}
+
+// Waits until the installation has ended: the final page shows a text other than the one shown while the
+// installation runs, and the Close button is enabled again (or the dialog is gone).
+static void WaitForReport(HWND hDialog, HANDLE hProcess, const std::string &sWorking)
+{
+    DWORD dwStart = GetTickCount();
+    for (;;) {
+        if (!IsWindow(hDialog))
+            return;
+        HWND hClose = GetDlgItem(hDialog, kIdCancel);
+        std::string sText = ControlTextUtf8(hDialog, kIdFinal);
+        if (hClose != NULL && IsWindowEnabled(hClose) && !sText.empty() && sText != sWorking)
+            return;
+        if (WaitForSingleObject(hProcess, 20) == WAIT_OBJECT_0)
+            return;
+        if (GetTickCount() - dwStart > dwTimeoutMs)
+            Fail("the installation did not end");
+    }
+}
+
+// The text the final page shows while the installation runs, from the installer's own resources.
+static std::string WorkingText(const char *pszSetup)
+{
+    char szAnsi[512];
+    WCHAR wsz[512];
+    char szUtf8[1536];
+    HMODULE hSetup = LoadLibraryExA(pszSetup, NULL, LOAD_LIBRARY_AS_DATAFILE);
+    if (hSetup == NULL)
+        Fail("cannot read the installer's texts");
+    int n = LoadStringA(hSetup, 1017, szAnsi, sizeof szAnsi);
+    FreeLibrary(hSetup);
+    if (n <= 0 || MultiByteToWideChar(CP_ACP, 0, szAnsi, -1, wsz, 512) <= 0 ||
+        WideCharToMultiByte(CP_UTF8, 0, wsz, -1, szUtf8, sizeof szUtf8, NULL, NULL) <= 0)
+        Fail("the installer has no text 1017");
+    return szUtf8;
+}
+
+int main(int argc, char **argv)
+{
+    std::vector<HANDLE> aHeld;
+    int i = 1;
+
+    for (; i < argc; i++) {
+        if (strcmp(argv[i], "--hold") == 0 && i + 1 < argc) {
+            HANDLE h = CreateFileA(argv[++i], GENERIC_READ, 0, NULL, OPEN_EXISTING, 0, NULL);
+            if (h == INVALID_HANDLE_VALUE)
+                Fail("cannot open the file to hold");
+            aHeld.push_back(h);
+        } else if (strcmp(argv[i], "--timeout") == 0 && i + 1 < argc) {
+            dwTimeoutMs = (DWORD)atoi(argv[++i]) * 1000;
+        } else {
+            break;
+        }
+    }
+    if (i >= argc) {
+        fprintf(stderr, "usage: wizdrive [--hold FILE]... [--timeout SECONDS] SETUP ACTION...\n");
+        return 2;
+    }
+    const char *pszSetup = argv[i++];
+    std::string sWorking = WorkingText(pszSetup);
+
+    STARTUPINFOA si;
+    PROCESS_INFORMATION pi;
+    memset(&si, 0, sizeof si);
+    si.cb = sizeof si;
+    std::string sCommand = std::string("\"") + pszSetup + "\"";
+    if (!CreateProcessA(pszSetup, &sCommand[0], NULL, NULL, FALSE, 0, NULL, NULL, &si, &pi))
+        Fail("cannot start the installer");
+    WaitForInputIdle(pi.hProcess, dwTimeoutMs);
+
+    HWND hDialog = WaitForDialog(pi.hProcess, pi.dwProcessId);
+    bool bReported = false;
+    for (; i < argc && hDialog != NULL; i++) {
+        const char *pszAction = argv[i];
+        printf("--- %s\n", pszAction);
+        if (strcmp(pszAction, "next") == 0) {
+            Click(hDialog, kIdNext);
+        } else if (strcmp(pszAction, "back") == 0) {
+            Click(hDialog, kIdBack);
+        } else if (strcmp(pszAction, "cancel") == 0 || strcmp(pszAction, "close") == 0) {
+            Click(hDialog, kIdCancel);
+        } else if (strcmp(pszAction, "check") == 0 || strcmp(pszAction, "uncheck") == 0) {
+            HWND hCheck = GetDlgItem(hDialog, kIdCheck);
+            LRESULT nState = hCheck != NULL ? SendMessageA(hCheck, BM_GETCHECK, 0, 0) : 0;
+            if ((nState == BST_CHECKED) != (strcmp(pszAction, "check") == 0))
+                Click(hDialog, kIdCheck);
+        } else {
+            Fail("unknown action");
+        }
+        if (!bReported && IsWindow(hDialog) && OnFinalPage(hDialog)) {
+            WaitForReport(hDialog, pi.hProcess, sWorking);
+            printf("--- report\n%s\n--- end of report\n", ControlTextUtf8(hDialog, kIdFinal).c_str());
+            bReported = true;
+        }
+        fflush(stdout);
+        if (!IsWindow(hDialog))
+            break;
+    }
+
+    if (WaitForSingleObject(pi.hProcess, dwTimeoutMs) != WAIT_OBJECT_0) {
+        TerminateProcess(pi.hProcess, 91);
+        Fail("the installer did not end after the last action");
+    }
+    DWORD dwExit = 0;
+    GetExitCodeProcess(pi.hProcess, &dwExit);
+    for (HANDLE h : aHeld)
+        CloseHandle(h);
+    printf("--- exit %lu\n", (unsigned long)dwExit);
+    return (int)dwExit;
+}
