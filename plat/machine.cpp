@@ -8,6 +8,7 @@
 #include <errno.h>
 #include <limits.h>
 #include <pwd.h>
+#include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
@@ -85,6 +86,12 @@ std::string MachineRoot()
                 if (c == '\\')
                     c = '/';
             fs::create_directories(s + "/drive_c/" + sPath, ec);
+            if (ec && !fs::is_directory(s + "/drive_c/" + sPath)) {
+                // Every later call on the machine fails; say once why.
+                fprintf(stderr, "plat: cannot make the machine folder %s (PLAT_ROOT): %s\n", s.c_str(),
+                        ec.message().c_str());
+                break;
+            }
         }
         sRoot = s;
     });
