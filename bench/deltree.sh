@@ -25,7 +25,7 @@ for i in range(20000):
 print(len(folders), "folders, 20000 files")
 PY
 
-hyperfine --warmup 1 --runs 5 --export-json "$work/deltree.json" \
+hyperfine --warmup 1 --runs 10 --export-json "$work/deltree.json" \
     --prepare "rm -rf '$work/tree' && cp -a '$work/template' '$work/tree' && sync" \
     -n "rm -rf" "rm -rf '$work/tree'" \
     -n UtlDeleteTree "'$deltree' '$work/tree'"

@@ -126,11 +126,9 @@ static void PutXattr(const std::string &sHost, int fd, const char *pszName, cons
         chmod(sHost.c_str(), nMode);
 }
 
-// The DOS bits stored for a file, or false when none are stored.
-static bool ReadDosBits(const std::string &sHost, int fd, DWORD *pdwBits)
+// Reads the DOS bits from the text of user.DOSATTRIB; false when it is not one.
+static bool ParseDosBits(char *sz, ssize_t n, DWORD *pdwBits)
 {
-    char sz[64];
-    ssize_t n = GetXattr(sHost, fd, szDosAttrib, sz, sizeof sz - 1);
     if (n < 3)
         return false;
     sz[n] = '\0';
@@ -142,6 +140,60 @@ static bool ReadDosBits(const std::string &sHost, int fd, DWORD *pdwBits)
         return false;
     *pdwBits = (DWORD)v;
     return true;
+}
+
+// Reads a creation time from the text of user.plat.crtime; false when it is not one.
+static bool ParseCreationTime(char *sz, ssize_t n, int64_t *pnTicks)
+{
+    if (n <= 0)
+        return false;
+    sz[n] = '\0';
+    char *pszEnd = nullptr;
+    long long v = strtoll(sz, &pszEnd, 10);
+    if (pszEnd == sz || *pszEnd != '\0')
+        return false;
+    *pnTicks = v;
+    return true;
+}
+
+// The DOS bits stored for a file, or false when none are stored.
+static bool ReadDosBits(const std::string &sHost, int fd, DWORD *pdwBits)
+{
+    char sz[64];
+    return ParseDosBits(sz, GetXattr(sHost, fd, szDosAttrib, sz, sizeof sz - 1), pdwBits);
+}
+
+// What an entry keeps in extended attributes: its DOS bits and the creation time a program set, each when
+// stored. One listxattr tells which are there, so that an entry with none, the usual case, costs one call.
+struct StoredValues {
+    bool bDosBits = false;
+    DWORD dwDosBits = 0;
+    bool bCreationTime = false;
+    int64_t nCreationTime = 0;
+};
+
+static void ReadStoredValues(const std::string &sHost, StoredValues *pValues)
+{
+    char szList[512];
+    bool bDos = true, bCreation = true; // without a list, both are asked for
+    ssize_t nList = listxattr(sHost.c_str(), szList, sizeof szList);
+    if (nList >= 0) {
+        bDos = bCreation = false;
+        for (ssize_t i = 0; i < nList; i += (ssize_t)strlen(szList + i) + 1) {
+            bDos = bDos || strcmp(szList + i, szDosAttrib) == 0;
+            bCreation = bCreation || strcmp(szList + i, szCreationTime) == 0;
+        }
+    } else if (errno != ERANGE) {
+        return; // none kept here (a file system without them, or the entry is gone)
+    }
+    char sz[64], szTime[32];
+    if (bDos)
+        pValues->bDosBits =
+            ParseDosBits(sz, getxattr(sHost.c_str(), szDosAttrib, sz, sizeof sz - 1), &pValues->dwDosBits);
+    if (bCreation)
+        pValues->bCreationTime =
+            ParseCreationTime(szTime, getxattr(sHost.c_str(), szCreationTime, szTime, sizeof szTime - 1),
+                              &pValues->nCreationTime);
 }
 
 static void WriteDosBits(const std::string &sHost, int fd, bool bDir, DWORD dwBits)
@@ -157,17 +209,12 @@ static void WriteDosBits(const std::string &sHost, int fd, bool bDir, DWORD dwBi
     }
 }
 
-// The attributes of a host entry from its lstat.
-static DWORD AttributesOf(const std::string &sHost, const struct stat &lst)
+// The attributes of an entry that is not a link, from its lstat and its stored DOS bits (bStored false when
+// none are stored).
+static DWORD AttributesFromBits(const struct stat &lst, bool bStored, DWORD dwBits)
 {
-    if (S_ISLNK(lst.st_mode)) {
-        struct stat st;
-        bool bDir = stat(sHost.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-        return FILE_ATTRIBUTE_REPARSE_POINT | (bDir ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_ARCHIVE);
-    }
     bool bDir = S_ISDIR(lst.st_mode);
-    DWORD dwBits;
-    if (!ReadDosBits(sHost, -1, &dwBits))
+    if (!bStored)
         dwBits = bDir ? 0 : FILE_ATTRIBUTE_ARCHIVE;
     DWORD dw = dwBits & (bDir ? SETTABLE_BITS : DOS_BITS);
     if (bDir)
@@ -177,17 +224,39 @@ static DWORD AttributesOf(const std::string &sHost, const struct stat &lst)
     return dw != 0 ? dw : FILE_ATTRIBUTE_NORMAL;
 }
 
+// The attributes of a link: a reparse point, a folder when it points to one.
+static DWORD LinkAttributes(const std::string &sHost)
+{
+    struct stat st;
+    bool bDir = stat(sHost.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+    return FILE_ATTRIBUTE_REPARSE_POINT | (bDir ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_ARCHIVE);
+}
+
+// The attributes of a host entry from its lstat.
+static DWORD AttributesOf(const std::string &sHost, const struct stat &lst)
+{
+    if (S_ISLNK(lst.st_mode))
+        return LinkAttributes(sHost);
+    DWORD dwBits = 0;
+    bool bStored = ReadDosBits(sHost, -1, &dwBits);
+    return AttributesFromBits(lst, bStored, dwBits);
+}
+
+// Whether an entry (not a link) is read-only. A file's read-only bit is its missing write permission, so
+// only a folder's needs its stored bits.
+static bool IsReadOnly(const std::string &sHost, const struct stat &lst)
+{
+    if (S_ISDIR(lst.st_mode))
+        return (AttributesOf(sHost, lst) & FILE_ATTRIBUTE_READONLY) != 0;
+    return !(lst.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH));
+}
+
 static FILETIME CreationTimeOf(const std::string &sHost, int fd, const struct stat &st)
 {
     char sz[32];
-    ssize_t n = GetXattr(sHost, fd, szCreationTime, sz, sizeof sz - 1);
-    if (n > 0) {
-        sz[n] = '\0';
-        char *pszEnd = nullptr;
-        long long v = strtoll(sz, &pszEnd, 10);
-        if (pszEnd != sz && *pszEnd == '\0')
-            return FileTimeFromTicks(v);
-    }
+    int64_t nTicks;
+    if (ParseCreationTime(sz, GetXattr(sHost, fd, szCreationTime, sz, sizeof sz - 1), &nTicks))
+        return FileTimeFromTicks(nTicks);
     struct statx stx;
     int r = fd >= 0 ? statx(fd, "", AT_EMPTY_PATH, STATX_BTIME, &stx)
                     : statx(AT_FDCWD, sHost.c_str(), AT_SYMLINK_NOFOLLOW, STATX_BTIME, &stx);
@@ -241,6 +310,7 @@ static std::map<FileId, std::string> mapDeletePending; // to delete when its las
 
 struct FileObject : KernelObject {
     int fd = -1;
+    DWORD dwType = FILE_TYPE_DISK;
     bool bDir = false;
     bool bDeleteOnClose = false;
     unsigned nAccess = 0;
@@ -250,7 +320,7 @@ struct FileObject : KernelObject {
 
     DWORD FileType() const override
     {
-        return FILE_TYPE_DISK;
+        return dwType;
     }
     bool CloseFault(DWORD *pnError) const override
     {
@@ -288,6 +358,18 @@ static bool ShareConflict(const FileId &id, unsigned nAccess, DWORD dwShare)
 static FileId IdOf(const struct stat &st)
 {
     return FileId(st.st_dev, st.st_ino);
+}
+
+// The platform's type of an open file, by what it is on the host (as Wine answers): a character device
+// (Z:\dev\null) is FILE_TYPE_CHAR, a FIFO or a socket FILE_TYPE_PIPE, anything else, a folder and a block
+// device included, FILE_TYPE_DISK.
+static DWORD FileTypeOf(const struct stat &st)
+{
+    if (S_ISCHR(st.st_mode))
+        return FILE_TYPE_CHAR;
+    if (S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode))
+        return FILE_TYPE_PIPE;
+    return FILE_TYPE_DISK;
 }
 
 FileObject::~FileObject()
@@ -432,6 +514,31 @@ static bool ResolveArg(const char *pszCall, const char *pszPath, ResolvedPath *p
     return true;
 }
 
+// The lstat of a resolved path's last name: the one taken while it was looked up, or a new one. False when it
+// is not there.
+static bool LstatOf(const ResolvedPath &path, struct stat *pst)
+{
+    if (!path.bFound)
+        return false;
+    if (path.bStat) {
+        *pst = path.lst;
+        return true;
+    }
+    return lstat(path.sHost.c_str(), pst) == 0;
+}
+
+// The same with a link followed to what it points to.
+static bool StatOf(const ResolvedPath &path, struct stat *pst)
+{
+    if (!path.bFound)
+        return false;
+    if (path.bStat && !S_ISLNK(path.lst.st_mode)) {
+        *pst = path.lst;
+        return true;
+    }
+    return stat(path.sHost.c_str(), pst) == 0;
+}
+
 // Whether the resolved path's last name names a directory (links followed).
 static bool IsDirectory(const std::string &sHost)
 {
@@ -445,7 +552,7 @@ static bool CurrentDirectoryId(FileId *pId)
     ResolvedPath path;
     DWORD nError;
     struct stat st;
-    if (!ResolvePath(CurrentDirectory().c_str(), &path, &nError) || stat(path.sHost.c_str(), &st) != 0)
+    if (!ResolvePath(CurrentDirectory().c_str(), &path, &nError) || !StatOf(path, &st))
         return false;
     *pId = IdOf(st);
     return true;
@@ -528,8 +635,13 @@ static std::string ShortName(const std::string &sName)
     return sShort;
 }
 
+// A search: the names that matched, taken when it started; each entry's attributes, times and size are read
+// when the entry is handed out.
 struct FindObject : KernelObject {
-    std::vector<WIN32_FIND_DATAA> aEntries;
+    struct Entry {
+        std::string sName, sHost;
+    };
+    std::vector<Entry> aEntries;
     size_t nNext = 0;
 };
 
@@ -540,25 +652,61 @@ static void CopyName(char *pszDest, size_t nSize, const std::string &s)
     pszDest[n] = '\0';
 }
 
-// Fills a search entry from a host entry.
-static void FillFindData(WIN32_FIND_DATAA *pData, const std::string &sHost, const std::string &sName)
+// Fills a search entry from a host entry: one statx and, for all but links, one listxattr (more only for
+// the values an entry keeps). False when the entry is gone.
+static bool FillFindData(WIN32_FIND_DATAA *pData, const std::string &sHost, const std::string &sName)
 {
-    struct stat lst;
+    struct statx stx;
     memset(pData, 0, sizeof *pData);
-    if (lstat(sHost.c_str(), &lst) != 0)
-        return;
-    pData->dwFileAttributes = AttributesOf(sHost, lst);
-    pData->ftCreationTime = CreationTimeOf(sHost, -1, lst);
+    if (statx(AT_FDCWD, sHost.c_str(), AT_SYMLINK_NOFOLLOW, STATX_BASIC_STATS | STATX_BTIME, &stx) != 0)
+        return false;
+    struct stat lst;
+    memset(&lst, 0, sizeof lst);
+    lst.st_mode = stx.stx_mode;
+    lst.st_size = (off_t)stx.stx_size;
+    lst.st_atim.tv_sec = (time_t)stx.stx_atime.tv_sec;
+    lst.st_atim.tv_nsec = (long)stx.stx_atime.tv_nsec;
+    lst.st_mtim.tv_sec = (time_t)stx.stx_mtime.tv_sec;
+    lst.st_mtim.tv_nsec = (long)stx.stx_mtime.tv_nsec;
+    struct timespec tsBirth = {(time_t)stx.stx_btime.tv_sec, (long)stx.stx_btime.tv_nsec};
+    FILETIME ftBirth = FileTimeFromTimespec((stx.stx_mask & STATX_BTIME) ? tsBirth : lst.st_mtim);
+
+    if (S_ISLNK(lst.st_mode)) {
+        pData->dwFileAttributes = LinkAttributes(sHost);
+        // The creation time a program set is read through the link, as GetFileTime does.
+        char sz[32];
+        int64_t nTicks;
+        pData->ftCreationTime =
+            ParseCreationTime(sz, getxattr(sHost.c_str(), szCreationTime, sz, sizeof sz - 1), &nTicks)
+                ? FileTimeFromTicks(nTicks)
+                : ftBirth;
+        pData->dwReserved0 = IO_REPARSE_TAG_SYMLINK;
+    } else {
+        StoredValues values;
+        ReadStoredValues(sHost, &values);
+        pData->dwFileAttributes = AttributesFromBits(lst, values.bDosBits, values.dwDosBits);
+        pData->ftCreationTime = values.bCreationTime ? FileTimeFromTicks(values.nCreationTime) : ftBirth;
+    }
     pData->ftLastAccessTime = FileTimeFromTimespec(lst.st_atim);
     pData->ftLastWriteTime = FileTimeFromTimespec(lst.st_mtim);
     if (S_ISREG(lst.st_mode)) {
         pData->nFileSizeHigh = (DWORD)((uint64_t)lst.st_size >> 32);
         pData->nFileSizeLow = (DWORD)((uint64_t)lst.st_size & 0xFFFFFFFFu);
     }
-    if (S_ISLNK(lst.st_mode))
-        pData->dwReserved0 = IO_REPARSE_TAG_SYMLINK;
     CopyName(pData->cFileName, sizeof pData->cFileName, sName);
     CopyName(pData->cAlternateFileName, sizeof pData->cAlternateFileName, ShortName(sName));
+    return true;
+}
+
+// Hands out the search's next entry that is still there; false at the end.
+static bool NextFindData(FindObject *pFind, WIN32_FIND_DATAA *pData)
+{
+    while (pFind->nNext < pFind->aEntries.size()) {
+        const FindObject::Entry &e = pFind->aEntries[pFind->nNext++];
+        if (FillFindData(pData, e.sHost, e.sName))
+            return true;
+    }
+    return false;
 }
 
 static FindObject *FindFromHandle(HANDLE h)
@@ -595,7 +743,7 @@ HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShar
     DWORD dwShare = dwShareMode & (FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
     DWORD dwNewAttributes = dwFlagsAndAttributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN |
                                                     FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE);
-    bool bExists = path.bFound && stat(path.sHost.c_str(), &st) == 0;
+    bool bExists = StatOf(path, &st);
     bool bTruncate = dwCreationDisposition == CREATE_ALWAYS || dwCreationDisposition == TRUNCATE_EXISTING;
     int nOpenFlags = (nAccess & ACC_WRITE) ? ((nAccess & ACC_READ) ? O_RDWR : O_WRONLY) : O_RDONLY;
     DWORD nResultError = ERROR_SUCCESS;
@@ -638,7 +786,10 @@ HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShar
     if (bExists) {
         if (dwCreationDisposition == CREATE_NEW)
             return Failed(ERROR_FILE_EXISTS);
-        DWORD dwOld = AttributesOf(path.sHost, st); // of the file itself, also through a link
+        // Of the file itself, also through a link; only replacing it needs more than the read-only bit.
+        DWORD dwOld = dwCreationDisposition == CREATE_ALWAYS ? AttributesOf(path.sHost, st)
+                      : IsReadOnly(path.sHost, st)           ? (DWORD)FILE_ATTRIBUTE_READONLY
+                                                             : 0;
         // The read-only rules, kept here whoever runs the process.
         if ((dwOld & FILE_ATTRIBUTE_READONLY) && ((nAccess & ACC_WRITE) || bTruncate || bDeleteOnClose))
             return Failed(ERROR_ACCESS_DENIED);
@@ -649,7 +800,11 @@ HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShar
             return Failed(ERROR_ACCESS_DENIED);
         if (ShareConflict(IdOf(st), nAccess, dwShare))
             return Failed(ERROR_SHARING_VIOLATION);
-        pFile->fd = open(path.sHost.c_str(), nOpenFlags | O_CLOEXEC);
+        // A FIFO opens without waiting for the other end, as on the platform; its reads then wait for data.
+        bool bFifo = S_ISFIFO(st.st_mode);
+        pFile->fd = open(path.sHost.c_str(), nOpenFlags | O_CLOEXEC | (bFifo ? O_NONBLOCK : 0));
+        if (pFile->fd >= 0 && bFifo)
+            fcntl(pFile->fd, F_SETFL, fcntl(pFile->fd, F_GETFL) & ~O_NONBLOCK);
         if (pFile->fd < 0 && errno == EACCES && (nAccess & (ACC_READ | ACC_WRITE)) == 0)
             pFile->fd = open(path.sHost.c_str(), O_PATH | O_CLOEXEC); // attributes only
         if (pFile->fd < 0)
@@ -682,6 +837,7 @@ HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShar
     }
     if (fstat(pFile->fd, &st) != 0)
         return Failed(ErrorFromErrno(errno));
+    pFile->dwType = FileTypeOf(st);
     pFile->id = IdOf(st);
     pFile->sHost = path.sHost;
     RegisterOpen(pFile);
@@ -815,7 +971,7 @@ DWORD WINAPI GetFileAttributesA(LPCSTR lpFileName)
 
     if (!ResolveArg("GetFileAttributesA", lpFileName, &path))
         return INVALID_FILE_ATTRIBUTES;
-    if (!path.bFound || lstat(path.sHost.c_str(), &lst) != 0)
+    if (!LstatOf(path, &lst))
         return Fail(ERROR_FILE_NOT_FOUND, INVALID_FILE_ATTRIBUTES);
     if (path.bTrailingSep && !IsDirectory(path.sHost))
         return Fail(ERROR_PATH_NOT_FOUND, INVALID_FILE_ATTRIBUTES);
@@ -830,7 +986,7 @@ BOOL WINAPI SetFileAttributesA(LPCSTR lpFileName, DWORD dwFileAttributes)
     if (!ResolveArg("SetFileAttributesA", lpFileName, &path))
         return FALSE;
     // A link passes the attributes to what it points to: the host keeps none on a link.
-    if (!path.bFound || stat(path.sHost.c_str(), &st) != 0)
+    if (!StatOf(path, &st))
         return Fail(ERROR_FILE_NOT_FOUND, FALSE);
     if (path.bTrailingSep && !S_ISDIR(st.st_mode))
         return Fail(ERROR_PATH_NOT_FOUND, FALSE);
@@ -848,7 +1004,7 @@ BOOL WINAPI DeleteFileA(LPCSTR lpFileName)
 
     if (!ResolveArg("DeleteFileA", lpFileName, &path))
         return FALSE;
-    if (!path.bFound || lstat(path.sHost.c_str(), &lst) != 0)
+    if (!LstatOf(path, &lst))
         return Fail(path.bTrailingSep ? ERROR_INVALID_NAME : ERROR_FILE_NOT_FOUND, FALSE);
     if (path.bTrailingSep)
         return Fail(ERROR_INVALID_NAME, FALSE);
@@ -857,7 +1013,7 @@ BOOL WINAPI DeleteFileA(LPCSTR lpFileName)
         if (IsDirectory(path.sHost))
             return Fail(ERROR_ACCESS_DENIED, FALSE);
     } else {
-        if (S_ISDIR(lst.st_mode) || (AttributesOf(path.sHost, lst) & FILE_ATTRIBUTE_READONLY))
+        if (S_ISDIR(lst.st_mode) || IsReadOnly(path.sHost, lst))
             return Fail(ERROR_ACCESS_DENIED, FALSE);
         if (ShareConflict(IdOf(lst), ACC_DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE))
             return Fail(ERROR_SHARING_VIOLATION, FALSE);
@@ -890,7 +1046,7 @@ BOOL WINAPI RemoveDirectoryA(LPCSTR lpPathName)
         return FALSE;
     if (path.bRoot)
         return Fail(ERROR_ACCESS_DENIED, FALSE);
-    if (!path.bFound || lstat(path.sHost.c_str(), &lst) != 0)
+    if (!LstatOf(path, &lst))
         return Fail(ERROR_FILE_NOT_FOUND, FALSE);
     if (S_ISLNK(lst.st_mode)) {
         // A link to a folder goes as a folder would, and only the link goes.
@@ -902,7 +1058,7 @@ BOOL WINAPI RemoveDirectoryA(LPCSTR lpPathName)
     }
     if (!S_ISDIR(lst.st_mode))
         return Fail(ERROR_DIRECTORY, FALSE);
-    if (AttributesOf(path.sHost, lst) & FILE_ATTRIBUTE_READONLY)
+    if (IsReadOnly(path.sHost, lst))
         return Fail(ERROR_ACCESS_DENIED, FALSE);
     FileId idCur;
     if ((CurrentDirectoryId(&idCur) && idCur == IdOf(lst)) ||
@@ -921,7 +1077,7 @@ BOOL WINAPI CopyFileA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, BOOL bFai
 
     if (!ResolveArg("CopyFileA", lpExistingFileName, &src) || !ResolveArg("CopyFileA", lpNewFileName, &dest))
         return FALSE;
-    if (!src.bFound || stat(src.sHost.c_str(), &stSrc) != 0)
+    if (!StatOf(src, &stSrc))
         return Fail(ERROR_FILE_NOT_FOUND, FALSE);
     if (S_ISDIR(stSrc.st_mode) || src.bTrailingSep)
         return Fail(ERROR_ACCESS_DENIED, FALSE);
@@ -930,7 +1086,7 @@ BOOL WINAPI CopyFileA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, BOOL bFai
         return Fail(ERROR_SHARING_VIOLATION, FALSE);
     if (dest.bTrailingSep)
         return Fail(ERROR_INVALID_NAME, FALSE);
-    bool bDestExists = dest.bFound && stat(dest.sHost.c_str(), &stDest) == 0;
+    bool bDestExists = StatOf(dest, &stDest);
     if (bDestExists) {
         if (bFailIfExists)
             return Fail(ERROR_FILE_EXISTS, FALSE);
@@ -991,10 +1147,10 @@ BOOL WINAPI MoveFileA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName)
         return FALSE;
     if (src.bRoot || dest.bRoot)
         return Fail(ERROR_ACCESS_DENIED, FALSE);
-    if (!src.bFound || lstat(src.sHost.c_str(), &lstSrc) != 0)
+    if (!LstatOf(src, &lstSrc))
         return Fail(ERROR_FILE_NOT_FOUND, FALSE);
     std::string sTarget = dest.sHost;
-    if (dest.bFound && lstat(dest.sHost.c_str(), &lstDest) == 0) {
+    if (LstatOf(dest, &lstDest)) {
         // Only a change of case in the name of the same entry.
         if (IdOf(lstDest) != IdOf(lstSrc) || HostParent(dest.sHost) != HostParent(src.sHost))
             return Fail(ERROR_ALREADY_EXISTS, FALSE);
@@ -1063,11 +1219,15 @@ HANDLE WINAPI FindFirstFileA(LPCSTR lpFileName, LPWIN32_FIND_DATAA lpFindFileDat
         return a.sUpper != b.sUpper ? a.sUpper < b.sUpper : a.sName < b.sName;
     });
     FindObject *pFind = new FindObject;
-    pFind->aEntries.resize(aMatches.size());
-    for (size_t i = 0; i < aMatches.size(); i++)
-        FillFindData(&pFind->aEntries[i], aMatches[i].sHost, aMatches[i].sName);
-    *lpFindFileData = pFind->aEntries[0];
-    pFind->nNext = 1;
+    pFind->aEntries.reserve(aMatches.size());
+    for (Entry &e : aMatches)
+        pFind->aEntries.push_back(FindObject::Entry{std::move(e.sName), std::move(e.sHost)});
+    WIN32_FIND_DATAA data;
+    if (!NextFindData(pFind, &data)) {
+        delete pFind;
+        return Fail(ERROR_FILE_NOT_FOUND, INVALID_HANDLE_VALUE);
+    }
+    *lpFindFileData = data;
     SetLastError(ERROR_SUCCESS);
     return RegisterHandle(pFind);
 }
@@ -1075,12 +1235,13 @@ HANDLE WINAPI FindFirstFileA(LPCSTR lpFileName, LPWIN32_FIND_DATAA lpFindFileDat
 BOOL WINAPI FindNextFileA(HANDLE hFindFile, LPWIN32_FIND_DATAA lpFindFileData)
 {
     FindObject *pFind = FindFromHandle(hFindFile);
+    WIN32_FIND_DATAA data;
 
     if (pFind == nullptr)
         return FALSE;
-    if (pFind->nNext >= pFind->aEntries.size())
+    if (!NextFindData(pFind, &data))
         return Fail(ERROR_NO_MORE_FILES, FALSE);
-    *lpFindFileData = pFind->aEntries[pFind->nNext++];
+    *lpFindFileData = data;
     return TRUE;
 }
 

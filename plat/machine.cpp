@@ -342,13 +342,20 @@ static std::string JoinHost(const std::string &sDir, const std::string &sName)
 }
 
 // Finds the host spelling of an ANSI name in a host folder: the name itself converted to UTF-8 when that
-// exists, else the first entry (in byte order) that equals it without case. False when there is none.
-static bool FindHostName(const std::string &sDir, const std::string &sName, std::string *psHostName)
+// exists, else the first entry (in byte order) that equals it without case. False when there is none. With
+// bExactMissing the caller knows the exact spelling is not there, and only the folder is read. The lstat of
+// the exact spelling, when it exists, goes to *pst (pbStat tells).
+static bool FindHostName(const std::string &sDir, const std::string &sName, std::string *psHostName,
+                         bool bExactMissing = false, struct stat *pst = nullptr, bool *pbStat = nullptr)
 {
     std::string sUtf8 = AnsiToUtf8(sName);
     struct stat st;
-    if (lstat(JoinHost(sDir, sUtf8).c_str(), &st) == 0) {
+    if (!bExactMissing && lstat(JoinHost(sDir, sUtf8).c_str(), &st) == 0) {
         *psHostName = sUtf8;
+        if (pst != nullptr) {
+            *pst = st;
+            *pbStat = true;
+        }
         return true;
     }
     DIR *d = opendir(sDir.c_str());
@@ -372,6 +379,27 @@ static bool FindHostName(const std::string &sDir, const std::string &sName, std:
 static bool IsInvalidNameChar(unsigned char c)
 {
     return c < 32 || strchr("<>:\"|*?", c) != nullptr;
+}
+
+// The last name of a path, in the host folder sDir where the names before it were found.
+static bool ResolveLastName(const std::string &sDir, const std::string &sName, ResolvedPath *pPath,
+                            DWORD *pnError, unsigned nFlags, bool bExactMissing)
+{
+    std::string sUtf8 = AnsiToUtf8(sName);
+    std::string sHostName;
+    if (sUtf8.size() > NAME_MAX) {
+        *pnError = ERROR_FILENAME_EXCED_RANGE;
+        return false;
+    }
+    pPath->sName = sName;
+    if (!(nFlags & RESOLVE_WILDCARDS) &&
+        FindHostName(sDir, sName, &sHostName, bExactMissing, &pPath->lst, &pPath->bStat)) {
+        pPath->sHost = JoinHost(sDir, sHostName);
+    } else {
+        pPath->sHost = JoinHost(sDir, sUtf8);
+        pPath->bFound = false;
+    }
+    return true;
 }
 
 bool ResolvePath(const char *pszPath, ResolvedPath *pPath, DWORD *pnError, unsigned nFlags)
@@ -433,27 +461,41 @@ bool ResolvePath(const char *pszPath, ResolvedPath *pPath, DWORD *pnError, unsig
     std::string sHost = DriveHostRoot(cDrive);
     pPath->bRoot = aNames.empty();
     pPath->bFound = true;
-    for (size_t k = 0; k < aNames.size(); k++) {
-        bool bLast = k + 1 == aNames.size();
+    if (aNames.empty()) {
+        pPath->sHost = sHost;
+        return true;
+    }
+    const std::string &sLast = aNames.back();
+
+    // Most paths are spelt as on the host: one lstat of the whole path in the caller's spelling answers
+    // them. Where every name exists in that spelling, the walk below would choose the same names, since
+    // an exact match wins over one without case; a path through a link is followed either way.
+    std::string sExactDir = sHost;
+    for (size_t k = 0; k + 1 < aNames.size(); k++)
+        sExactDir = JoinHost(sExactDir, AnsiToUtf8(aNames[k]));
+    bool bExactMissing = false;
+    if (!(nFlags & RESOLVE_WILDCARDS)) {
+        std::string sExact = JoinHost(sExactDir, AnsiToUtf8(sLast));
+        if (lstat(sExact.c_str(), &pPath->lst) == 0) {
+            pPath->bStat = true;
+            pPath->sName = sLast;
+            pPath->sHost = sExact;
+            return true;
+        }
+        bExactMissing = errno == ENOENT;
+    }
+    // Else the folders on the way, when they exist in the caller's spelling, and the last name in them.
+    struct stat st;
+    if (aNames.size() == 1 || (stat(sExactDir.c_str(), &st) == 0 && S_ISDIR(st.st_mode)))
+        return ResolveLastName(sExactDir, sLast, pPath, pnError, nFlags, bExactMissing);
+
+    // Else name by name, each existing one matched without case when its exact spelling is not there.
+    for (size_t k = 0; k + 1 < aNames.size(); k++) {
         std::string sHostName;
         if (AnsiToUtf8(aNames[k]).size() > NAME_MAX) {
             *pnError = ERROR_FILENAME_EXCED_RANGE;
             return false;
         }
-        if (bLast) {
-            pPath->sName = aNames[k];
-            if (nFlags & RESOLVE_WILDCARDS) {
-                sHost = JoinHost(sHost, AnsiToUtf8(aNames[k]));
-                pPath->bFound = false;
-            } else if (FindHostName(sHost, aNames[k], &sHostName)) {
-                sHost = JoinHost(sHost, sHostName);
-            } else {
-                sHost = JoinHost(sHost, AnsiToUtf8(aNames[k]));
-                pPath->bFound = false;
-            }
-            break;
-        }
-        struct stat st;
         if (!FindHostName(sHost, aNames[k], &sHostName) ||
             stat(JoinHost(sHost, sHostName).c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
             *pnError = ERROR_PATH_NOT_FOUND;
@@ -461,8 +503,7 @@ bool ResolvePath(const char *pszPath, ResolvedPath *pPath, DWORD *pnError, unsig
         }
         sHost = JoinHost(sHost, sHostName);
     }
-    pPath->sHost = sHost;
-    return true;
+    return ResolveLastName(sHost, sLast, pPath, pnError, nFlags, false);
 }
 
 std::string WindowsPathFromHost(const std::string &sHostIn, bool *pbLossy)

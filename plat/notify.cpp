@@ -9,7 +9,10 @@
 #include <fcntl.h>
 #include <stdio.h>
 #include <string.h>
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include <mutex>
 
 #include <shlobj.h>
 
@@ -73,6 +76,28 @@ static std::string ItemText(UINT nType, LPCVOID pItem)
     }
 }
 
+// The record stays open from the first notification on. Each line is one write with O_APPEND, so that lines
+// of several processes do not mix. A record removed meanwhile (a test starting afresh, a person clearing it)
+// is made again: a notification never goes to a file that is no longer there.
+static std::mutex mxRecord;
+static int fdRecord = -1;
+
+static void AppendNotifyLine(const std::string &sLine)
+{
+    std::lock_guard<std::mutex> lock(mxRecord);
+    struct stat st;
+    if (fdRecord >= 0 && (fstat(fdRecord, &st) != 0 || st.st_nlink == 0)) {
+        close(fdRecord);
+        fdRecord = -1;
+    }
+    if (fdRecord < 0)
+        fdRecord = open(NotifyLogPath().c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
+    if (fdRecord >= 0) {
+        ssize_t n = write(fdRecord, sLine.data(), sLine.size());
+        (void)n;
+    }
+}
+
 } // namespace plat
 
 void WINAPI SHChangeNotify(LONG wEventId, UINT uFlags, LPCVOID dwItem1, LPCVOID dwItem2)
@@ -85,11 +110,5 @@ void WINAPI SHChangeNotify(LONG wEventId, UINT uFlags, LPCVOID dwItem1, LPCVOID 
     if (dwItem2 != NULL)
         sLine += "\t" + plat::ItemText(nType, dwItem2);
     sLine += "\n";
-    // One write with O_APPEND, so that lines of several processes do not mix.
-    int fd = open(plat::NotifyLogPath().c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
-    if (fd >= 0) {
-        ssize_t n = write(fd, sLine.data(), sLine.size());
-        (void)n;
-        close(fd);
-    }
+    plat::AppendNotifyLine(sLine);
 }

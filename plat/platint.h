@@ -5,6 +5,7 @@
 #include <shlobj.h>
 
 #include <stdint.h>
+#include <sys/stat.h>
 #include <string>
 #include <vector>
 
@@ -103,6 +104,8 @@ struct ResolvedPath {
     bool bFound = false;    // the last name exists on the host (a dangling link counts)
     bool bTrailingSep = false; // the caller's path ended in a separator
     bool bRoot = false;     // the path is a drive's root
+    bool bStat = false;     // lst holds the lstat of the last name, taken while it was looked up
+    struct stat lst = {};
 };
 enum {
     RESOLVE_WILDCARDS = 1, // the last name is a search pattern: neither checked nor looked up

@@ -159,6 +159,58 @@ TEST_F(Files, NamesMatchWithoutCaseAndLoseTrailingDotsAndBlanks)
     EXPECT_FALSE(fs::exists(Host("mixed.txt")));
 }
 
+// A path is found whichever of its names differ in case from the host's spelling, and a file on the way
+// is no folder.
+TEST_F(Files, EachNameOfAPathMatchesWithoutCase)
+{
+    ASSERT_TRUE(CreateDirectoryA("C:\\t\\Dir", NULL));
+    ASSERT_TRUE(CreateDirectoryA("C:\\t\\Dir\\Sub", NULL));
+    Make("C:\\t\\Dir\\Sub\\File.txt", "deep");
+    Make("C:\\t\\plain", "plain");
+    static const struct {
+        const char *pszPath;
+        const char *pszResult;
+    } aCases[] = {
+        {"C:\\t\\Dir\\Sub\\File.txt", "deep"},  // as on the host
+        {"C:\\t\\Dir\\Sub\\FILE.TXT", "deep"},  // the last name differs
+        {"C:\\t\\DIR\\Sub\\File.txt", "deep"},  // a folder on the way differs
+        {"c:\\T\\dir\\sUB\\file.TXT", "deep"},  // all differ
+        {"C:\\t\\Dir\\Sub\\none.txt", "<error 2>"},
+        {"C:\\t\\dir\\none\\File.txt", "<error 3>"},
+        {"C:\\t\\plain\\File.txt", "<error 3>"}, // a file used as a folder
+        {"C:\\t\\PLAIN\\x", "<error 3>"},
+    };
+    for (const auto &c : aCases)
+        EXPECT_EQ(c.pszResult, ReadAll(c.pszPath)) << c.pszPath;
+    // Where the host holds two spellings, the exact one wins, in folders on the way too.
+    fs::create_directory(Host("dir"));
+    std::ofstream(Host("dir/Sub")) << "other";
+    EXPECT_EQ("other", ReadAll("C:\\t\\dir\\Sub"));
+    EXPECT_EQ("<error 3>", ReadAll("C:\\t\\dir\\Sub\\File.txt"));
+    EXPECT_EQ("deep", ReadAll("C:\\t\\Dir\\sub\\file.txt"));
+}
+
+// What a handle is on the host decides its type: a character device, a FIFO, a file.
+TEST_F(Files, FileTypeFollowsWhatTheHostEntryIs)
+{
+    ASSERT_EQ(0, mkfifo(Host("fifo").c_str(), 0666));
+    Make("C:\\t\\file");
+    static const struct {
+        const char *pszPath;
+        DWORD dwType;
+    } aCases[] = {
+        {"Z:\\dev\\null", FILE_TYPE_CHAR},
+        {"C:\\t\\fifo", FILE_TYPE_PIPE},
+        {"C:\\t\\file", FILE_TYPE_DISK},
+    };
+    for (const auto &c : aCases) {
+        HANDLE h = Open(c.pszPath, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING);
+        ASSERT_NE(INVALID_HANDLE_VALUE, h) << c.pszPath << " error " << GetLastError();
+        EXPECT_EQ(c.dwType, GetFileType(h)) << c.pszPath;
+        CloseHandle(h);
+    }
+}
+
 TEST_F(Files, HandlesReadAndWriteOnlyAsTheirAccessAllows)
 {
     Make("C:\\t\\f.txt", "0123456789");
@@ -701,6 +753,23 @@ TEST_F(Files, SearchReportsAttributesSizesAndShortNames)
     EXPECT_EQ((DWORD)ERROR_INVALID_HANDLE, GetLastError());
     // A drive's root lists no "." and "..".
     EXPECT_EQ(std::string::npos, Search("C:\\*").find(".|"));
+}
+
+// An entry removed while a search runs is not handed out.
+TEST_F(Files, SearchSkipsEntriesRemovedMeanwhile)
+{
+    for (const char *psz : {"C:\\t\\a1", "C:\\t\\b1", "C:\\t\\c1"})
+        Make(psz);
+    WIN32_FIND_DATAA fd;
+    HANDLE h = FindFirstFileA("C:\\t\\?1", &fd);
+    ASSERT_NE(INVALID_HANDLE_VALUE, h);
+    EXPECT_STREQ("a1", fd.cFileName);
+    ASSERT_TRUE(DeleteFileA("C:\\t\\b1"));
+    ASSERT_TRUE(FindNextFileA(h, &fd));
+    EXPECT_STREQ("c1", fd.cFileName);
+    EXPECT_FALSE(FindNextFileA(h, &fd));
+    EXPECT_EQ((DWORD)ERROR_NO_MORE_FILES, GetLastError());
+    FindClose(h);
 }
 
 class Links : public Files {

@@ -36,3 +36,13 @@ TEST(Notify, EachNotificationIsALineOfTheRecord)
               "ASSOCCHANGED\n",
               Record());
 }
+
+// The record may be removed between notifications (a person clearing it): the next one makes it again.
+TEST(Notify, ARemovedRecordIsMadeAgain)
+{
+    unlink(plat::NotifyLogPath().c_str());
+    SHChangeNotify(SHCNE_DELETE, SHCNF_PATH, "C:\\one", NULL);
+    ASSERT_EQ(0, unlink(plat::NotifyLogPath().c_str()));
+    SHChangeNotify(SHCNE_DELETE, SHCNF_PATH, "C:\\two", NULL);
+    EXPECT_EQ("DELETE\tC:\\two\n", Record());
+}
