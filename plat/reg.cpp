@@ -441,6 +441,19 @@ LSTATUS Fault(const char *pszCall, sqlite3_int64 nId, const std::vector<std::str
     return plat::InjectedFault(pszCall, sPath, &nError) ? (LSTATUS)nError : ERROR_SUCCESS;
 }
 
+// The key of a call's handle, once the handle grants nNeed, the registry is open for the call's
+// transaction and the fault switch lets the call go on (aMore as for Fault).
+static LSTATUS EnterKey(const Txn &txn, HKEY hKey, REGSAM nNeed, const char *pszCall,
+                        const std::vector<std::string> &aMore, sqlite3_int64 *pnId)
+{
+    LSTATUS rc = Resolve(hKey, nNeed, pnId);
+    if (rc == ERROR_SUCCESS && !txn.bOpen)
+        rc = ERROR_REGISTRY_IO_FAILED;
+    if (rc == ERROR_SUCCESS)
+        rc = Fault(pszCall, *pnId, aMore);
+    return rc;
+}
+
 HKEY NewHandle(sqlite3_int64 nId, REGSAM sam)
 {
     nLastHandle += 4;
@@ -626,11 +639,7 @@ LSTATUS WINAPI RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD Reserved, DWO
     if (cbData > 0 && IsStringType(dwType) && lpData[cbData - 1] != 0 && lpData[cbData] == 0)
         cbData++;
     Txn txn(true);
-    LSTATUS rc = Resolve(hKey, KEY_SET_VALUE, &nId);
-    if (rc == ERROR_SUCCESS && !txn.bOpen)
-        rc = ERROR_REGISTRY_IO_FAILED;
-    if (rc == ERROR_SUCCESS)
-        rc = Fault("RegSetValueExA", nId, {sName});
+    LSTATUS rc = EnterKey(txn, hKey, KEY_SET_VALUE, "RegSetValueExA", {sName}, &nId);
     if (rc == ERROR_SUCCESS)
         rc = SetValue(nId, sName, dwType, lpData, cbData);
     if (rc == ERROR_SUCCESS)
@@ -644,11 +653,8 @@ LSTATUS WINAPI RegDeleteValueA(HKEY hKey, LPCSTR lpValueName)
     sqlite3_int64 nId;
 
     Txn txn(true);
-    LSTATUS rc = Resolve(hKey, KEY_SET_VALUE, &nId);
-    if (rc == ERROR_SUCCESS && !txn.bOpen)
-        rc = ERROR_REGISTRY_IO_FAILED;
-    if (rc == ERROR_SUCCESS)
-        rc = Fault("RegDeleteValueA", nId, {lpValueName != NULL ? lpValueName : ""});
+    LSTATUS rc =
+        EnterKey(txn, hKey, KEY_SET_VALUE, "RegDeleteValueA", {lpValueName != NULL ? lpValueName : ""}, &nId);
     if (rc != ERROR_SUCCESS)
         return rc;
     Stmt st("DELETE FROM vals WHERE key = ? AND fold = ?");
@@ -718,11 +724,7 @@ LSTATUS WINAPI RegQueryInfoKeyA(HKEY hKey, LPSTR lpClass, LPDWORD lpcchClass, LP
     if (lpReserved != NULL || (lpClass != NULL && lpcchClass == NULL))
         return ERROR_INVALID_PARAMETER;
     Txn txn(false);
-    LSTATUS rc = Resolve(hKey, KEY_QUERY_VALUE, &nId);
-    if (rc == ERROR_SUCCESS && !txn.bOpen)
-        rc = ERROR_REGISTRY_IO_FAILED;
-    if (rc == ERROR_SUCCESS)
-        rc = Fault("RegQueryInfoKeyA", nId, {});
+    LSTATUS rc = EnterKey(txn, hKey, KEY_QUERY_VALUE, "RegQueryInfoKeyA", {}, &nId);
     if (rc != ERROR_SUCCESS)
         return rc;
     Stmt stKey("SELECT class, written,"
@@ -768,11 +770,7 @@ LSTATUS WINAPI RegEnumKeyExA(HKEY hKey, DWORD dwIndex, LPSTR lpName, LPDWORD lpc
     if (lpName == NULL || lpcchName == NULL || lpReserved != NULL || (lpClass != NULL && lpcchClass == NULL))
         return ERROR_INVALID_PARAMETER;
     Txn txn(false);
-    LSTATUS rc = Resolve(hKey, KEY_ENUMERATE_SUB_KEYS, &nId);
-    if (rc == ERROR_SUCCESS && !txn.bOpen)
-        rc = ERROR_REGISTRY_IO_FAILED;
-    if (rc == ERROR_SUCCESS)
-        rc = Fault("RegEnumKeyExA", nId, {});
+    LSTATUS rc = EnterKey(txn, hKey, KEY_ENUMERATE_SUB_KEYS, "RegEnumKeyExA", {}, &nId);
     if (rc != ERROR_SUCCESS)
         return rc;
     Stmt st("SELECT name, class, written FROM keys WHERE parent = ? ORDER BY fold LIMIT 1 OFFSET ?");
@@ -806,11 +804,7 @@ LSTATUS WINAPI RegEnumValueA(HKEY hKey, DWORD dwIndex, LPSTR lpValueName, LPDWOR
         (lpData != NULL && lpcbData == NULL))
         return ERROR_INVALID_PARAMETER;
     Txn txn(false);
-    LSTATUS rc = Resolve(hKey, KEY_QUERY_VALUE, &nId);
-    if (rc == ERROR_SUCCESS && !txn.bOpen)
-        rc = ERROR_REGISTRY_IO_FAILED;
-    if (rc == ERROR_SUCCESS)
-        rc = Fault("RegEnumValueA", nId, {});
+    LSTATUS rc = EnterKey(txn, hKey, KEY_QUERY_VALUE, "RegEnumValueA", {}, &nId);
     if (rc != ERROR_SUCCESS)
         return rc;
     Stmt st("SELECT name, type, data FROM vals WHERE key = ? ORDER BY id LIMIT 1 OFFSET ?");
