@@ -8,7 +8,8 @@
 // sent, so the wizard has handled it before the next. After an action that reaches the final page the driver
 // waits until the installation has ended (the final page shows the report, the Close button is enabled),
 // then prints "--- report" and the final page's text. --hold opens FILE without sharing for the
-// whole run. Exit code: the installer's exit code, or 90 when the driver itself failed (message on stderr).
+// whole run. Exit code: the installer's exit code, 92 when the installer ended before its dialog appeared,
+// or 90 when the driver itself failed (message on stderr).
 
 #include <windows.h>
 
@@ -184,6 +185,15 @@ int main(int argc, char **argv)
     WaitForInputIdle(pi.hProcess, dwTimeoutMs);
 
     HWND hDialog = WaitForDialog(pi.hProcess, pi.dwProcessId);
+    if (hDialog == NULL) {
+        // Every run of the installer shows its wizard: ending without it is the driver's failure to report.
+        DWORD dwEarly = 0;
+        GetExitCodeProcess(pi.hProcess, &dwEarly);
+        fprintf(stderr, "wizdrive: the installer ended (exit code %lu) before its dialog appeared\n",
+                (unsigned long)dwEarly);
+        fflush(stderr);
+        return 92;
+    }
     bool bReported = false;
     for (; i < argc && hDialog != NULL; i++) {
         const char *pszAction = argv[i];

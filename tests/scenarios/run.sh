@@ -101,8 +101,19 @@ run_setup() {
     if [ "$platform" = linux ]; then
         PLAT_UI=script PLAT_SCRIPT="$*" PLAT_FAULT="$FAULT" timeout 120 "$SETUP" >"$out" 2>&1
     else
-        # A Windows console program's output has CRLF line ends.
-        (cd "$WORK" && timeout 120 "$WINE64" wizdrive.exe ${HOLD[@]+"${HOLD[@]}"} "$SETUP" "$@" 2>&1 | tr -d '\r' >"$out")
+        # A Windows console program's output has CRLF line ends. Rarely, on a loaded machine, the installer
+        # ends under Wine before its dialog ever shows (nothing has been done then): one more run, said in
+        # the output.
+        local try
+        for try in 1 2; do
+            (cd "$WORK" && timeout 120 "$WINE64" wizdrive.exe ${HOLD[@]+"${HOLD[@]}"} "$SETUP" "$@" 2>&1 |
+                tr -d '\r' >"$out")
+            grep -q '^wizdrive: the installer ended (exit code [0-9]*) before its dialog appeared' "$out" || break
+            if [ $try = 1 ]; then cp "$out" "$out.first"; fi
+        done
+        if [ -f "$out.first" ]; then
+            { echo "(a first run ended before the dialog appeared:"; cat "$out.first"; echo ")"; } >>"$out"
+        fi
     fi
 }
 
