@@ -73,6 +73,12 @@ static FILETIME FileTimeFromTimespec(const struct timespec &ts)
     return FileTimeFromTicks((int64_t)ts.tv_sec * 10000000 + ts.tv_nsec / 100 + EPOCH_DIFF);
 }
 
+static FILETIME FileTimeFromStatx(const struct statx_timestamp &t)
+{
+    struct timespec ts = {(time_t)t.tv_sec, (long)t.tv_nsec};
+    return FileTimeFromTimespec(ts);
+}
+
 // From the unsigned count, so that every time (up to all bits set) converts without an overflow; the epoch
 // difference is a whole number of seconds.
 static struct timespec TimespecFromFileTime(const FILETIME &ft)
@@ -209,17 +215,17 @@ static void WriteDosBits(const std::string &sHost, int fd, bool bDir, DWORD dwBi
     }
 }
 
-// The attributes of an entry that is not a link, from its lstat and its stored DOS bits (bStored false when
-// none are stored).
-static DWORD AttributesFromBits(const struct stat &lst, bool bStored, DWORD dwBits)
+// The attributes of an entry that is not a link, from its host mode and its stored DOS bits (bStored false
+// when none are stored).
+static DWORD AttributesFromBits(mode_t nMode, bool bStored, DWORD dwBits)
 {
-    bool bDir = S_ISDIR(lst.st_mode);
+    bool bDir = S_ISDIR(nMode);
     if (!bStored)
         dwBits = bDir ? 0 : FILE_ATTRIBUTE_ARCHIVE;
     DWORD dw = dwBits & (bDir ? SETTABLE_BITS : DOS_BITS);
     if (bDir)
         dw |= FILE_ATTRIBUTE_DIRECTORY;
-    else if (!(lst.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)))
+    else if (!(nMode & (S_IWUSR | S_IWGRP | S_IWOTH)))
         dw |= FILE_ATTRIBUTE_READONLY;
     return dw != 0 ? dw : FILE_ATTRIBUTE_NORMAL;
 }
@@ -239,16 +245,15 @@ static DWORD AttributesOf(const std::string &sHost, const struct stat &lst)
         return LinkAttributes(sHost);
     DWORD dwBits = 0;
     bool bStored = ReadDosBits(sHost, -1, &dwBits);
-    return AttributesFromBits(lst, bStored, dwBits);
+    return AttributesFromBits(lst.st_mode, bStored, dwBits);
 }
 
 // Whether an entry (not a link) is read-only. A file's read-only bit is its missing write permission, so
 // only a folder's needs its stored bits.
 static bool IsReadOnly(const std::string &sHost, const struct stat &lst)
 {
-    if (S_ISDIR(lst.st_mode))
-        return (AttributesOf(sHost, lst) & FILE_ATTRIBUTE_READONLY) != 0;
-    return !(lst.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH));
+    DWORD dw = S_ISDIR(lst.st_mode) ? AttributesOf(sHost, lst) : AttributesFromBits(lst.st_mode, false, 0);
+    return (dw & FILE_ATTRIBUTE_READONLY) != 0;
 }
 
 static FILETIME CreationTimeOf(const std::string &sHost, int fd, const struct stat &st)
@@ -260,10 +265,8 @@ static FILETIME CreationTimeOf(const std::string &sHost, int fd, const struct st
     struct statx stx;
     int r = fd >= 0 ? statx(fd, "", AT_EMPTY_PATH, STATX_BTIME, &stx)
                     : statx(AT_FDCWD, sHost.c_str(), AT_SYMLINK_NOFOLLOW, STATX_BTIME, &stx);
-    if (r == 0 && (stx.stx_mask & STATX_BTIME)) {
-        struct timespec ts = {(time_t)stx.stx_btime.tv_sec, (long)stx.stx_btime.tv_nsec};
-        return FileTimeFromTimespec(ts);
-    }
+    if (r == 0 && (stx.stx_mask & STATX_BTIME))
+        return FileTimeFromStatx(stx.stx_btime);
     return FileTimeFromTimespec(st.st_mtim);
 }
 
@@ -652,46 +655,33 @@ static void CopyName(char *pszDest, size_t nSize, const std::string &s)
     pszDest[n] = '\0';
 }
 
-// Fills a search entry from a host entry: one statx and, for all but links, one listxattr (more only for
-// the values an entry keeps). False when the entry is gone.
+// Fills a search entry from a host entry: one statx and one listxattr (more only for the values an entry
+// keeps). False when the entry is gone.
 static bool FillFindData(WIN32_FIND_DATAA *pData, const std::string &sHost, const std::string &sName)
 {
     struct statx stx;
     memset(pData, 0, sizeof *pData);
     if (statx(AT_FDCWD, sHost.c_str(), AT_SYMLINK_NOFOLLOW, STATX_BASIC_STATS | STATX_BTIME, &stx) != 0)
         return false;
-    struct stat lst;
-    memset(&lst, 0, sizeof lst);
-    lst.st_mode = stx.stx_mode;
-    lst.st_size = (off_t)stx.stx_size;
-    lst.st_atim.tv_sec = (time_t)stx.stx_atime.tv_sec;
-    lst.st_atim.tv_nsec = (long)stx.stx_atime.tv_nsec;
-    lst.st_mtim.tv_sec = (time_t)stx.stx_mtime.tv_sec;
-    lst.st_mtim.tv_nsec = (long)stx.stx_mtime.tv_nsec;
-    struct timespec tsBirth = {(time_t)stx.stx_btime.tv_sec, (long)stx.stx_btime.tv_nsec};
-    FILETIME ftBirth = FileTimeFromTimespec((stx.stx_mask & STATX_BTIME) ? tsBirth : lst.st_mtim);
-
-    if (S_ISLNK(lst.st_mode)) {
+    // Read through a link, as GetFileTime does: the creation time a program set on what it points to.
+    StoredValues values;
+    ReadStoredValues(sHost, &values);
+    if (S_ISLNK(stx.stx_mode)) {
         pData->dwFileAttributes = LinkAttributes(sHost);
-        // The creation time a program set is read through the link, as GetFileTime does.
-        char sz[32];
-        int64_t nTicks;
-        pData->ftCreationTime =
-            ParseCreationTime(sz, getxattr(sHost.c_str(), szCreationTime, sz, sizeof sz - 1), &nTicks)
-                ? FileTimeFromTicks(nTicks)
-                : ftBirth;
         pData->dwReserved0 = IO_REPARSE_TAG_SYMLINK;
     } else {
-        StoredValues values;
-        ReadStoredValues(sHost, &values);
-        pData->dwFileAttributes = AttributesFromBits(lst, values.bDosBits, values.dwDosBits);
-        pData->ftCreationTime = values.bCreationTime ? FileTimeFromTicks(values.nCreationTime) : ftBirth;
+        pData->dwFileAttributes = AttributesFromBits(stx.stx_mode, values.bDosBits, values.dwDosBits);
     }
-    pData->ftLastAccessTime = FileTimeFromTimespec(lst.st_atim);
-    pData->ftLastWriteTime = FileTimeFromTimespec(lst.st_mtim);
-    if (S_ISREG(lst.st_mode)) {
-        pData->nFileSizeHigh = (DWORD)((uint64_t)lst.st_size >> 32);
-        pData->nFileSizeLow = (DWORD)((uint64_t)lst.st_size & 0xFFFFFFFFu);
+    if (values.bCreationTime)
+        pData->ftCreationTime = FileTimeFromTicks(values.nCreationTime);
+    else
+        pData->ftCreationTime =
+            FileTimeFromStatx((stx.stx_mask & STATX_BTIME) ? stx.stx_btime : stx.stx_mtime);
+    pData->ftLastAccessTime = FileTimeFromStatx(stx.stx_atime);
+    pData->ftLastWriteTime = FileTimeFromStatx(stx.stx_mtime);
+    if (S_ISREG(stx.stx_mode)) {
+        pData->nFileSizeHigh = (DWORD)(stx.stx_size >> 32);
+        pData->nFileSizeLow = (DWORD)(stx.stx_size & 0xFFFFFFFFu);
     }
     CopyName(pData->cFileName, sizeof pData->cFileName, sName);
     CopyName(pData->cAlternateFileName, sizeof pData->cAlternateFileName, ShortName(sName));

@@ -343,19 +343,14 @@ static std::string JoinHost(const std::string &sDir, const std::string &sName)
 
 // Finds the host spelling of an ANSI name in a host folder: the name itself converted to UTF-8 when that
 // exists, else the first entry (in byte order) that equals it without case. False when there is none. With
-// bExactMissing the caller knows the exact spelling is not there, and only the folder is read. The lstat of
-// the exact spelling, when it exists, goes to *pst (pbStat tells).
+// bExactMissing the caller knows the exact spelling is not there, and only the folder is read.
 static bool FindHostName(const std::string &sDir, const std::string &sName, std::string *psHostName,
-                         bool bExactMissing = false, struct stat *pst = nullptr, bool *pbStat = nullptr)
+                         bool bExactMissing = false)
 {
     std::string sUtf8 = AnsiToUtf8(sName);
     struct stat st;
     if (!bExactMissing && lstat(JoinHost(sDir, sUtf8).c_str(), &st) == 0) {
         *psHostName = sUtf8;
-        if (pst != nullptr) {
-            *pst = st;
-            *pbStat = true;
-        }
         return true;
     }
     DIR *d = opendir(sDir.c_str());
@@ -392,8 +387,7 @@ static bool ResolveLastName(const std::string &sDir, const std::string &sName, R
         return false;
     }
     pPath->sName = sName;
-    if (!(nFlags & RESOLVE_WILDCARDS) &&
-        FindHostName(sDir, sName, &sHostName, bExactMissing, &pPath->lst, &pPath->bStat)) {
+    if (!(nFlags & RESOLVE_WILDCARDS) && FindHostName(sDir, sName, &sHostName, bExactMissing)) {
         pPath->sHost = JoinHost(sDir, sHostName);
     } else {
         pPath->sHost = JoinHost(sDir, sUtf8);
