@@ -1,16 +1,20 @@
 // test_install.cpp - the installer's own logic apart from the wizard: the result report, which pages are
-// offered from what the registry holds, and which older version is found. The whole installation is
-// covered by the scenario tests (tests/scenarios/).
+// offered from what the registry holds, which older version is found, and (on Linux, through the fault
+// switch) what the report says and what is left when a step fails. The whole installation is covered by
+// the scenario tests (tests/scenarios/).
 
 #include "charstr.h"
 #include "install.h"
+#include "package.h"
 #include "resource.h"
 #include "shlutl.h"
+#include "utils.h"
 #include "wizard.h"
 #include "wizutl.h"
 
 #include <gtest/gtest.h>
 
+#include <stdlib.h>
 #include <string.h>
 #include <string>
 
@@ -125,11 +129,11 @@ TEST_F(Installer, ReportKeepsOneTableSlot)
 struct PagesCase {
     const char *pszName;
     bool bThis, bOlder6, bOlder5;
-    int nSecondKind;       // kind of record 1 (WIZ_PAGE_END when only the welcome page is offered)
-    int nSecondText;       // its text id, 0 for none
-    int nChecked;          // its initial check-box state
-    bool bInstallOnPage;   // pInstall points at the reinstall page's state
-    bool bRemoveOlderSet;  // pRemoveOlder is set
+    int nSecondKind;      // kind of record 1 (WIZ_PAGE_END when only the welcome page is offered)
+    int nSecondText;      // its text id, 0 for none
+    int nChecked;         // its initial check-box state
+    bool bInstallOnPage;  // pInstall points at the reinstall page's state
+    bool bRemoveOlderSet; // pRemoveOlder is set
 };
 static const PagesCase kPages[] = {
     {"nothing installed", false, false, false, WIZ_PAGE_END, 0, 0, false, false},
@@ -206,8 +210,157 @@ TEST_F(Installer, StepsRefuseAReportThatIsNoLongerInOrder)
     WizResultAdd(&res, IDS_CANCELLED, IDS_NO_ENTRY, NULL);
     EXPECT_EXIT(InstallFolders(&res), ExitedWithCode(3),
                 "Assertion failed: WizResultOk.pResult., file app.INSTALL, line .");
-    EXPECT_EXIT(InstallShortcuts(NULL), ExitedWithCode(3), "Assertion failed: pResult != NULL, file app.INSTALL");
+    EXPECT_EXIT(InstallShortcuts(NULL), ExitedWithCode(3),
+                "Assertion failed: pResult != NULL, file app.INSTALL");
     char szName[4];
     EXPECT_EXIT(InstallFindOlder(szName, 0), ExitedWithCode(3),
                 "Assertion failed: szShortName == NULL .. nSize > 0, file app.INSTALL");
 }
+
+#ifndef _WIN32
+// The steps' failures, made with the Linux platform's fault switch: what the report says, and what is left
+// on the machine afterwards.
+
+static const char kAppDir[] = "C:\\Program Files\\Kalmor61";
+
+static bool Exists(const std::string &sPath)
+{
+    return GetFileAttributesA(sPath.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+static std::string ModulePath(const char *pszName)
+{
+    char szDir[MAX_PATH];
+    EXPECT_TRUE(UtlGetModuleDir(szDir, sizeof szDir));
+    return std::string(szDir) + "\\" + pszName;
+}
+
+class InstallSteps : public Installer {
+  protected:
+    void SetUp() override
+    {
+        Installer::SetUp();
+        unsetenv("PLAT_FAULT");
+        UtlDeleteTree(kAppDir);
+    }
+    void TearDown() override
+    {
+        unsetenv("PLAT_FAULT");
+        UtlDeleteTree(kAppDir);
+        Installer::TearDown();
+    }
+    static std::string Run(void (*pfnStep)(WizResult *), const char *pszFault)
+    {
+        WizResult res;
+        WizResultInit(&res, IDS_DONE);
+        if (pszFault != nullptr)
+            setenv("PLAT_FAULT", pszFault, 1);
+        pfnStep(&res);
+        unsetenv("PLAT_FAULT");
+        return ResGetString(WizResultText(&res));
+    }
+};
+
+struct RegisterCase {
+    const char *pszName;
+    bool bInstalledBefore;
+    const char *pszFault;
+    int nMessage; // 0: the step succeeds
+    bool bEntryAfter, bFolderAfter;
+};
+static const RegisterCase kRegister[] = {
+    {"first installation", false, nullptr, 0, true, true},
+    {"entry cannot be made", false, "RegCreateKeyExA 5 *\\Uninstall\\Kalmor61", IDS_NO_ENTRY, false, false},
+    {"folder cannot be made", false, "CreateDirectoryA 5 C:\\Program Files\\Kalmor61", IDS_NO_FOLDER, false,
+     false},
+    {"uninstaller cannot be copied", false, "CopyFileA 5 *\\Kalmor61\\Uninst.exe", IDS_NO_COPY, false, false},
+    {"reinstallation, uninstaller cannot be copied", true, "CopyFileA 5 *\\Kalmor61\\Uninst.exe", IDS_NO_COPY,
+     true, true},
+};
+
+TEST_F(InstallSteps, RegisterReportsItsFailureAndUndoesOnlyAFirstInstallation)
+{
+    for (const RegisterCase &c : kRegister) {
+        SCOPED_TRACE(c.pszName);
+        Forget("Kalmor61");
+        UtlDeleteTree(kAppDir);
+        if (c.bInstalledBefore) {
+            Register("Kalmor61");
+            ASSERT_TRUE(UtlCreateDir(kAppDir));
+        }
+        std::string sReport = Run(InstallRegister, c.pszFault);
+        if (c.nMessage == 0) {
+            EXPECT_EQ(Text(IDS_DONE), sReport);
+            HKEY hKey = ShlRegOpen(HKEY_LOCAL_MACHINE, (std::string(kArea) + "\\Kalmor61").c_str(), 0);
+            ASSERT_TRUE(hKey != NULL);
+            char sz[MAX_PATH];
+            EXPECT_TRUE(ShlRegGetString(hKey, "UninstallString", sz, sizeof sz));
+            EXPECT_STREQ("C:\\Program Files\\Kalmor61\\Uninst.exe", sz);
+            ShlRegClose(hKey);
+            EXPECT_TRUE(Exists(std::string(kAppDir) + "\\Uninst.exe"));
+        } else {
+            const char *pszArg = c.nMessage == IDS_NO_FOLDER ? kAppDir : nullptr;
+            std::string sSource = ModulePath("Uninst.exe");
+            if (c.nMessage == IDS_NO_COPY)
+                pszArg = sSource.c_str();
+            EXPECT_EQ(Text(IDS_CANCELLED) +
+                          (pszArg != nullptr ? Formatted(c.nMessage, pszArg) : Text(c.nMessage)),
+                      sReport);
+        }
+        EXPECT_EQ(c.bEntryAfter, InstallIsInstalled() == 1);
+        EXPECT_EQ(c.bFolderAfter, Exists(kAppDir));
+        ResFreeAll();
+        ResInit();
+    }
+}
+
+struct FilesCase {
+    const char *pszName;
+    const char *pszFault;
+    int nMessage;
+    const char *pszArg; // the file named in the message
+};
+static const FilesCase kFiles[] = {
+    {"a file cannot be made", "CreateFileA 5 *\\Kalmor61\\Kalmori.cnt", IDS_NO_CREATE,
+     "C:\\Program Files\\Kalmor61\\Kalmori.cnt"},
+    {"a file cannot be written", "WriteFile 112 *\\Kalmor61\\Kalmori.cnt", IDS_NO_WRITE,
+     "C:\\Program Files\\Kalmor61\\Kalmori.cnt"},
+};
+
+// The package beside the test program: 48 entries of a few bytes.
+static void MakePackageBesideProgram(const std::string &sPackage)
+{
+    const char *pszSource = "C:\\entry.txt";
+    HANDLE h = CreateFileA(pszSource, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
+    ASSERT_NE(INVALID_HANDLE_VALUE, h);
+    DWORD n;
+    ASSERT_TRUE(WriteFile(h, "entry", 5, &n, NULL));
+    CloseHandle(h);
+    int hPkg = PkgOpen(sPackage.c_str(), 1);
+    ASSERT_NE(0, hPkg);
+    for (int i = 0; i < 48; i++)
+        ASSERT_EQ(PKG_OK, PkgPackFile(hPkg, pszSource));
+    PkgClose(hPkg);
+    DeleteFileA(pszSource);
+}
+
+TEST_F(InstallSteps, FilesNameTheFileOrPackageThatFailed)
+{
+    std::string sPackage = ModulePath("Install.pkg");
+    MakePackageBesideProgram(sPackage);
+    for (const FilesCase &c : kFiles) {
+        SCOPED_TRACE(c.pszName);
+        UtlDeleteTree(kAppDir);
+        ASSERT_TRUE(UtlCreateDir(kAppDir));
+        ASSERT_EQ(Text(IDS_DONE), Run(InstallFolders, nullptr));
+        std::string sReport = Run(InstallFiles, c.pszFault);
+        EXPECT_EQ(Text(IDS_INCOMPLETE) + Formatted(c.nMessage, c.pszArg), sReport);
+        EXPECT_FALSE(Exists(std::string(kAppDir) + "\\Kalmori.cnt")); // no partial file is left
+        ResFreeAll();
+        ResInit();
+    }
+    EXPECT_EQ(Text(IDS_DONE), Run(InstallFiles, nullptr));
+    EXPECT_TRUE(Exists(std::string(kAppDir) + "\\Kalmori.cnt"));
+    DeleteFileA(sPackage.c_str());
+}
+#endif
