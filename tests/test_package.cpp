@@ -421,6 +421,60 @@ TEST(PackageSources, EndlessSourceEndsWithReadError)
 }
 #endif
 
+#ifndef _WIN32
+// Failures of the platform's calls, made with the Linux platform's fault switch: an output that could not
+// be finished is not left behind, read-only or not, and a file that refuses to be replaced keeps its
+// contents and bits.
+struct FaultCase {
+    const char *pszFault;
+    DWORD dwEntry;    // the entry's attributes
+    DWORD dwExisting; // attributes of a file already there, or INVALID_FILE_ATTRIBUTES for none
+    int nStatus;
+};
+static const FaultCase kFaults[] = {
+    {"WriteFile 112 *\\out", 0, INVALID_FILE_ATTRIBUTES, PKG_ERR_WRITE},
+    {"WriteFile 112 *\\out", FILE_ATTRIBUTE_READONLY, INVALID_FILE_ATTRIBUTES, PKG_ERR_WRITE},
+    {"SetFileTime 5 *\\out", FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN, INVALID_FILE_ATTRIBUTES,
+     PKG_ERR_WRITE},
+    {"CreateFileA 5 *\\out", 0, FILE_ATTRIBUTE_HIDDEN, PKG_ERR_CREATE},
+    {"CreateFileA 5 *\\out", 0, FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_SYSTEM, PKG_ERR_CREATE},
+};
+
+TEST(PackageFaults, AFailedUnpackLosesNothingAndLeavesNothing)
+{
+    std::string sDir = TestDir(), sOut = sDir + "out";
+    for (const FaultCase &c : kFaults) {
+        SCOPED_TRACE(c.pszFault);
+        if (c.dwExisting != INVALID_FILE_ATTRIBUTES) {
+            ASSERT_TRUE(WriteBytes(sOut, "old contents", c.dwExisting));
+        }
+        std::string sPkg = Header(c.dwEntry, kFt2001, kFt2002, kFt2003, 5) + "hello";
+        setenv("PLAT_FAULT", c.pszFault, 1);
+        EXPECT_EQ(c.nStatus, UnpackFromBytes(sPkg, sOut));
+        unsetenv("PLAT_FAULT");
+        if (c.dwExisting == INVALID_FILE_ATTRIBUTES) {
+            EXPECT_FALSE(Exists(sOut));
+        } else {
+            EXPECT_EQ("old contents", ReadBytes(sOut));
+            EXPECT_EQ(c.dwExisting, GetFileAttributesA(sOut.c_str()) & PKG_ATTRIBUTES);
+        }
+        Remove(sOut);
+    }
+}
+
+TEST(PackageFaults, ASourceThatFailsToReadGivesReadError)
+{
+    std::string sDir = TestDir();
+    ASSERT_TRUE(WriteBytes(sDir + "src", "source bytes"));
+    int h = PkgOpen((sDir + "out.pkg").c_str(), 1);
+    ASSERT_NE(0, h);
+    setenv("PLAT_FAULT", "ReadFile 23 *\\src", 1);
+    EXPECT_EQ(PKG_ERR_READ, PkgPackFile(h, (sDir + "src").c_str()));
+    unsetenv("PLAT_FAULT");
+    PkgClose(h);
+}
+#endif
+
 // ---------------------------------------------------------------------------------------------------------
 // Damaged packages
 
