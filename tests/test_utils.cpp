@@ -393,6 +393,27 @@ TEST(UtilsTree, ReadOnlyFileStaysWithTheFoldersAboveIt)
     EXPECT_FALSE(Exists(sRoot + "\\top.txt"));
 }
 
+#ifndef _WIN32
+// A sub-folder that cannot be listed (made with the Linux platform's fault switch) stays with the folders
+// above it; the search of its parent goes on with the entries after it.
+TEST(UtilsTree, FolderThatCannotBeListedStaysAndTheRestGoes)
+{
+    std::string sRoot = WorkDir("treeunlisted") + "\\root";
+    UtlCreateDir(sRoot.c_str());
+    UtlCreateDir((sRoot + "\\a_locked").c_str());
+    MakeFile(sRoot + "\\a_locked\\kept.txt");
+    MakeFile(sRoot + "\\b.txt");
+    UtlCreateDir((sRoot + "\\c").c_str());
+    MakeFile(sRoot + "\\c\\d.txt");
+    setenv("PLAT_FAULT", "FindFirstFileA 5 *\\a_locked\\*", 1);
+    EXPECT_EQ(0, UtlDeleteTree(sRoot.c_str()));
+    unsetenv("PLAT_FAULT");
+    EXPECT_TRUE(Exists(sRoot + "\\a_locked\\kept.txt"));
+    EXPECT_FALSE(Exists(sRoot + "\\b.txt"));
+    EXPECT_FALSE(Exists(sRoot + "\\c"));
+}
+#endif
+
 // Makes ROOT\d\d\...\d, LEVELS folders deep, with a file in every folder.
 static void MakeDeepTree(const std::string &sRoot, int nLevels)
 {
