@@ -329,6 +329,10 @@ struct FileObject : KernelObject {
     {
         return InjectedFault("CloseHandle", sWin, pnError);
     }
+    std::string WindowsPath() const override
+    {
+        return sWin;
+    }
     BOOL Read(void *pBuffer, DWORD nBytes, DWORD *pnRead) override;
     BOOL Write(const void *pBuffer, DWORD nBytes, DWORD *pnWritten) override;
     ~FileObject() override;
@@ -506,11 +510,22 @@ template <typename T> static T Fail(DWORD nError, T result)
     return result;
 }
 
-// Resolves a call's path argument and checks the fault switch for it.
+// Resolves a call's path argument and checks the fault switch for it. The switch is checked for a path that
+// does not resolve too (with its full form, or as given), so that every call is one checked call.
 static bool ResolveArg(const char *pszCall, const char *pszPath, ResolvedPath *pPath, unsigned nFlags = 0)
 {
     DWORD nError;
-    if (!ResolvePath(pszPath, pPath, &nError, nFlags) || InjectedFault(pszCall, pPath->sWin, &nError)) {
+    if (!ResolvePath(pszPath, pPath, &nError, nFlags)) {
+        DWORD nInjected;
+        std::string sFull;
+        if (pszPath != nullptr && !FullPathName(pszPath, &sFull))
+            sFull = pszPath;
+        if (InjectedFault(pszCall, sFull, &nInjected))
+            nError = nInjected;
+        SetLastError(nError);
+        return false;
+    }
+    if (InjectedFault(pszCall, pPath->sWin, &nError)) {
         SetLastError(nError);
         return false;
     }
@@ -646,6 +661,7 @@ struct FindObject : KernelObject {
     };
     std::vector<Entry> aEntries;
     size_t nNext = 0;
+    std::string sWin; // the full Windows path of the pattern
 };
 
 static void CopyName(char *pszDest, size_t nSize, const std::string &s)
@@ -714,9 +730,9 @@ static FindObject *FindFromHandle(HANDLE h)
 
 using namespace plat;
 
-HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
-                          LPSECURITY_ATTRIBUTES lpSecurityAttributes, DWORD dwCreationDisposition,
-                          DWORD dwFlagsAndAttributes, HANDLE hTemplateFile)
+static HANDLE CreateFileAImpl(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
+                              LPSECURITY_ATTRIBUTES lpSecurityAttributes, DWORD dwCreationDisposition,
+                              DWORD dwFlagsAndAttributes, HANDLE hTemplateFile)
 {
     ResolvedPath path;
     struct stat st;
@@ -835,7 +851,7 @@ HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShar
     return RegisterHandle(pFile);
 }
 
-DWORD WINAPI GetFileSize(HANDLE hFile, LPDWORD lpFileSizeHigh)
+static DWORD GetFileSizeImpl(HANDLE hFile, LPDWORD lpFileSizeHigh)
 {
     FileObject *pFile = FileFromHandle(hFile);
     struct stat st;
@@ -906,8 +922,8 @@ BOOL WINAPI SetEndOfFile(HANDLE hFile)
     return TRUE;
 }
 
-BOOL WINAPI GetFileTime(HANDLE hFile, LPFILETIME lpCreationTime, LPFILETIME lpLastAccessTime,
-                        LPFILETIME lpLastWriteTime)
+static BOOL GetFileTimeImpl(HANDLE hFile, LPFILETIME lpCreationTime, LPFILETIME lpLastAccessTime,
+                            LPFILETIME lpLastWriteTime)
 {
     FileObject *pFile = FileFromHandle(hFile);
     struct stat st;
@@ -928,8 +944,8 @@ BOOL WINAPI GetFileTime(HANDLE hFile, LPFILETIME lpCreationTime, LPFILETIME lpLa
     return TRUE;
 }
 
-BOOL WINAPI SetFileTime(HANDLE hFile, const FILETIME *lpCreationTime, const FILETIME *lpLastAccessTime,
-                        const FILETIME *lpLastWriteTime)
+static BOOL SetFileTimeImpl(HANDLE hFile, const FILETIME *lpCreationTime, const FILETIME *lpLastAccessTime,
+                            const FILETIME *lpLastWriteTime)
 {
     FileObject *pFile = FileFromHandle(hFile);
     DWORD nError;
@@ -954,7 +970,7 @@ BOOL WINAPI SetFileTime(HANDLE hFile, const FILETIME *lpCreationTime, const FILE
     return TRUE;
 }
 
-DWORD WINAPI GetFileAttributesA(LPCSTR lpFileName)
+static DWORD GetFileAttributesAImpl(LPCSTR lpFileName)
 {
     ResolvedPath path;
     struct stat lst;
@@ -968,7 +984,7 @@ DWORD WINAPI GetFileAttributesA(LPCSTR lpFileName)
     return AttributesOf(path.sHost, lst);
 }
 
-BOOL WINAPI SetFileAttributesA(LPCSTR lpFileName, DWORD dwFileAttributes)
+static BOOL SetFileAttributesAImpl(LPCSTR lpFileName, DWORD dwFileAttributes)
 {
     ResolvedPath path;
     struct stat st;
@@ -987,7 +1003,7 @@ BOOL WINAPI SetFileAttributesA(LPCSTR lpFileName, DWORD dwFileAttributes)
     return TRUE;
 }
 
-BOOL WINAPI DeleteFileA(LPCSTR lpFileName)
+static BOOL DeleteFileAImpl(LPCSTR lpFileName)
 {
     ResolvedPath path;
     struct stat lst;
@@ -1013,7 +1029,7 @@ BOOL WINAPI DeleteFileA(LPCSTR lpFileName)
     return TRUE;
 }
 
-BOOL WINAPI CreateDirectoryA(LPCSTR lpPathName, LPSECURITY_ATTRIBUTES lpSecurityAttributes)
+static BOOL CreateDirectoryAImpl(LPCSTR lpPathName, LPSECURITY_ATTRIBUTES lpSecurityAttributes)
 {
     ResolvedPath path;
 
@@ -1027,7 +1043,7 @@ BOOL WINAPI CreateDirectoryA(LPCSTR lpPathName, LPSECURITY_ATTRIBUTES lpSecurity
     return TRUE;
 }
 
-BOOL WINAPI RemoveDirectoryA(LPCSTR lpPathName)
+static BOOL RemoveDirectoryAImpl(LPCSTR lpPathName)
 {
     ResolvedPath path;
     struct stat lst;
@@ -1059,7 +1075,7 @@ BOOL WINAPI RemoveDirectoryA(LPCSTR lpPathName)
     return TRUE;
 }
 
-BOOL WINAPI CopyFileA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, BOOL bFailIfExists)
+static BOOL CopyFileAImpl(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, BOOL bFailIfExists)
 {
     ResolvedPath src, dest;
     struct stat stSrc, stDest;
@@ -1128,7 +1144,7 @@ BOOL WINAPI CopyFileA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, BOOL bFai
     return TRUE;
 }
 
-BOOL WINAPI MoveFileA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName)
+static BOOL MoveFileAImpl(LPCSTR lpExistingFileName, LPCSTR lpNewFileName)
 {
     ResolvedPath src, dest;
     struct stat lstSrc, lstDest;
@@ -1163,7 +1179,7 @@ BOOL WINAPI MoveFileA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName)
     return TRUE;
 }
 
-HANDLE WINAPI FindFirstFileA(LPCSTR lpFileName, LPWIN32_FIND_DATAA lpFindFileData)
+static HANDLE FindFirstFileAImpl(LPCSTR lpFileName, LPWIN32_FIND_DATAA lpFindFileData)
 {
     ResolvedPath path;
 
@@ -1209,6 +1225,7 @@ HANDLE WINAPI FindFirstFileA(LPCSTR lpFileName, LPWIN32_FIND_DATAA lpFindFileDat
         return a.sUpper != b.sUpper ? a.sUpper < b.sUpper : a.sName < b.sName;
     });
     FindObject *pFind = new FindObject;
+    pFind->sWin = path.sWin;
     pFind->aEntries.reserve(aMatches.size());
     for (Entry &e : aMatches)
         pFind->aEntries.push_back(FindObject::Entry{std::move(e.sName), std::move(e.sHost)});
@@ -1222,28 +1239,127 @@ HANDLE WINAPI FindFirstFileA(LPCSTR lpFileName, LPWIN32_FIND_DATAA lpFindFileDat
     return RegisterHandle(pFind);
 }
 
-BOOL WINAPI FindNextFileA(HANDLE hFindFile, LPWIN32_FIND_DATAA lpFindFileData)
+static BOOL FindNextFileAImpl(HANDLE hFindFile, LPWIN32_FIND_DATAA lpFindFileData)
 {
     FindObject *pFind = FindFromHandle(hFindFile);
     WIN32_FIND_DATAA data;
+    DWORD nError;
 
     if (pFind == nullptr)
         return FALSE;
+    if (InjectedFault("FindNextFileA", pFind->sWin, &nError))
+        return Fail(nError, FALSE);
     if (!NextFindData(pFind, &data))
         return Fail(ERROR_NO_MORE_FILES, FALSE);
     *lpFindFileData = data;
     return TRUE;
 }
 
-BOOL WINAPI FindClose(HANDLE hFindFile)
+// The fault switch makes it report an error; the search is closed all the same, as CloseHandle does.
+static BOOL FindCloseImpl(HANDLE hFindFile)
 {
     FindObject *pFind = FindFromHandle(hFindFile);
+    DWORD nError;
 
     if (pFind == nullptr)
         return FALSE;
+    bool bFault = InjectedFault("FindClose", pFind->sWin, &nError);
     UnregisterHandle(hFindFile);
     delete pFind;
-    return TRUE;
+    return bFault ? Fail(nError, FALSE) : TRUE;
+}
+
+// The calls themselves: each one run as a traced call of the fault switch.
+
+HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
+                          LPSECURITY_ATTRIBUTES lpSecurityAttributes, DWORD dwCreationDisposition,
+                          DWORD dwFlagsAndAttributes, HANDLE hTemplateFile)
+{
+    TracedCall call("CreateFileA");
+    return call.Handle(CreateFileAImpl(lpFileName, dwDesiredAccess, dwShareMode, lpSecurityAttributes,
+                                       dwCreationDisposition, dwFlagsAndAttributes, hTemplateFile));
+}
+
+DWORD WINAPI GetFileSize(HANDLE hFile, LPDWORD lpFileSizeHigh)
+{
+    TracedCall call("GetFileSize");
+    DWORD n = GetFileSizeImpl(hFile, lpFileSizeHigh);
+    return call.Value(n, n != INVALID_FILE_SIZE || GetLastError() == ERROR_SUCCESS);
+}
+
+BOOL WINAPI GetFileTime(HANDLE hFile, LPFILETIME lpCreationTime, LPFILETIME lpLastAccessTime,
+                        LPFILETIME lpLastWriteTime)
+{
+    TracedCall call("GetFileTime");
+    return call.Bool(GetFileTimeImpl(hFile, lpCreationTime, lpLastAccessTime, lpLastWriteTime));
+}
+
+BOOL WINAPI SetFileTime(HANDLE hFile, const FILETIME *lpCreationTime, const FILETIME *lpLastAccessTime,
+                        const FILETIME *lpLastWriteTime)
+{
+    TracedCall call("SetFileTime");
+    return call.Bool(SetFileTimeImpl(hFile, lpCreationTime, lpLastAccessTime, lpLastWriteTime));
+}
+
+DWORD WINAPI GetFileAttributesA(LPCSTR lpFileName)
+{
+    TracedCall call("GetFileAttributesA");
+    DWORD dw = GetFileAttributesAImpl(lpFileName);
+    return call.Value(dw, dw != INVALID_FILE_ATTRIBUTES);
+}
+
+BOOL WINAPI SetFileAttributesA(LPCSTR lpFileName, DWORD dwFileAttributes)
+{
+    TracedCall call("SetFileAttributesA");
+    return call.Bool(SetFileAttributesAImpl(lpFileName, dwFileAttributes));
+}
+
+BOOL WINAPI DeleteFileA(LPCSTR lpFileName)
+{
+    TracedCall call("DeleteFileA");
+    return call.Bool(DeleteFileAImpl(lpFileName));
+}
+
+BOOL WINAPI CreateDirectoryA(LPCSTR lpPathName, LPSECURITY_ATTRIBUTES lpSecurityAttributes)
+{
+    TracedCall call("CreateDirectoryA");
+    return call.Bool(CreateDirectoryAImpl(lpPathName, lpSecurityAttributes));
+}
+
+BOOL WINAPI RemoveDirectoryA(LPCSTR lpPathName)
+{
+    TracedCall call("RemoveDirectoryA");
+    return call.Bool(RemoveDirectoryAImpl(lpPathName));
+}
+
+BOOL WINAPI CopyFileA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, BOOL bFailIfExists)
+{
+    TracedCall call("CopyFileA");
+    return call.Bool(CopyFileAImpl(lpExistingFileName, lpNewFileName, bFailIfExists));
+}
+
+BOOL WINAPI MoveFileA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName)
+{
+    TracedCall call("MoveFileA");
+    return call.Bool(MoveFileAImpl(lpExistingFileName, lpNewFileName));
+}
+
+HANDLE WINAPI FindFirstFileA(LPCSTR lpFileName, LPWIN32_FIND_DATAA lpFindFileData)
+{
+    TracedCall call("FindFirstFileA");
+    return call.Handle(FindFirstFileAImpl(lpFileName, lpFindFileData));
+}
+
+BOOL WINAPI FindNextFileA(HANDLE hFindFile, LPWIN32_FIND_DATAA lpFindFileData)
+{
+    TracedCall call("FindNextFileA");
+    return call.Bool(FindNextFileAImpl(hFindFile, lpFindFileData));
+}
+
+BOOL WINAPI FindClose(HANDLE hFindFile)
+{
+    TracedCall call("FindClose");
+    return call.Bool(FindCloseImpl(hFindFile));
 }
 
 // Calendar times (proleptic Gregorian, UTC).

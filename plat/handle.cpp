@@ -123,33 +123,35 @@ HANDLE WINAPI GetStdHandle(DWORD nStdHandle)
 BOOL WINAPI ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead, LPDWORD lpNumberOfBytesRead,
                      LPOVERLAPPED lpOverlapped)
 {
+    plat::TracedCall call("ReadFile");
     plat::KernelObject *pObject = plat::LookupHandle(hFile);
 
     if (lpNumberOfBytesRead != NULL)
         *lpNumberOfBytesRead = 0;
     if (pObject == nullptr)
-        return FALSE;
+        return call.Bool(FALSE);
     if (lpOverlapped != NULL) {
         SetLastError(ERROR_NOT_SUPPORTED);
-        return FALSE;
+        return call.Bool(FALSE);
     }
-    return pObject->Read(lpBuffer, nNumberOfBytesToRead, lpNumberOfBytesRead);
+    return call.Bool(pObject->Read(lpBuffer, nNumberOfBytesToRead, lpNumberOfBytesRead));
 }
 
 BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite,
                       LPDWORD lpNumberOfBytesWritten, LPOVERLAPPED lpOverlapped)
 {
+    plat::TracedCall call("WriteFile");
     plat::KernelObject *pObject = plat::LookupHandle(hFile);
 
     if (lpNumberOfBytesWritten != NULL)
         *lpNumberOfBytesWritten = 0;
     if (pObject == nullptr)
-        return FALSE;
+        return call.Bool(FALSE);
     if (lpOverlapped != NULL) {
         SetLastError(ERROR_NOT_SUPPORTED);
-        return FALSE;
+        return call.Bool(FALSE);
     }
-    return pObject->Write(lpBuffer, nNumberOfBytesToWrite, lpNumberOfBytesWritten);
+    return call.Bool(pObject->Write(lpBuffer, nNumberOfBytesToWrite, lpNumberOfBytesWritten));
 }
 
 DWORD WINAPI GetFileType(HANDLE hFile)
@@ -164,12 +166,13 @@ DWORD WINAPI GetFileType(HANDLE hFile)
 
 BOOL WINAPI CloseHandle(HANDLE hObject)
 {
+    plat::TracedCall call("CloseHandle");
     plat::KernelObject *pObject = plat::LookupHandle(hObject);
 
     DWORD nError = ERROR_SUCCESS;
 
     if (pObject == nullptr)
-        return FALSE;
+        return call.Bool(FALSE);
     bool bFault = pObject->CloseFault(&nError);
     if (!pObject->IsStatic()) {
         plat::UnregisterHandle(hObject);
@@ -177,7 +180,7 @@ BOOL WINAPI CloseHandle(HANDLE hObject)
     }
     if (bFault) {
         SetLastError(nError);
-        return FALSE;
+        return call.Bool(FALSE);
     }
-    return TRUE;
+    return call.Bool(TRUE);
 }

@@ -6,7 +6,9 @@
 
 #include <stdint.h>
 #include <sys/stat.h>
+#include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace plat {
@@ -24,6 +26,11 @@ struct KernelObject {
     {
         (void)pnError;
         return false;
+    }
+    // The full Windows path the handle was opened with; empty for objects without one.
+    virtual std::string WindowsPath() const
+    {
+        return std::string();
     }
 };
 HANDLE RegisterHandle(KernelObject *pObject);
@@ -133,9 +140,50 @@ DWORD ErrorFromErrno(int nErrno);
 // the platform's file search ("*.*" finds "README", "name.*" finds "name").
 bool MatchWildcards(const std::string &sPattern, const std::string &sName, bool bDosTail);
 
-// The fault switch for tests (PLAT_FAULT, described in the README): true, with the error the call is to fail
-// with, when an entry names this call (or "*") and its path pattern matches the full Windows path.
+// The fault switch for tests (PLAT_FAULT, PLAT_FAULT_AT, PLAT_FAULT_CUT, PLAT_FAULT_TRACE, described in the
+// README). Each call of InjectedFault is one checked call, numbered from 1 in the process: true, with the
+// error the call is to fail with, when it is the one PLAT_FAULT_AT names, or an entry of PLAT_FAULT names
+// this call (or "*") and its path pattern matches the full Windows path. At the number PLAT_FAULT_CUT names
+// the process ends at once. The check is traced under the innermost TracedCall of this thread when that has
+// the same name (the line is written with the call's outcome when it ends), else at once.
 bool InjectedFault(const char *pszCall, const std::string &sWinPath, DWORD *pnError);
+// The same for a path that costs work to make: path() is called only when the switch needs the path.
+bool InjectedFault(const char *pszCall, const std::function<std::string()> &path, DWORD *pnError);
+// How many checked calls the process has made so far.
+unsigned long long CheckedCalls();
+
+// One run of a platform call, for the fault switch's trace: the checks the call makes on its thread are
+// written when it ends, each with the call's outcome. The call passes its result through one of the
+// methods below, which judge success by the call's kind; a TracedCall that ends without one counts as a
+// success.
+class TracedCall
+{
+  public:
+    explicit TracedCall(const char *pszCallName);
+    ~TracedCall();
+    TracedCall(const TracedCall &) = delete;
+    TracedCall &operator=(const TracedCall &) = delete;
+
+    BOOL Bool(BOOL b);                               // FALSE fails, with the last error
+    HANDLE Handle(HANDLE h);                         // INVALID_HANDLE_VALUE fails, with the last error
+    LSTATUS Status(LSTATUS rc);                      // any status but ERROR_SUCCESS fails, with that status
+    HRESULT Result(HRESULT hr);                      // FAILED(hr) fails, with hr in hexadecimal
+    INT LzResult(INT n);                             // a negative LZERROR_ code fails, with that code
+    template <typename T> T Value(T value, bool bOk) // bOk tells; the error is the last error
+    {
+        End(bOk, std::to_string(GetLastError()));
+        return value;
+    }
+
+  private:
+    friend bool InjectedFault(const char *, const std::function<std::string()> &, DWORD *);
+    void End(bool bOk, const std::string &sError);
+
+    const char *pszCall;
+    TracedCall *pOuter;
+    bool bEnded = false;
+    std::vector<std::pair<unsigned long long, std::string>> aChecks; // number and UTF-8 path, to be written
+};
 
 } // namespace plat
 

@@ -423,22 +423,22 @@ LSTATUS Walk(sqlite3_int64 *pnId, const std::vector<std::string> &aNames, size_t
 // value's name), or ERROR_SUCCESS.
 LSTATUS Fault(const char *pszCall, sqlite3_int64 nId, const std::vector<std::string> &aMore)
 {
-    const char *pszFault = getenv("PLAT_FAULT");
-    if (pszFault == nullptr || *pszFault == '\0')
-        return ERROR_SUCCESS;
-    std::string sPath;
-    for (sqlite3_int64 n = nId; n != 0;) {
-        Stmt st("SELECT parent, name FROM keys WHERE id = ?");
-        st.Bind(1, n);
-        if (st.Step() != SQLITE_ROW)
-            break;
-        sPath = sPath.empty() ? st.Blob(1) : st.Blob(1) + "\\" + sPath;
-        n = st.Int(0);
-    }
-    for (const std::string &s : aMore)
-        sPath += "\\" + s;
+    auto Path = [&]() {
+        std::string sPath;
+        for (sqlite3_int64 n = nId; n != 0;) {
+            Stmt st("SELECT parent, name FROM keys WHERE id = ?");
+            st.Bind(1, n);
+            if (st.Step() != SQLITE_ROW)
+                break;
+            sPath = sPath.empty() ? st.Blob(1) : st.Blob(1) + "\\" + sPath;
+            n = st.Int(0);
+        }
+        for (const std::string &s : aMore)
+            sPath += "\\" + s;
+        return sPath;
+    };
     DWORD nError = ERROR_SUCCESS;
-    return plat::InjectedFault(pszCall, sPath, &nError) ? (LSTATUS)nError : ERROR_SUCCESS;
+    return plat::InjectedFault(pszCall, Path, &nError) ? (LSTATUS)nError : ERROR_SUCCESS;
 }
 
 // The key of a call's handle, once the handle grants nNeed, the registry is open for the call's
@@ -505,7 +505,8 @@ void FileTimeFrom(sqlite3_int64 n, PFILETIME pft)
 
 } // namespace
 
-LSTATUS WINAPI RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD ulOptions, REGSAM samDesired, PHKEY phkResult)
+static LSTATUS RegOpenKeyExAImpl(HKEY hKey, LPCSTR lpSubKey, DWORD ulOptions, REGSAM samDesired,
+                                 PHKEY phkResult)
 {
     std::lock_guard<std::recursive_mutex> lock(mxReg);
     sqlite3_int64 nId;
@@ -528,9 +529,9 @@ LSTATUS WINAPI RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD ulOptions, REGSAM
     return rc;
 }
 
-LSTATUS WINAPI RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD Reserved, LPSTR lpClass, DWORD dwOptions,
-                               REGSAM samDesired, LPSECURITY_ATTRIBUTES lpSecurityAttributes, PHKEY phkResult,
-                               LPDWORD lpdwDisposition)
+static LSTATUS RegCreateKeyExAImpl(HKEY hKey, LPCSTR lpSubKey, DWORD Reserved, LPSTR lpClass, DWORD dwOptions,
+                                   REGSAM samDesired, LPSECURITY_ATTRIBUTES lpSecurityAttributes,
+                                   PHKEY phkResult, LPDWORD lpdwDisposition)
 {
     std::lock_guard<std::recursive_mutex> lock(mxReg);
     sqlite3_int64 nParent = 0, nId;
@@ -591,8 +592,8 @@ LSTATUS WINAPI RegCloseKey(HKEY hKey)
     return mapKeys.erase((uintptr_t)hKey) > 0 ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;
 }
 
-LSTATUS WINAPI RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserved, LPDWORD lpType,
-                                LPBYTE lpData, LPDWORD lpcbData)
+static LSTATUS RegQueryValueExAImpl(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserved, LPDWORD lpType,
+                                    LPBYTE lpData, LPDWORD lpcbData)
 {
     std::lock_guard<std::recursive_mutex> lock(mxReg);
     sqlite3_int64 nId;
@@ -621,8 +622,8 @@ LSTATUS WINAPI RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserve
     return CopyData(st.Blob(1), nType, lpData, lpcbData);
 }
 
-LSTATUS WINAPI RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD Reserved, DWORD dwType, const BYTE *lpData,
-                              DWORD cbData)
+static LSTATUS RegSetValueExAImpl(HKEY hKey, LPCSTR lpValueName, DWORD Reserved, DWORD dwType,
+                                  const BYTE *lpData, DWORD cbData)
 {
     std::lock_guard<std::recursive_mutex> lock(mxReg);
     sqlite3_int64 nId;
@@ -647,7 +648,7 @@ LSTATUS WINAPI RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD Reserved, DWO
     return rc;
 }
 
-LSTATUS WINAPI RegDeleteValueA(HKEY hKey, LPCSTR lpValueName)
+static LSTATUS RegDeleteValueAImpl(HKEY hKey, LPCSTR lpValueName)
 {
     std::lock_guard<std::recursive_mutex> lock(mxReg);
     sqlite3_int64 nId;
@@ -672,7 +673,7 @@ LSTATUS WINAPI RegDeleteValueA(HKEY hKey, LPCSTR lpValueName)
 
 // Deletes a key without sub-keys, with its values. An empty name deletes the key the handle names itself;
 // a root is never deleted.
-LSTATUS WINAPI RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey)
+static LSTATUS RegDeleteKeyAImpl(HKEY hKey, LPCSTR lpSubKey)
 {
     std::lock_guard<std::recursive_mutex> lock(mxReg);
     sqlite3_int64 nId;
@@ -713,10 +714,10 @@ LSTATUS WINAPI RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey)
     return txn.Commit();
 }
 
-LSTATUS WINAPI RegQueryInfoKeyA(HKEY hKey, LPSTR lpClass, LPDWORD lpcchClass, LPDWORD lpReserved,
-                                LPDWORD lpcSubKeys, LPDWORD lpcbMaxSubKeyLen, LPDWORD lpcbMaxClassLen,
-                                LPDWORD lpcValues, LPDWORD lpcbMaxValueNameLen, LPDWORD lpcbMaxValueLen,
-                                LPDWORD lpcbSecurityDescriptor, PFILETIME lpftLastWriteTime)
+static LSTATUS RegQueryInfoKeyAImpl(HKEY hKey, LPSTR lpClass, LPDWORD lpcchClass, LPDWORD lpReserved,
+                                    LPDWORD lpcSubKeys, LPDWORD lpcbMaxSubKeyLen, LPDWORD lpcbMaxClassLen,
+                                    LPDWORD lpcValues, LPDWORD lpcbMaxValueNameLen, LPDWORD lpcbMaxValueLen,
+                                    LPDWORD lpcbSecurityDescriptor, PFILETIME lpftLastWriteTime)
 {
     std::lock_guard<std::recursive_mutex> lock(mxReg);
     sqlite3_int64 nId;
@@ -761,8 +762,9 @@ LSTATUS WINAPI RegQueryInfoKeyA(HKEY hKey, LPSTR lpClass, LPDWORD lpcchClass, LP
 }
 
 // Sub-keys come in the order of their names, compared without case.
-LSTATUS WINAPI RegEnumKeyExA(HKEY hKey, DWORD dwIndex, LPSTR lpName, LPDWORD lpcchName, LPDWORD lpReserved,
-                             LPSTR lpClass, LPDWORD lpcchClass, PFILETIME lpftLastWriteTime)
+static LSTATUS RegEnumKeyExAImpl(HKEY hKey, DWORD dwIndex, LPSTR lpName, LPDWORD lpcchName,
+                                 LPDWORD lpReserved, LPSTR lpClass, LPDWORD lpcchClass,
+                                 PFILETIME lpftLastWriteTime)
 {
     std::lock_guard<std::recursive_mutex> lock(mxReg);
     sqlite3_int64 nId;
@@ -794,8 +796,8 @@ LSTATUS WINAPI RegEnumKeyExA(HKEY hKey, DWORD dwIndex, LPSTR lpName, LPDWORD lpc
 }
 
 // Values come in the order they were made in; overwriting a value keeps its place.
-LSTATUS WINAPI RegEnumValueA(HKEY hKey, DWORD dwIndex, LPSTR lpValueName, LPDWORD lpcchValueName,
-                             LPDWORD lpReserved, LPDWORD lpType, LPBYTE lpData, LPDWORD lpcbData)
+static LSTATUS RegEnumValueAImpl(HKEY hKey, DWORD dwIndex, LPSTR lpValueName, LPDWORD lpcchValueName,
+                                 LPDWORD lpReserved, LPDWORD lpType, LPBYTE lpData, LPDWORD lpcbData)
 {
     std::lock_guard<std::recursive_mutex> lock(mxReg);
     sqlite3_int64 nId;
@@ -822,4 +824,74 @@ LSTATUS WINAPI RegEnumValueA(HKEY hKey, DWORD dwIndex, LPSTR lpValueName, LPDWOR
     if (lpType != NULL)
         *lpType = nType;
     return CopyData(st.Blob(2), nType, lpData, lpcbData);
+}
+
+// The calls themselves: each one run as a traced call of the fault switch.
+
+LSTATUS WINAPI RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD ulOptions, REGSAM samDesired, PHKEY phkResult)
+{
+    plat::TracedCall call("RegOpenKeyExA");
+    return call.Status(RegOpenKeyExAImpl(hKey, lpSubKey, ulOptions, samDesired, phkResult));
+}
+
+LSTATUS WINAPI RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD Reserved, LPSTR lpClass, DWORD dwOptions,
+                               REGSAM samDesired, LPSECURITY_ATTRIBUTES lpSecurityAttributes, PHKEY phkResult,
+                               LPDWORD lpdwDisposition)
+{
+    plat::TracedCall call("RegCreateKeyExA");
+    return call.Status(RegCreateKeyExAImpl(hKey, lpSubKey, Reserved, lpClass, dwOptions, samDesired,
+                                           lpSecurityAttributes, phkResult, lpdwDisposition));
+}
+
+LSTATUS WINAPI RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserved, LPDWORD lpType,
+                                LPBYTE lpData, LPDWORD lpcbData)
+{
+    plat::TracedCall call("RegQueryValueExA");
+    return call.Status(RegQueryValueExAImpl(hKey, lpValueName, lpReserved, lpType, lpData, lpcbData));
+}
+
+LSTATUS WINAPI RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD Reserved, DWORD dwType, const BYTE *lpData,
+                              DWORD cbData)
+{
+    plat::TracedCall call("RegSetValueExA");
+    return call.Status(RegSetValueExAImpl(hKey, lpValueName, Reserved, dwType, lpData, cbData));
+}
+
+LSTATUS WINAPI RegDeleteValueA(HKEY hKey, LPCSTR lpValueName)
+{
+    plat::TracedCall call("RegDeleteValueA");
+    return call.Status(RegDeleteValueAImpl(hKey, lpValueName));
+}
+
+LSTATUS WINAPI RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey)
+{
+    plat::TracedCall call("RegDeleteKeyA");
+    return call.Status(RegDeleteKeyAImpl(hKey, lpSubKey));
+}
+
+LSTATUS WINAPI RegQueryInfoKeyA(HKEY hKey, LPSTR lpClass, LPDWORD lpcchClass, LPDWORD lpReserved,
+                                LPDWORD lpcSubKeys, LPDWORD lpcbMaxSubKeyLen, LPDWORD lpcbMaxClassLen,
+                                LPDWORD lpcValues, LPDWORD lpcbMaxValueNameLen, LPDWORD lpcbMaxValueLen,
+                                LPDWORD lpcbSecurityDescriptor, PFILETIME lpftLastWriteTime)
+{
+    plat::TracedCall call("RegQueryInfoKeyA");
+    return call.Status(RegQueryInfoKeyAImpl(hKey, lpClass, lpcchClass, lpReserved, lpcSubKeys,
+                                            lpcbMaxSubKeyLen, lpcbMaxClassLen, lpcValues, lpcbMaxValueNameLen,
+                                            lpcbMaxValueLen, lpcbSecurityDescriptor, lpftLastWriteTime));
+}
+
+LSTATUS WINAPI RegEnumKeyExA(HKEY hKey, DWORD dwIndex, LPSTR lpName, LPDWORD lpcchName, LPDWORD lpReserved,
+                             LPSTR lpClass, LPDWORD lpcchClass, PFILETIME lpftLastWriteTime)
+{
+    plat::TracedCall call("RegEnumKeyExA");
+    return call.Status(RegEnumKeyExAImpl(hKey, dwIndex, lpName, lpcchName, lpReserved, lpClass, lpcchClass,
+                                         lpftLastWriteTime));
+}
+
+LSTATUS WINAPI RegEnumValueA(HKEY hKey, DWORD dwIndex, LPSTR lpValueName, LPDWORD lpcchValueName,
+                             LPDWORD lpReserved, LPDWORD lpType, LPBYTE lpData, LPDWORD lpcbData)
+{
+    plat::TracedCall call("RegEnumValueA");
+    return call.Status(
+        RegEnumValueAImpl(hKey, dwIndex, lpValueName, lpcchValueName, lpReserved, lpType, lpData, lpcbData));
 }
