@@ -291,8 +291,17 @@ DWORD VolumeSerial(char chDrive)
 class ShellLink : public IShellLinkA, public IPersistFile
 {
   public:
-    // IUnknown
+    // IUnknown. The fault switch sees the interface's name (IShellLinkA, IPersistFile, IPersist, IUnknown) or
+    // its id.
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void **ppv) override
+    {
+        plat::TracedCall call("QueryInterface");
+        if (ppv != nullptr)
+            *ppv = nullptr;
+        HRESULT hr = Fault("QueryInterface", InterfaceName(riid));
+        return call.Result(SUCCEEDED(hr) ? QueryInterfaceImpl(riid, ppv) : hr);
+    }
+    HRESULT QueryInterfaceImpl(REFIID riid, void **ppv)
     {
         if (ppv == nullptr)
             return E_POINTER;
@@ -366,18 +375,24 @@ class ShellLink : public IShellLinkA, public IPersistFile
         CopyOut(link.sWorkDir, pszDir, cch);
         return S_OK;
     }
+    // The fault switch sees the folder's full path (or the text as given when it has none).
     HRESULT STDMETHODCALLTYPE SetWorkingDirectory(LPCSTR pszDir) override
     {
-        return SetString(&link.sWorkDir, pszDir);
+        plat::TracedCall call("SetWorkingDirectory");
+        HRESULT hr = Fault("SetWorkingDirectory", FullOrAsGiven(pszDir));
+        return call.Result(SUCCEEDED(hr) ? SetString(&link.sWorkDir, pszDir) : hr);
     }
     HRESULT STDMETHODCALLTYPE GetArguments(LPSTR pszArgs, int cch) override
     {
         CopyOut(link.sArgs, pszArgs, cch);
         return S_OK;
     }
+    // The fault switch sees the arguments as given.
     HRESULT STDMETHODCALLTYPE SetArguments(LPCSTR pszArgs) override
     {
-        return SetString(&link.sArgs, pszArgs);
+        plat::TracedCall call("SetArguments");
+        HRESULT hr = Fault("SetArguments", pszArgs != nullptr ? pszArgs : "");
+        return call.Result(SUCCEEDED(hr) ? SetString(&link.sArgs, pszArgs) : hr);
     }
     HRESULT STDMETHODCALLTYPE GetHotkey(WORD *pwHotkey) override
     {
@@ -430,13 +445,22 @@ class ShellLink : public IShellLinkA, public IPersistFile
     }
     // The target becomes a full path. Quotes around the whole path are dropped; any other quote refuses it
     // (S_FALSE, nothing changed). A target that does not exist is kept, with S_FALSE, as the platform does.
+    // The fault switch sees the target's full path (or the text as given when it has none).
     HRESULT STDMETHODCALLTYPE SetPath(LPCSTR pszFile) override
     {
-        if (pszFile == nullptr)
-            return E_INVALIDARG;
-        std::string sFile = pszFile;
+        plat::TracedCall call("SetPath");
+        return call.Result(SetPathImpl(pszFile));
+    }
+    HRESULT SetPathImpl(LPCSTR pszFile)
+    {
+        std::string sFile = pszFile != nullptr ? pszFile : "";
         if (sFile.size() >= 2 && sFile.front() == '"' && sFile.back() == '"')
             sFile = sFile.substr(1, sFile.size() - 2);
+        HRESULT hr = Fault("SetPath", FullOrAsGiven(sFile.c_str()));
+        if (FAILED(hr))
+            return hr;
+        if (pszFile == nullptr)
+            return E_INVALIDARG;
         if (sFile.find('"') != std::string::npos)
             return S_FALSE;
         bDirty = true;
@@ -487,18 +511,24 @@ class ShellLink : public IShellLinkA, public IPersistFile
         bDirty = false;
         return S_OK;
     }
+    // The fault switch sees the link file's full path (empty when there is no name to save to).
     HRESULT STDMETHODCALLTYPE Save(LPCWSTR pszFileName, BOOL fRemember) override
     {
+        plat::TracedCall call("Save");
+        return call.Result(SaveImpl(pszFileName, fRemember));
+    }
+    HRESULT SaveImpl(LPCWSTR pszFileName, BOOL fRemember)
+    {
         std::string sFile;
-        if (pszFileName == nullptr) {
-            if (sCurFile.empty())
-                return E_INVALIDARG;
+        HRESULT hr =
+            pszFileName == nullptr ? (sCurFile.empty() ? E_INVALIDARG : S_OK) : AnsiName(pszFileName, &sFile);
+        if (pszFileName == nullptr)
             sFile = sCurFile;
-        } else {
-            HRESULT hr = AnsiName(pszFileName, &sFile);
-            if (FAILED(hr))
-                return hr;
-        }
+        HRESULT hrFault = Fault("Save", FAILED(hr) ? std::string() : FullOrAsGiven(sFile.c_str()));
+        if (FAILED(hrFault))
+            return hrFault;
+        if (FAILED(hr))
+            return hr;
         ReadTarget(); // the target as it is now
         std::string sBytes = plat::BuildLinkFile(link);
         if (sBytes.empty())
@@ -583,6 +613,40 @@ class ShellLink : public IShellLinkA, public IPersistFile
             }
         }
         return true;
+    }
+
+    // The fault switch for a method: the failure to return, or S_OK to go on.
+    static HRESULT Fault(const char *pszCall, const std::string &sPath)
+    {
+        DWORD nError;
+        return plat::InjectedFault(pszCall, sPath, &nError) ? HRESULT_FROM_WIN32(nError) : S_OK;
+    }
+
+    // The full form of a path without a final separator (but on a root), as the file calls match it; or the
+    // text as given when it has none.
+    static std::string FullOrAsGiven(LPCSTR psz)
+    {
+        std::string sFull;
+        if (psz == nullptr)
+            return std::string();
+        if (!plat::FullPathName(psz, &sFull))
+            return psz;
+        if (sFull.size() > 3 && sFull.back() == '\\')
+            sFull.pop_back();
+        return sFull;
+    }
+
+    static std::string InterfaceName(REFIID riid)
+    {
+        if (plat::SameGuid(riid, IID_IShellLinkA))
+            return "IShellLinkA";
+        if (plat::SameGuid(riid, IID_IPersistFile))
+            return "IPersistFile";
+        if (plat::SameGuid(riid, IID_IPersist))
+            return "IPersist";
+        if (plat::SameGuid(riid, IID_IUnknown))
+            return "IUnknown";
+        return plat::GuidText(riid);
     }
 
     // A wide file name in the ANSI code page; a name with a character the code page lacks is refused.

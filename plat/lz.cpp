@@ -61,6 +61,23 @@ LzState *State(INT hLz)
     return aStates[hLz - kLzBase].get();
 }
 
+// The full Windows path of a file number's file, for the fault switch; empty for a number not open.
+std::string FilePath(HFILE hFile)
+{
+    HANDLE h = FileHandle(hFile);
+    KernelObject *p = h != NULL ? LookupHandle(h) : nullptr;
+    return p != nullptr ? p->WindowsPath() : std::string();
+}
+
+// The full form of a path, or the text as given when it has none.
+std::string FullOrAsGiven(LPCSTR psz)
+{
+    std::string sFull;
+    if (psz == nullptr)
+        return std::string();
+    return FullPathName(psz, &sFull) ? sFull : std::string(psz);
+}
+
 // Reads until nBytes have come or the file ends; -1 when the platform fails.
 long ReadFull(HANDLE h, void *pBuffer, size_t nBytes)
 {
@@ -144,11 +161,18 @@ std::string CompressedName(const std::string &sName)
 } // namespace
 } // namespace plat
 
-HFILE WINAPI _lopen(LPCSTR lpPathName, int iReadWrite)
+// The calls below check the fault switch with the file's full path and fail as when the file fails.
+
+static HFILE _lopenImpl(LPCSTR lpPathName, int iReadWrite)
 {
     DWORD dwAccess;
     DWORD dwShare;
+    DWORD nError;
 
+    if (plat::InjectedFault("_lopen", plat::FullOrAsGiven(lpPathName), &nError)) {
+        SetLastError(nError);
+        return HFILE_ERROR;
+    }
     if (lpPathName == NULL) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return HFILE_ERROR;
@@ -198,9 +222,19 @@ HFILE WINAPI _lopen(LPCSTR lpPathName, int iReadWrite)
     return HFILE_ERROR;
 }
 
-HFILE WINAPI _lclose(HFILE hFile)
+HFILE WINAPI _lopen(LPCSTR lpPathName, int iReadWrite)
+{
+    plat::TracedCall call("_lopen");
+    HFILE h = _lopenImpl(lpPathName, iReadWrite);
+    return call.Value(h, h != HFILE_ERROR);
+}
+
+// The fault switch makes it report an error; the file is closed all the same, as CloseHandle does.
+static HFILE _lcloseImpl(HFILE hFile)
 {
     HANDLE h;
+    DWORD nError;
+    bool bFault = plat::InjectedFault("_lclose", plat::FilePath(hFile), &nError);
     {
         std::lock_guard<std::mutex> lock(plat::mxLz);
         if (hFile < 1 || hFile > (HFILE)plat::aFiles.size() || plat::aFiles[hFile - 1] == NULL) {
@@ -210,11 +244,29 @@ HFILE WINAPI _lclose(HFILE hFile)
         h = plat::aFiles[hFile - 1];
         plat::aFiles[hFile - 1] = NULL;
     }
-    return CloseHandle(h) ? 0 : HFILE_ERROR;
+    if (!CloseHandle(h))
+        return HFILE_ERROR;
+    if (bFault) {
+        SetLastError(nError);
+        return HFILE_ERROR;
+    }
+    return 0;
 }
 
-INT WINAPI LZInit(INT hfSource)
+HFILE WINAPI _lclose(HFILE hFile)
 {
+    plat::TracedCall call("_lclose");
+    HFILE n = _lcloseImpl(hFile);
+    return call.Value(n, n != HFILE_ERROR);
+}
+
+static INT LZInitImpl(INT hfSource)
+{
+    DWORD nError;
+    if (plat::InjectedFault("LZInit", plat::FilePath(hfSource), &nError)) {
+        SetLastError(nError);
+        return LZERROR_READ;
+    }
     HANDLE h = plat::FileHandle(hfSource);
     if (h == NULL)
         return LZERROR_BADINHANDLE;
@@ -264,18 +316,30 @@ INT WINAPI LZInit(INT hfSource)
     return plat::kLzBase + (INT)plat::aStates.size() - 1;
 }
 
-INT WINAPI LZOpenFileA(LPSTR lpFileName, LPOFSTRUCT lpReOpenBuf, WORD wStyle)
+INT WINAPI LZInit(INT hfSource)
+{
+    plat::TracedCall call("LZInit");
+    return call.LzResult(LZInitImpl(hfSource));
+}
+
+static INT LZOpenFileAImpl(LPSTR lpFileName, LPOFSTRUCT lpReOpenBuf, WORD wStyle)
 {
     char szFull[MAX_PATH];
     OFSTRUCT of;
+    DWORD nError;
 
-    if (lpFileName == NULL)
-        return LZERROR_BADINHANDLE;
     if (lpReOpenBuf == NULL)
         lpReOpenBuf = &of;
     memset(lpReOpenBuf, 0, sizeof *lpReOpenBuf);
     lpReOpenBuf->cBytes = sizeof *lpReOpenBuf;
     lpReOpenBuf->fFixedDisk = 1;
+    if (plat::InjectedFault("LZOpenFileA", plat::FullOrAsGiven(lpFileName), &nError)) {
+        lpReOpenBuf->nErrCode = (WORD)nError;
+        SetLastError(nError);
+        return LZERROR_BADINHANDLE;
+    }
+    if (lpFileName == NULL)
+        return LZERROR_BADINHANDLE;
 
     // The file name record holds 128 bytes: a longer full path does not open, as on the platform.
     std::string sName = lpFileName;
@@ -306,11 +370,22 @@ INT WINAPI LZOpenFileA(LPSTR lpFileName, LPOFSTRUCT lpReOpenBuf, WORD wStyle)
     return hLz;
 }
 
-INT WINAPI LZRead(INT hFile, LPSTR lpBuffer, INT cbRead)
+INT WINAPI LZOpenFileA(LPSTR lpFileName, LPOFSTRUCT lpReOpenBuf, WORD wStyle)
 {
+    plat::TracedCall call("LZOpenFileA");
+    return call.LzResult(LZOpenFileAImpl(lpFileName, lpReOpenBuf, wStyle));
+}
+
+static INT LZReadImpl(INT hFile, LPSTR lpBuffer, INT cbRead)
+{
+    plat::LzState *pState = plat::State(hFile);
+    DWORD nError;
+    if (plat::InjectedFault("LZRead", plat::FilePath(pState != nullptr ? pState->hFile : hFile), &nError)) {
+        SetLastError(nError);
+        return LZERROR_READ;
+    }
     if (cbRead < 0 || (lpBuffer == NULL && cbRead > 0))
         return LZERROR_BADVALUE;
-    plat::LzState *pState = plat::State(hFile);
     if (pState == nullptr) {
         // A file number that was not handed to LZInit reads as it is.
         HANDLE h = plat::FileHandle(hFile);
@@ -329,6 +404,13 @@ INT WINAPI LZRead(INT hFile, LPSTR lpBuffer, INT cbRead)
     return plat::ReadCompressed(pState, h, lpBuffer, cbRead);
 }
 
+INT WINAPI LZRead(INT hFile, LPSTR lpBuffer, INT cbRead)
+{
+    plat::TracedCall call("LZRead");
+    return call.LzResult(LZReadImpl(hFile, lpBuffer, cbRead));
+}
+
+// It cannot fail: the fault switch is checked by the _lclose it makes.
 void WINAPI LZClose(INT hFile)
 {
     std::unique_ptr<plat::LzState> pState;

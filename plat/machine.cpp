@@ -542,12 +542,21 @@ std::string WindowsPathFromHost(const std::string &sHostIn, bool *pbLossy)
 
 } // namespace plat
 
-DWORD WINAPI GetFullPathNameA(LPCSTR lpFileName, DWORD nBufferLength, LPSTR lpBuffer, LPSTR *lpFilePart)
+// The fault switch is checked with the full path, or the name as given when it has none.
+static DWORD GetFullPathNameAImpl(LPCSTR lpFileName, DWORD nBufferLength, LPSTR lpBuffer, LPSTR *lpFilePart)
 {
     std::string sFull;
+    DWORD nError;
 
     if (lpFilePart != NULL)
         *lpFilePart = NULL;
+    bool bFull = lpFileName != NULL && plat::FullPathName(lpFileName, &sFull);
+    if (!bFull && lpFileName != NULL)
+        sFull = lpFileName;
+    if (plat::InjectedFault("GetFullPathNameA", sFull, &nError)) {
+        SetLastError(nError);
+        return 0;
+    }
     if (lpFileName == NULL) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return 0;
@@ -556,7 +565,7 @@ DWORD WINAPI GetFullPathNameA(LPCSTR lpFileName, DWORD nBufferLength, LPSTR lpBu
         SetLastError(ERROR_FILENAME_EXCED_RANGE);
         return 0;
     }
-    if (!plat::FullPathName(lpFileName, &sFull)) {
+    if (!bFull) {
         SetLastError(ERROR_INVALID_NAME);
         return 0;
     }
@@ -573,6 +582,13 @@ DWORD WINAPI GetFullPathNameA(LPCSTR lpFileName, DWORD nBufferLength, LPSTR lpBu
         *lpFilePart = lpBuffer + (n == std::string::npos ? 0 : n + 1);
     }
     return (DWORD)sFull.size();
+}
+
+DWORD WINAPI GetFullPathNameA(LPCSTR lpFileName, DWORD nBufferLength, LPSTR lpBuffer, LPSTR *lpFilePart)
+{
+    plat::TracedCall call("GetFullPathNameA");
+    DWORD n = GetFullPathNameAImpl(lpFileName, nBufferLength, lpBuffer, lpFilePart);
+    return call.Value(n, n != 0);
 }
 
 DWORD WINAPI GetCurrentDirectoryA(DWORD nBufferLength, LPSTR lpBuffer)
@@ -609,11 +625,17 @@ BOOL WINAPI SetCurrentDirectoryA(LPCSTR lpPathName)
 
 DWORD WINAPI GetTempPathA(DWORD nBufferLength, LPSTR lpBuffer)
 {
+    plat::TracedCall call("GetTempPathA");
     std::string sTemp = plat::SpecialFolderPath(plat::FolderTemp) + "\\";
+    DWORD nError;
 
+    if (plat::InjectedFault("GetTempPathA", sTemp, &nError)) {
+        SetLastError(nError);
+        return call.Value((DWORD)0, false);
+    }
     plat::MachineRoot(); // the folder exists from the machine's first use on
     if (sTemp.size() >= nBufferLength || lpBuffer == NULL)
-        return (DWORD)sTemp.size() + 1;
+        return call.Value((DWORD)sTemp.size() + 1, true);
     memcpy(lpBuffer, sTemp.c_str(), sTemp.size() + 1);
-    return (DWORD)sTemp.size();
+    return call.Value((DWORD)sTemp.size(), true);
 }

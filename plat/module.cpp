@@ -73,13 +73,19 @@ HMODULE WINAPI GetModuleHandleA(LPCSTR lpModuleName)
 }
 
 // The program's host path as the emulated machine shows it: on C: when it lies in drive_c, else on Z:.
-DWORD WINAPI GetModuleFileNameA(HMODULE hModule, LPSTR lpFilename, DWORD nSize)
+static DWORD GetModuleFileNameAImpl(HMODULE hModule, LPSTR lpFilename, DWORD nSize)
 {
+    std::string sPath = plat::WindowsPathFromHost(plat::ExecutableHostPath());
+    DWORD nError;
+
+    if (plat::InjectedFault("GetModuleFileNameA", sPath, &nError)) {
+        SetLastError(nError);
+        return 0;
+    }
     if (plat::ModuleFromHandle(hModule) == nullptr) {
         SetLastError(126);
         return 0;
     }
-    std::string sPath = plat::WindowsPathFromHost(plat::ExecutableHostPath());
     if (nSize == 0) {
         SetLastError(ERROR_INSUFFICIENT_BUFFER);
         return 0;
@@ -93,6 +99,13 @@ DWORD WINAPI GetModuleFileNameA(HMODULE hModule, LPSTR lpFilename, DWORD nSize)
     memcpy(lpFilename, sPath.c_str(), sPath.size() + 1);
     SetLastError(ERROR_SUCCESS);
     return (DWORD)sPath.size();
+}
+
+DWORD WINAPI GetModuleFileNameA(HMODULE hModule, LPSTR lpFilename, DWORD nSize)
+{
+    plat::TracedCall call("GetModuleFileNameA");
+    DWORD n = GetModuleFileNameAImpl(hModule, lpFilename, nSize);
+    return call.Value(n, n != 0);
 }
 
 // The command line as Windows would show it: arguments joined by blanks, those with blanks quoted, in the

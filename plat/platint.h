@@ -194,6 +194,7 @@ namespace plat {
 LPITEMIDLIST ItemListFromPath(const std::string &sPath);
 bool PathFromItemList(LPCITEMIDLIST pidl, std::string *psPath);
 bool SameGuid(REFGUID a, REFGUID b);
+std::string GuidText(REFGUID g); // "{00021401-0000-0000-C000-000000000046}"
 
 // A shell link (.lnk file) in the public shell-link format: strings are ANSI (code page 1251); the target
 // lies on a drive (X:\...), or has no LinkInfo in the file.

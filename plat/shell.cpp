@@ -3,6 +3,7 @@
 
 #include "platint.h"
 
+#include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 
@@ -115,6 +116,15 @@ bool SameGuid(REFGUID a, REFGUID b)
     return memcmp(&a, &b, sizeof(GUID)) == 0;
 }
 
+std::string GuidText(REFGUID g)
+{
+    char sz[40];
+    snprintf(sz, sizeof sz, "{%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}", (unsigned)g.Data1,
+             (unsigned)g.Data2, (unsigned)g.Data3, g.Data4[0], g.Data4[1], g.Data4[2], g.Data4[3], g.Data4[4],
+             g.Data4[5], g.Data4[6], g.Data4[7]);
+    return sz;
+}
+
 LPITEMIDLIST ItemListFromPath(const std::string &sPath)
 {
     size_t cbItem = 2 + sizeof kItemMark + sPath.size() + 1;
@@ -181,23 +191,37 @@ void WINAPI CoTaskMemFree(LPVOID pv)
     free(p);
 }
 
-HRESULT WINAPI SHGetMalloc(LPMALLOC *ppMalloc)
+// The fault switch for a call that returns an HRESULT: the failure to return, or S_OK to go on.
+static HRESULT Fault(const char *pszCall, const std::string &sPath)
 {
-    if (ppMalloc == NULL)
-        return E_INVALIDARG;
-    *ppMalloc = &theMalloc;
-    return S_OK;
+    DWORD nError;
+    return plat::InjectedFault(pszCall, sPath, &nError) ? HRESULT_FROM_WIN32(nError) : S_OK;
 }
 
-// The folder must exist, unless CSIDL_FLAG_CREATE asks to make it.
-HRESULT WINAPI SHGetSpecialFolderLocation(HWND hwnd, int csidl, LPITEMIDLIST *ppidl)
+// The fault switch sees no path (an empty one).
+HRESULT WINAPI SHGetMalloc(LPMALLOC *ppMalloc)
 {
-    (void)hwnd;
-    if (ppidl == NULL)
-        return E_INVALIDARG;
-    *ppidl = NULL;
+    plat::TracedCall call("SHGetMalloc");
+    HRESULT hr = Fault("SHGetMalloc", std::string());
+    if (ppMalloc == NULL)
+        return call.Result(E_INVALIDARG);
+    *ppMalloc = SUCCEEDED(hr) ? &theMalloc : NULL;
+    return call.Result(hr);
+}
+
+// The folder must exist, unless CSIDL_FLAG_CREATE asks to make it. The fault switch sees the folder's path,
+// or "CSIDL 0x...." for a CSIDL that names none.
+static HRESULT SHGetSpecialFolderLocationImpl(int csidl, LPITEMIDLIST *ppidl)
+{
+    if (ppidl != NULL)
+        *ppidl = NULL;
     std::string sPath = FolderOfCsidl(csidl & ~CSIDL_FLAG_CREATE);
-    if (sPath.empty())
+    char szCsidl[16];
+    snprintf(szCsidl, sizeof szCsidl, "CSIDL 0x%04X", (unsigned)csidl);
+    HRESULT hr = Fault("SHGetSpecialFolderLocation", sPath.empty() ? std::string(szCsidl) : sPath);
+    if (FAILED(hr))
+        return hr;
+    if (ppidl == NULL || sPath.empty())
         return E_INVALIDARG;
     DWORD nAttributes = GetFileAttributesA(sPath.c_str());
     if (nAttributes == INVALID_FILE_ATTRIBUTES && (csidl & CSIDL_FLAG_CREATE)) {
@@ -212,24 +236,46 @@ HRESULT WINAPI SHGetSpecialFolderLocation(HWND hwnd, int csidl, LPITEMIDLIST *pp
     return *ppidl != NULL ? S_OK : E_OUTOFMEMORY;
 }
 
-BOOL WINAPI SHGetPathFromIDListA(LPCITEMIDLIST pidl, LPSTR pszPath)
+HRESULT WINAPI SHGetSpecialFolderLocation(HWND hwnd, int csidl, LPITEMIDLIST *ppidl)
 {
-    std::string sPath;
-    if (pszPath == NULL)
-        return FALSE;
-    if (!plat::PathFromItemList(pidl, &sPath) || sPath.size() >= MAX_PATH) {
-        *pszPath = '\0';
-        return FALSE;
-    }
-    memcpy(pszPath, sPath.c_str(), sPath.size() + 1);
-    return TRUE;
+    plat::TracedCall call("SHGetSpecialFolderLocation");
+    (void)hwnd;
+    return call.Result(SHGetSpecialFolderLocationImpl(csidl, ppidl));
 }
 
-// S_OK on the first call of a thread, S_FALSE on later ones; each is balanced by one CoUninitialize.
+// The fault switch sees the item list's path (empty for an item list not made here).
+BOOL WINAPI SHGetPathFromIDListA(LPCITEMIDLIST pidl, LPSTR pszPath)
+{
+    plat::TracedCall call("SHGetPathFromIDListA");
+    std::string sPath;
+    DWORD nError;
+    bool bPath = plat::PathFromItemList(pidl, &sPath);
+    if (plat::InjectedFault("SHGetPathFromIDListA", bPath ? sPath : std::string(), &nError)) {
+        if (pszPath != NULL)
+            *pszPath = '\0';
+        SetLastError(nError);
+        return call.Bool(FALSE);
+    }
+    if (pszPath == NULL)
+        return call.Bool(FALSE);
+    if (!bPath || sPath.size() >= MAX_PATH) {
+        *pszPath = '\0';
+        return call.Bool(FALSE);
+    }
+    memcpy(pszPath, sPath.c_str(), sPath.size() + 1);
+    return call.Bool(TRUE);
+}
+
+// S_OK on the first call of a thread, S_FALSE on later ones; each is balanced by one CoUninitialize. A call
+// the fault switch fails (it sees no path) counts for nothing.
 HRESULT WINAPI CoInitialize(LPVOID pvReserved)
 {
+    plat::TracedCall call("CoInitialize");
     (void)pvReserved;
-    return nComInits++ == 0 ? S_OK : S_FALSE;
+    HRESULT hr = Fault("CoInitialize", std::string());
+    if (FAILED(hr))
+        return call.Result(hr);
+    return call.Result(nComInits++ == 0 ? S_OK : S_FALSE);
 }
 
 void WINAPI CoUninitialize(void)
@@ -238,12 +284,17 @@ void WINAPI CoUninitialize(void)
         nComInits--;
 }
 
-HRESULT WINAPI CoCreateInstance(REFCLSID rclsid, IUnknown *pUnkOuter, DWORD dwClsContext, REFIID riid,
-                                LPVOID *ppv)
+// The fault switch sees the class id, "{00021401-0000-0000-C000-000000000046}" for ShellLink.
+static HRESULT CoCreateInstanceImpl(REFCLSID rclsid, IUnknown *pUnkOuter, DWORD dwClsContext, REFIID riid,
+                                    LPVOID *ppv)
 {
+    if (ppv != NULL)
+        *ppv = NULL;
+    HRESULT hr = Fault("CoCreateInstance", plat::GuidText(rclsid));
+    if (FAILED(hr))
+        return hr;
     if (ppv == NULL)
         return E_POINTER;
-    *ppv = NULL;
     if (nComInits == 0)
         return CO_E_NOTINITIALIZED;
     if (!plat::SameGuid(rclsid, CLSID_ShellLink) ||
@@ -252,4 +303,11 @@ HRESULT WINAPI CoCreateInstance(REFCLSID rclsid, IUnknown *pUnkOuter, DWORD dwCl
     if (pUnkOuter != NULL)
         return CLASS_E_NOAGGREGATION;
     return plat::CreateShellLink(riid, ppv);
+}
+
+HRESULT WINAPI CoCreateInstance(REFCLSID rclsid, IUnknown *pUnkOuter, DWORD dwClsContext, REFIID riid,
+                                LPVOID *ppv)
+{
+    plat::TracedCall call("CoCreateInstance");
+    return call.Result(CoCreateInstanceImpl(rclsid, pUnkOuter, dwClsContext, riid, ppv));
 }

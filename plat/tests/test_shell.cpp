@@ -4,11 +4,13 @@
 #include "platint.h"
 
 #include <gtest/gtest.h>
+#include <lzexpand.h>
 
 #include <stdio.h>
 #include <string.h>
 #include <unistd.h>
 
+#include <functional>
 #include <string>
 #include <thread>
 
@@ -387,4 +389,240 @@ TEST(LinkFile, LinkThatCannotBeWrittenWhollyIsRemoved)
     EXPECT_EQ(S_FALSE, pFile->IsDirty());
     pFile->Release();
     pLink->Release();
+}
+
+// What a call gave: "ok", or "error E" with its last error, or "hr 0x..." for a failed HRESULT.
+static std::string Outcome(bool bOk)
+{
+    return bOk ? "ok" : "error " + std::to_string(GetLastError());
+}
+
+static std::string HrOutcome(HRESULT hr)
+{
+    char sz[32];
+    snprintf(sz, sizeof sz, "hr 0x%08X", (unsigned)hr);
+    return SUCCEEDED(hr) ? std::string("ok") : std::string(sz);
+}
+
+struct SwitchCase {
+    const char *pszCall;
+    const char *pszPattern; // what the call's path must match
+    std::function<std::string()> run;
+    const char *pszFailed; // the outcome the switch gives
+    const char *pszPlain;  // the outcome without it
+};
+
+static IPersistFile *NewPersistFile()
+{
+    IShellLinkA *pLink = NewLink();
+    IPersistFile *pFile = NULL;
+    if (pLink != NULL) {
+        pLink->QueryInterface(IID_IPersistFile, (void **)&pFile);
+        pLink->Release();
+    }
+    return pFile;
+}
+
+TEST(FaultSwitch, EveryCallOfTheShellLinksLzAndPathsFailsForItsNameAndPath)
+{
+    ComScope com;
+    CreateDirectoryA("C:\\ft", NULL);
+    MakeFile("C:\\ft\\a.txt", "alpha");
+    MakeFile("C:\\ft\\b.txt", "beta");
+    auto Lz = [](INT n) { return n >= 0 ? std::string("ok") : "error " + std::to_string(GetLastError()); };
+    auto WithLink = [](std::function<HRESULT(IShellLinkA *)> f) {
+        IShellLinkA *pLink = NewLink();
+        HRESULT hr = pLink != NULL ? f(pLink) : E_FAIL;
+        if (pLink != NULL)
+            pLink->Release();
+        return HrOutcome(hr);
+    };
+    // Each call fails with ERROR_IO_DEVICE (1117; 0x8007045D as an HRESULT).
+    const SwitchCase kCases[] = {
+        {"FindNextFileA", "C:\\ft\\*.txt",
+         [] {
+             WIN32_FIND_DATAA fd;
+             HANDLE h = FindFirstFileA("C:\\ft\\*.txt", &fd);
+             std::string s = Outcome(FindNextFileA(h, &fd));
+             FindClose(h);
+             return s;
+         },
+         "error 1117", "ok"},
+        {"FindClose", "C:\\ft\\*.txt",
+         [] {
+             WIN32_FIND_DATAA fd;
+             HANDLE h = FindFirstFileA("C:\\ft\\*.txt", &fd);
+             std::string s = Outcome(FindClose(h));
+             return FindClose(h) ? "closed twice" : s; // closed either way
+         },
+         "error 1117", "ok"},
+        {"GetFullPathNameA", "C:\\ft\\x.txt",
+         [] {
+             char sz[MAX_PATH];
+             return Outcome(GetFullPathNameA("C:\\ft\\sub\\..\\x.txt", sizeof sz, sz, NULL) != 0);
+         },
+         "error 1117", "ok"},
+        {"GetModuleFileNameA", "Z:\\*\\test_shell",
+         [] {
+             char sz[MAX_PATH];
+             return Outcome(GetModuleFileNameA(NULL, sz, sizeof sz) != 0);
+         },
+         "error 1117", "ok"},
+        {"GetTempPathA", "C:\\users\\*\\Temp\\",
+         [] {
+             char sz[MAX_PATH];
+             return Outcome(GetTempPathA(sizeof sz, sz) != 0);
+         },
+         "error 1117", "ok"},
+        {"SHGetSpecialFolderLocation", "C:\\users\\*\\Desktop",
+         [] {
+             LPITEMIDLIST pidl = (LPITEMIDLIST)1;
+             HRESULT hr = SHGetSpecialFolderLocation(NULL, CSIDL_DESKTOPDIRECTORY, &pidl);
+             if (FAILED(hr) && pidl != NULL)
+                 return std::string("item list left");
+             CoTaskMemFree(pidl);
+             return HrOutcome(hr);
+         },
+         "hr 0x8007045D", "ok"},
+        {"SHGetSpecialFolderLocation", "CSIDL 0x007F",
+         [] {
+             LPITEMIDLIST pidl = NULL;
+             return HrOutcome(SHGetSpecialFolderLocation(NULL, 0x7F, &pidl));
+         },
+         "hr 0x8007045D", "hr 0x80070057"},
+        {"SHGetPathFromIDListA", "C:\\ft",
+         [] {
+             LPITEMIDLIST pidl = plat::ItemListFromPath("C:\\ft");
+             char sz[MAX_PATH] = "x";
+             std::string s = Outcome(SHGetPathFromIDListA(pidl, sz));
+             CoTaskMemFree(pidl);
+             return s;
+         },
+         "error 1117", "ok"},
+        {"SHGetMalloc", "",
+         [] {
+             LPMALLOC p = NULL;
+             HRESULT hr = SHGetMalloc(&p);
+             return FAILED(hr) && p != NULL ? std::string("allocator given") : HrOutcome(hr);
+         },
+         "hr 0x8007045D", "ok"},
+        {"CoInitialize", "",
+         [] {
+             HRESULT hr = CoInitialize(NULL);
+             if (SUCCEEDED(hr))
+                 CoUninitialize();
+             return HrOutcome(hr);
+         },
+         "hr 0x8007045D", "ok"},
+        {"CoCreateInstance", "{00021401-0000-0000-C000-000000000046}",
+         [] {
+             IUnknown *p = (IUnknown *)1;
+             HRESULT hr =
+                 CoCreateInstance(CLSID_ShellLink, NULL, CLSCTX_INPROC_SERVER, IID_IUnknown, (void **)&p);
+             if (SUCCEEDED(hr))
+                 p->Release();
+             else if (p != NULL)
+                 return std::string("object left");
+             return HrOutcome(hr);
+         },
+         "hr 0x8007045D", "ok"},
+        {"QueryInterface", "IPersistFile",
+         [&] {
+             return WithLink([](IShellLinkA *pLink) {
+                 IPersistFile *pFile = NULL;
+                 HRESULT hr = pLink->QueryInterface(IID_IPersistFile, (void **)&pFile);
+                 if (pFile != NULL)
+                     pFile->Release();
+                 return hr;
+             });
+         },
+         "hr 0x8007045D", "ok"},
+        {"SetPath", "C:\\ft\\a.txt",
+         [&] { return WithLink([](IShellLinkA *pLink) { return pLink->SetPath("C:\\ft\\.\\a.txt"); }); },
+         "hr 0x8007045D", "ok"},
+        {"SetWorkingDirectory", "C:\\ft",
+         [&] { return WithLink([](IShellLinkA *pLink) { return pLink->SetWorkingDirectory("C:\\ft\\"); }); },
+         "hr 0x8007045D", "ok"},
+        {"SetArguments", "/quiet",
+         [&] { return WithLink([](IShellLinkA *pLink) { return pLink->SetArguments("/quiet"); }); },
+         "hr 0x8007045D", "ok"},
+        {"Save", "C:\\ft\\l.lnk",
+         [] {
+             DeleteFileA("C:\\ft\\l.lnk");
+             IPersistFile *pFile = NewPersistFile();
+             HRESULT hr = pFile != NULL ? pFile->Save(u"C:\\ft\\l.lnk", TRUE) : E_FAIL;
+             if (pFile != NULL)
+                 pFile->Release();
+             bool bThere = GetFileAttributesA("C:\\ft\\l.lnk") != INVALID_FILE_ATTRIBUTES;
+             return bThere == SUCCEEDED(hr) ? HrOutcome(hr)
+                                            : std::string("file there: ") + (bThere ? "yes" : "no");
+         },
+         "hr 0x8007045D", "ok"},
+        {"_lopen", "C:\\ft\\a.txt",
+         [] {
+             HFILE h = _lopen("C:\\ft\\a.txt", OF_READ);
+             std::string s = Outcome(h != HFILE_ERROR);
+             if (h != HFILE_ERROR)
+                 _lclose(h);
+             return s;
+         },
+         "error 1117", "ok"},
+        {"LZInit", "C:\\ft\\a.txt",
+         [&] {
+             HFILE h = _lopen("C:\\ft\\a.txt", OF_READ);
+             INT n = LZInit(h);
+             std::string s = Lz(n);
+             if (n >= 0)
+                 LZClose(n);
+             else
+                 _lclose(h);
+             return s;
+         },
+         "error 1117", "ok"},
+        {"LZOpenFileA", "C:\\ft\\a.txt",
+         [&] {
+             OFSTRUCT of;
+             char szName[] = "C:\\ft\\a.txt";
+             INT n = LZOpenFileA(szName, &of, OF_READ);
+             std::string s = Lz(n);
+             if (n >= 0)
+                 LZClose(n);
+             else if (of.nErrCode != GetLastError())
+                 return std::string("record error ") + std::to_string(of.nErrCode);
+             return s;
+         },
+         "error 1117", "ok"},
+        {"LZRead", "C:\\ft\\a.txt",
+         [&] {
+             OFSTRUCT of;
+             char szName[] = "C:\\ft\\a.txt", ab[8];
+             INT n = LZOpenFileA(szName, &of, OF_READ);
+             std::string s = Lz(LZRead(n, ab, sizeof ab));
+             LZClose(n);
+             return s;
+         },
+         "error 1117", "ok"},
+        {"_lclose", "C:\\ft\\a.txt",
+         [] {
+             HFILE h = _lopen("C:\\ft\\a.txt", OF_READ);
+             std::string s = Outcome(_lclose(h) != HFILE_ERROR);
+             return _lclose(h) != HFILE_ERROR ? "closed twice" : s;
+         },
+         "error 1117", "ok"},
+    };
+    for (const SwitchCase &c : kCases) {
+        SCOPED_TRACE(std::string(c.pszCall) + " " + c.pszPattern);
+        unsetenv("PLAT_FAULT");
+        EXPECT_EQ(c.pszPlain, c.run());
+        setenv("PLAT_FAULT",
+               (std::string(c.pszCall) + " 1117 " + (*c.pszPattern ? c.pszPattern : "*")).c_str(), 1);
+        EXPECT_EQ(c.pszFailed, c.run());
+        // Another path, or another call's name, leaves it alone.
+        setenv("PLAT_FAULT", (std::string(c.pszCall) + " 1117 C:\\nothing\\*").c_str(), 1);
+        EXPECT_EQ(c.pszPlain, c.run());
+        setenv("PLAT_FAULT", (std::string("OtherCall 1117 ") + (*c.pszPattern ? c.pszPattern : "*")).c_str(),
+               1);
+        EXPECT_EQ(c.pszPlain, c.run());
+    }
+    unsetenv("PLAT_FAULT");
 }
