@@ -653,6 +653,19 @@ static std::string ShortName(const std::string &sName)
     return sShort;
 }
 
+// Whether a host entry's name (in code page 1251) can be a name on the platform. A host name may hold
+// characters the platform forbids in names ("..\victim.txt", "C:\", "a:b", "x*y", control characters);
+// handed out, a caller would join it to a path that names something else (the folder's parent, a drive's
+// root). Searches skip such entries, and names with characters outside the code page (they would read back
+// with '?'): the caller never sees them, and they stay where they are.
+static bool IsWindowsName(const std::string &sName)
+{
+    for (unsigned char c : sName)
+        if (c < 32 || strchr("\\/:*?\"<>|", c) != nullptr)
+            return false;
+    return !sName.empty();
+}
+
 // A search: the names that matched, taken when it started; each entry's attributes, times and size are read
 // when the entry is handed out.
 struct FindObject : KernelObject {
@@ -1213,7 +1226,11 @@ static HANDLE FindFirstFileAImpl(LPCSTR lpFileName, LPWIN32_FIND_DATAA lpFindFil
     while (struct dirent *e = readdir(d)) {
         if (strcmp(e->d_name, ".") == 0 || strcmp(e->d_name, "..") == 0)
             continue;
-        Consider(Utf8ToAnsi(e->d_name), sDir + (sDir == "/" ? "" : "/") + e->d_name, 2);
+        bool bLossy = false;
+        std::string sName = Utf8ToAnsi(e->d_name, &bLossy);
+        if (bLossy || !IsWindowsName(sName))
+            continue;
+        Consider(sName, sDir + (sDir == "/" ? "" : "/") + e->d_name, 2);
     }
     closedir(d);
     if (aMatches.empty())

@@ -776,6 +776,83 @@ TEST_F(Files, SearchSkipsEntriesRemovedMeanwhile)
     FindClose(h);
 }
 
+static std::vector<std::string> SearchNames(const char *pszPattern)
+{
+    std::vector<std::string> a;
+    WIN32_FIND_DATAA fd;
+    HANDLE h = FindFirstFileA(pszPattern, &fd);
+    if (h == INVALID_HANDLE_VALUE)
+        return a;
+    do
+        a.push_back(fd.cFileName);
+    while (FindNextFileA(h, &fd));
+    FindClose(h);
+    return a;
+}
+
+// Host names a Windows path would read as something else: deleting what the search hands out must never
+// reach the folder's parent or a drive's root.
+TEST_F(Files, SearchNeverHandsOutANameAWindowsPathWouldMisread)
+{
+    Make("C:\\t\\victim.txt", "parent's");
+    ASSERT_TRUE(CreateDirectoryA("C:\\t\\h", NULL));
+    const char *apHostile[] = {
+        "..\\victim.txt", "C:\\", "a:b", "x*y",    "q?",
+        "\"q\"",          "<q>",  "p|q", "a\x01z", "tick\xe2\x9c\x93.txt"}; // U+2713, not in code page 1251
+    for (const char *psz : apHostile)
+        std::ofstream(Host("h/") + psz) << "host";
+    ASSERT_TRUE(fs::create_directory(Host("h/C:\\x")));
+    Make("C:\\t\\h\\ok.txt");
+    Make("C:\\t\\h\\\x88.txt"); // the euro sign is in the code page
+    EXPECT_EQ(std::vector<std::string>({".", "..", "ok.txt", "\x88.txt"}), SearchNames("C:\\t\\h\\*"));
+    EXPECT_EQ(std::vector<std::string>({"ok.txt", "\x88.txt"}), SearchNames("C:\\t\\h\\*.txt"));
+
+    // A tree deletion over the names handed out.
+    for (const std::string &s : SearchNames("C:\\t\\h\\*")) {
+        if (s != "." && s != "..") {
+            EXPECT_TRUE(DeleteFileA(("C:\\t\\h\\" + s).c_str())) << s;
+        }
+    }
+    EXPECT_FALSE(RemoveDirectoryA("C:\\t\\h"));
+    EXPECT_EQ((DWORD)ERROR_DIR_NOT_EMPTY, GetLastError());
+    EXPECT_EQ("parent's", ReadAll("C:\\t\\victim.txt"));
+    for (const char *psz : apHostile)
+        EXPECT_TRUE(fs::exists(Host("h/") + psz)) << psz;
+    EXPECT_TRUE(fs::exists(Host("h/C:\\x")));
+}
+
+// Names with trailing dots or blanks are real names on the host and on the platform: a search hands them
+// out as they are, and a path names them as the platform reads paths (the last name loses its trailing dots
+// and blanks); a no-break space (0xA0) is no blank.
+TEST_F(Files, NamesEndingInDotsOrBlanksAreListedAndResolvedAsThePlatformDoes)
+{
+    ASSERT_TRUE(CreateDirectoryA("C:\\t\\h", NULL));
+    Make("C:\\t\\keep.txt", "parent's");
+    for (const char *psz : {"abc.", "abc ", "   ", "..\xc2\xa0"})
+        std::ofstream(Host("h/") + psz) << psz;
+    EXPECT_EQ(std::vector<std::string>({".", "..", "   ", "..\xa0", "abc ", "abc."}),
+              SearchNames("C:\\t\\h\\*"));
+    std::string sFull;
+    ASSERT_TRUE(plat::FullPathName("C:\\t\\h\\abc.", &sFull));
+    EXPECT_EQ("C:\\t\\h\\abc", sFull);
+    ASSERT_TRUE(plat::FullPathName("C:\\t\\h\\abc ", &sFull));
+    EXPECT_EQ("C:\\t\\h\\abc", sFull);
+    ASSERT_TRUE(plat::FullPathName("C:\\t\\h\\..\xa0", &sFull));
+    EXPECT_EQ("C:\\t\\h\\..\xa0", sFull);
+
+    // "abc." and "abc " both name "abc", which is not there; the no-break-space name is itself.
+    EXPECT_FALSE(DeleteFileA("C:\\t\\h\\abc."));
+    EXPECT_EQ((DWORD)ERROR_FILE_NOT_FOUND, GetLastError());
+    EXPECT_FALSE(DeleteFileA("C:\\t\\h\\abc "));
+    EXPECT_FALSE(DeleteFileA("C:\\t\\h\\   ")); // the folder itself
+    EXPECT_TRUE(DeleteFileA("C:\\t\\h\\..\xa0"));
+    EXPECT_FALSE(fs::exists(Host("h/..\xc2\xa0")));
+    EXPECT_EQ("parent's", ReadAll("C:\\t\\keep.txt"));
+    for (const char *psz : {"abc.", "abc ", "   "})
+        EXPECT_TRUE(fs::exists(Host("h/") + psz)) << psz;
+    EXPECT_EQ(FILE_ATTRIBUTE_DIRECTORY, GetFileAttributesA("C:\\t\\h"));
+}
+
 class Links : public Files {
   protected:
     void SetUp() override
