@@ -102,8 +102,10 @@ static std::string State()
 // ---------------------------------------------------------------------------------------------------------
 // The walk driver: a message hook that, whenever the queue has settled, records the dialog's state and
 // performs the next action. Actions: next, back, cancel (the command of the button, as a click sends it),
-// check (a click on the check box), tab, enter, space, esc (keys to the control with the focus), and
-// proc:back, proc:next, proc:init, run (direct calls whose results are recorded).
+// check (a click on the check box), tab, enter, space, esc (keys to the control with the focus),
+// proc:back, proc:next, proc:init, run (direct calls whose results are recorded), image (the bitmap the
+// picture control shows, recorded as a result) and final (WizSetFinalText, then the final text control's
+// text recorded in aWalkSeen).
 
 #define WM_WALK (WM_APP + 7)
 
@@ -111,6 +113,7 @@ static std::vector<std::string> aWalkActions;
 static size_t nWalkNext;
 static std::vector<std::string> aWalkStates;
 static std::vector<INT_PTR> aWalkResults;
+static std::vector<std::string> aWalkSeen;
 static bool bWalkStopAtFinal;
 static bool bWalkForcedCancel;
 static HHOOK hWalkHook;
@@ -176,6 +179,12 @@ static void WalkAct()
         WizDialogProc(hDlg, WM_INITDIALOG, 0, 0);
     else if (a == "run")
         aWalkResults.push_back(WizRun(NULL) + 10 * WizRun((WizPage *)hDlg));
+    else if (a == "image")
+        aWalkResults.push_back(SendMessageA(GetDlgItem(hDlg, IDC_PICTURE), STM_GETIMAGE, IMAGE_BITMAP, 0));
+    else if (a == "final") {
+        WizSetFinalText(Text("раньше времени"));
+        aWalkSeen.push_back(ControlText(IDC_FINAL_TEXT));
+    }
     else
         ADD_FAILURE() << "unknown walk action " << a;
     PostMessageA(NULL, WM_WALK, 0, 0);
@@ -211,6 +220,7 @@ static void WalkStart(const std::vector<std::string> &aActions, bool bStopAtFina
     nWalkNext = 0;
     aWalkStates.clear();
     aWalkResults.clear();
+    aWalkSeen.clear();
     bWalkStopAtFinal = bStopAtFinal;
     bWalkForcedCancel = false;
     PostMessageA(NULL, WM_WALK, 0, 0);
@@ -477,12 +487,24 @@ TEST_F(Wizard, FinalPageTextNamesTheCloseButtonAndIsReplacedUntilTheWait)
     EXPECT_EQ(nullptr, Dialog());
 }
 
+// A final text given while an earlier page shows does not reach the final page's control, then or later;
+// on the final page it does.
 TEST_F(Wizard, FinalTextIsNotSetBeforeTheFinalPage)
 {
     Pages("PO");
-    WalkStart(Split("cancel"), false);
-    WizSetFinalText(Text("раньше времени")); // no dialog yet
-    EXPECT_EQ(0, WizRun(aPages));
+    WizSetFinalText(Text("без диалога")); // no dialog yet: nothing to set
+    WalkStart(Split("final next final next cancel"), true);
+    ASSERT_EQ(1, WizRun(aPages));
+    ASSERT_EQ(2u, aWalkSeen.size());
+    EXPECT_EQ("", aWalkSeen[0]); // on the picture page
+    EXPECT_EQ("", aWalkSeen[1]); // on the option page
+    EXPECT_EQ("", ControlText(IDC_FINAL_TEXT));
+    WizSetFinalText(Text("Готово"));
+    EXPECT_EQ("Готово", ControlText(IDC_FINAL_TEXT));
+    WalkResume();
+    WizWait();
+    EXPECT_FALSE(bWalkForcedCancel);
+    EXPECT_EQ(nullptr, Dialog());
 }
 
 // $next in a page text names the Next button as it reads on that page.
@@ -535,12 +557,30 @@ TEST_F(Wizard, TitleIsTheTitleTextUnexpanded)
     EXPECT_EQ("", See(0));
 }
 
+// The picture control shows the bitmap of the picture page that is current, each page its own, also when
+// the page is entered again; it carries no text.
 TEST_F(Wizard, PictureControlShowsTheBitmapOfThePage)
 {
+    Pages("PP");
+    aPages[1].hImage = ResLoadBitmap(IDB_WELCOME); // a second bitmap object
+    HGDIOBJ hFirst = ResGetObject(aPages[0].hImage);
+    HGDIOBJ hSecond = ResGetObject(aPages[1].hImage);
+    ASSERT_NE(nullptr, hFirst);
+    ASSERT_NE(nullptr, hSecond);
+    ASSERT_NE(hFirst, hSecond);
+    EXPECT_EQ(0, Walk("image next image back image cancel"));
+    EXPECT_FALSE(bWalkForcedCancel);
+    ASSERT_EQ(3u, aWalkResults.size());
+    EXPECT_EQ((INT_PTR)hFirst, aWalkResults[0]);
+    EXPECT_EQ((INT_PTR)hSecond, aWalkResults[1]);
+    EXPECT_EQ((INT_PTR)hFirst, aWalkResults[2]);
+    // The states before each action: the image was read on the first page, the second, the first again.
+    ASSERT_GE(aWalkStates.size(), 5u);
+    EXPECT_EQ("B~< &Назад N+&Вперёд > C+Отмена | 200 201 | focus 101", aWalkStates[0]);
+    EXPECT_EQ("B+< &Назад N+Закончить C+Отмена | 200 201 | focus 101", aWalkStates[2]);
+    EXPECT_EQ(aWalkStates[0], aWalkStates[4]);
     Pages("P");
-    HWND hSeen = NULL;
-    (void)hSeen;
-    EXPECT_EQ("", See(IDC_PICTURE)); // the picture control carries no text, only the bitmap
+    EXPECT_EQ("", See(IDC_PICTURE));
 }
 
 // ---------------------------------------------------------------------------------------------------------
