@@ -46,6 +46,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <functional>
 #include <map>
 #include <set>
 #include <string>
@@ -1267,15 +1268,16 @@ std::string KeepMachine(const std::string &sMachine, const std::string &sName)
 }
 
 // Looks at a machine after a run and adds what is violated.
-void CheckMachine(const Template &t, const std::string &sMachine, bool bSuccess, bool bRemoval,
+// With sComplete, the installation must be complete (else a finding of invariant sComplete).
+void CheckMachine(const Template &t, const std::string &sMachine, const std::string &sComplete, bool bRemoval,
                   std::vector<Finding> *pOut, MachineView *pView)
 {
     Snapshot snap = TakeSnapshot(sMachine);
     *pView = LookAt(sMachine);
-    if (bSuccess) {
+    if (!sComplete.empty()) {
         std::string s = Incomplete(t, sMachine, snap, *pView, bRemoval);
         if (!s.empty())
-            pOut->push_back({"b", "success reported, but " + s});
+            pOut->push_back({sComplete, (sComplete == "b" ? "success reported, but " : "incomplete: ") + s});
     }
     CheckFiles(t, snap, *pView, pOut);
     CheckForeign(t, snap, *pView, pOut);
@@ -1331,7 +1333,7 @@ Result SweepOne(const Template &t, const std::string &sRunDir, bool bCutMode, co
         r.aNotes.push_back(sHead + "note: the run was not cut (" + StatusText(status) + ")");
     }
     MachineView v;
-    CheckMachine(t, sMachine, bSuccess, sc.bRemoval, &found, &v);
+    CheckMachine(t, sMachine, bSuccess ? "b" : "", sc.bRemoval, &found, &v);
     std::string sKept;
     if (!found.empty())
         sKept = KeepMachine(sMachine, std::string(sc.pszName) + (bCutMode ? "-cut-" : "-fault-") +
@@ -1358,10 +1360,7 @@ Result SweepOne(const Template &t, const std::string &sRunDir, bool bCutMode, co
         std::replace(s.begin(), s.end(), '\n', ' ');
         again.push_back({"f", "the run again (" + sActions + ") reported: " + (s.empty() ? "nothing" : s)});
     }
-    std::vector<Finding> after;
-    CheckMachine(t, sMachine, true, bRemoval, &after, &v);
-    for (Finding &f : after)
-        again.push_back({f.sInvariant == "b" ? "f" : f.sInvariant, f.sDetail});
+    CheckMachine(t, sMachine, "f", bRemoval, &again, &v);
     if (!again.empty()) {
         std::string s = KeepMachine(sMachine, std::string(sc.pszName) + (bCutMode ? "-cut-" : "-fault-") +
                                                   std::to_string(call.n) + "-after-rerun");
@@ -1473,6 +1472,97 @@ int SweepScenario(const Template &t, const std::vector<TraceLine> &aCalls, bool 
     return (int)violations.size() + (nRuns != work.size() ? 1 : 0);
 }
 
+// The checker's own test: a machine after a run without faults passes; spoilt in each of the ways below it
+// must give a finding of the invariant named. Returns the number of spoilings not caught, or -1.
+int SelfTest()
+{
+    const Scenario *pSc = nullptr;
+    for (const Scenario &sc : kScenarios)
+        if (strcmp(sc.pszName, "upgrade-keep") == 0)
+            pSc = &sc;
+    Template t;
+    if (!MakeTemplate(*pSc, &t))
+        return -1;
+    std::string sDone = gSweep.sWork + "/self-done", sMachine = gSweep.sWork + "/self";
+    CopyTree(t.sMachine, sDone);
+    int status;
+    std::string sOut = RunSetup(sDone, pSc->pszActions, gSweep.sWork + "/self.out", {}, &status);
+    std::vector<Finding> found;
+    MachineView v;
+    CheckMachine(t, sDone, "b", false, &found, &v);
+    if (status != 0 || ReportOf(sOut) != gSweep.sSuccessReport || !found.empty()) {
+        printf("self-test: the run without faults does not pass (%s)%s%s\n", StatusText(status).c_str(),
+               found.empty() ? "" : ": ", found.empty() ? "" : found[0].sDetail.c_str());
+        return -1;
+    }
+    const std::string sUser = "drive_c/users/" + gUser;
+    struct Spoil {
+        const char *pszWhat;
+        const char *pszInvariant;
+        std::function<void(const std::string &)> spoil;
+    } spoils[] = {
+        {"another program's link deleted", "d", [&](const std::string &m) { unlink((m + "/" + sUser + "/Desktop/Other.lnk").c_str()); }},
+        {"a file beside the older folder changed", "d",
+         [&](const std::string &m) { WriteAll(m + "/drive_c/Program Files/Kalmori6 Extras/keep.sc1", "changed\n"); }},
+        {"a file in the temp folder left", "d",
+         [&](const std::string &m) { WriteAll(m + "/" + sUser + "/AppData/Local/Temp/kal1.tmp", "x"); }},
+        {"a registry value of the user changed", "d",
+         [&](const std::string &m) { SeedRegistry(m, {{"HKCU", "Software\\Kalmorist\\6.0", "LastCatalogue", "x"}}); }},
+        {"another uninstall entry given a value", "d",
+         [&](const std::string &m) {
+             SeedRegistry(m, {{"HKLM", "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\OtherApp", "X", "y"}});
+         }},
+        {"a packaged file cut short", "c",
+         [&](const std::string &m) { truncate((m + "/" + kAppRel + "/Modely/Stul.gim").c_str(), 100); }},
+        {"a packaged file's read-only bit lost", "c",
+         [&](const std::string &m) { chmod((m + "/" + kAppRel + "/Kalmori.hlp").c_str(), 0644); }},
+        {"a packaged file's time changed", "c",
+         [&](const std::string &m) {
+             struct timespec times[2] = {{0, UTIME_OMIT}, {1000000000, 0}};
+             utimensat(AT_FDCWD, (m + "/" + kAppRel + "/Trevan.lgo").c_str(), times, 0);
+         }},
+        {"a link missing", "b", [&](const std::string &m) { unlink((m + "/" + gSweep.sLinkDesktop).c_str()); }},
+        {"a link cut short", "b", [&](const std::string &m) { truncate((m + "/" + gSweep.sLinkStart).c_str(), 100); }},
+        {"the uninstaller missing", "b", [&](const std::string &m) { unlink((m + "/" + kAppRel + "/Uninst.exe").c_str()); }},
+        {"the display name wrong", "b",
+         [&](const std::string &m) {
+             SeedRegistry(m, {{"HKLM", "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Kalmor61",
+                               "DisplayName", "Kalmorist"}});
+         }},
+        {"a user catalogue lost from both folders", "e",
+         [&](const std::string &m) {
+             unlink((m + "/" + kOldRel + "/Katalogy/Velky.kmc").c_str());
+             unlink((m + "/" + kAppRel + "/Katalogy/Velky.kmc").c_str());
+         }},
+        {"a user file cut short in the new folder, gone from the older", "e",
+         [&](const std::string &m) {
+             unlink((m + "/" + kOldRel + "/Plan.SC1").c_str());
+             truncate((m + "/" + kAppRel + "/Plan.SC1").c_str(), 10);
+         }},
+    };
+    int nMissed = 0;
+    for (const Spoil &sp : spoils) {
+        RemoveTree(sMachine);
+        CopyTree(sDone, sMachine);
+        sp.spoil(sMachine);
+        found.clear();
+        CheckMachine(t, sMachine, "b", false, &found, &v);
+        std::string sGot;
+        bool bCaught = false;
+        for (const Finding &f : found) {
+            sGot += " " + f.sInvariant + ": " + f.sDetail + ";";
+            bCaught = bCaught || f.sInvariant == sp.pszInvariant;
+        }
+        printf("self-test: %s: %s (%s wanted)%s\n", sp.pszWhat, bCaught ? "caught" : "MISSED", sp.pszInvariant,
+               sGot.c_str());
+        nMissed += bCaught ? 0 : 1;
+    }
+    RemoveTree(sMachine);
+    RemoveTree(sDone);
+    RemoveTree(t.sMachine);
+    return nMissed;
+}
+
 // Where the machines are made: KAL_SWEEP_DIR, else memory (/dev/shm) when it keeps extended attributes,
 // else TMPDIR or /tmp. On a disk every registry change waits for the disk (the registry commits each change
 // with a full sync), which makes a run several times as long.
@@ -1497,7 +1587,7 @@ std::string WorkBase()
 int Usage()
 {
     fprintf(stderr, "usage: faultsweep [--jobs J] [--stride K] [--mode fault|cut|both] [--only N] [--keep DIR] "
-                    "BUILD [SCENARIO...]\n");
+                    "BUILD [SCENARIO...]\n       faultsweep --self-test BUILD\n");
     return 2;
 }
 
@@ -1514,6 +1604,7 @@ int main(int argc, char **argv)
         g.sKeep = p;
     std::string sMode = getenv("KAL_SWEEP_MODE") ? getenv("KAL_SWEEP_MODE") : "both";
     std::vector<std::string> aArgs;
+    bool bSelfTest = false;
     for (int i = 1; i < argc; i++) {
         std::string a = argv[i];
         if ((a == "--jobs" || a == "--stride" || a == "--mode" || a == "--only" || a == "--keep") && i + 1 < argc) {
@@ -1528,6 +1619,8 @@ int main(int argc, char **argv)
                 g.nOnly = strtoul(v.c_str(), nullptr, 10);
             else
                 g.sKeep = v;
+        } else if (a == "--self-test") {
+            bSelfTest = true;
         } else if (a.compare(0, 2, "--") == 0) {
             return Usage();
         } else {
@@ -1657,6 +1750,13 @@ int main(int argc, char **argv)
         return 2;
     }
 
+    if (bSelfTest) {
+        int n = SelfTest();
+        RemoveTree(g.sWork);
+        printf("faultsweep: self-test %s\n", n == 0 ? "passed" : "FAILED");
+        return n == 0 ? 0 : 1;
+    }
+
     int nViolations = 0;
     bool bSetupFailed = false;
     for (const Scenario *pSc : aScenarios) {
@@ -1681,13 +1781,16 @@ int main(int argc, char **argv)
         MachineView v;
         bool bSuccess = status == 0 && ReportOf(sOut) == g.sSuccessReport;
         if (bSuccess)
-            CheckMachine(t, sMachine, true, pSc->bRemoval, &found, &v);
+            CheckMachine(t, sMachine, "f", pSc->bRemoval, &found, &v);
         if (!bSuccess || !found.empty() || aCalls.empty()) {
             printf("%s: the run without faults %s (%s)%s\n", pSc->pszName,
                    bSuccess ? "does not hold" : "does not succeed", StatusText(status).c_str(),
                    aCalls.empty() ? "; no trace: the platform's PLAT_FAULT_TRACE is missing" : "");
             for (const Finding &f : found)
                 printf("  %s: %s\n", f.sInvariant.c_str(), f.sDetail.c_str());
+            std::string sKept = KeepMachine(sMachine, std::string(pSc->pszName) + "-without-faults");
+            if (!sKept.empty())
+                printf("  [kept: %s]\n", sKept.c_str());
             if (!bSuccess) {
                 std::string sReport = ReportOf(sOut);
                 std::replace(sReport.begin(), sReport.end(), '\n', ' ');
@@ -1696,8 +1799,7 @@ int main(int argc, char **argv)
             nViolations++;
             continue;
         }
-        bool bFull = strcmp(pSc->pszName, "first-install") == 0 || strncmp(pSc->pszName, "upgrade", 7) == 0;
-        int nStride = g.nStride > 0 ? g.nStride : (bFull ? 1 : 1);
+        int nStride = g.nStride > 0 ? g.nStride : 1;
         printf("%s: %zu checked calls without faults (%.1f s to prepare)\n", pSc->pszName, aCalls.size(),
                Now() - t0);
         fflush(stdout);
