@@ -105,31 +105,47 @@ static ssize_t GetXattr(const std::string &sHost, int fd, const char *pszName, c
                    : getxattr(sHost.c_str(), pszName, pBuffer, nSize);
 }
 
-// Sets (pszValue non-null) or removes an extended attribute. Where the host demands write permission for it
-// (a read-only file, as anyone but root) the permission is lent for the moment. A file system without
-// extended attributes loses the value silently: that is how such a disk behaves on the platform too.
-static void PutXattr(const std::string &sHost, int fd, const char *pszName, const char *pszValue)
+static int nXattrFailure; // FailXattrWrites
+
+void FailXattrWrites(int nErrno)
+{
+    nXattrFailure = nErrno;
+}
+
+// Sets (pszValue non-null) or removes an extended attribute: 0, or the errno of the failure. Where the host
+// demands write permission for it (a read-only file, as anyone but root) the permission is lent for the
+// moment.
+static int PutXattr(const std::string &sHost, int fd, const char *pszName, const char *pszValue)
 {
     auto Put = [&]() -> int {
+        if (nXattrFailure != 0) {
+            errno = nXattrFailure;
+            return -1;
+        }
         if (pszValue != nullptr)
             return fd >= 0 ? fsetxattr(fd, pszName, pszValue, strlen(pszValue), 0)
                            : setxattr(sHost.c_str(), pszName, pszValue, strlen(pszValue), 0);
         int r = fd >= 0 ? fremovexattr(fd, pszName) : removexattr(sHost.c_str(), pszName);
         return r != 0 && errno == ENODATA ? 0 : r;
     };
-    if (Put() == 0 || errno != EACCES)
-        return;
+    if (Put() == 0)
+        return 0;
+    int nErrno = errno;
+    if (nErrno != EACCES)
+        return nErrno;
     struct stat st;
     if ((fd >= 0 ? fstat(fd, &st) : stat(sHost.c_str(), &st)) != 0)
-        return;
+        return nErrno;
     mode_t nMode = st.st_mode & 07777;
     if ((fd >= 0 ? fchmod(fd, nMode | S_IWUSR) : chmod(sHost.c_str(), nMode | S_IWUSR)) != 0)
-        return;
-    Put();
+        return nErrno;
+    int r = Put();
+    nErrno = r == 0 ? 0 : errno;
     if (fd >= 0)
         fchmod(fd, nMode);
     else
         chmod(sHost.c_str(), nMode);
+    return nErrno;
 }
 
 // Reads the DOS bits from the text of user.DOSATTRIB; false when it is not one.
@@ -202,17 +218,28 @@ static void ReadStoredValues(const std::string &sHost, StoredValues *pValues)
                               &pValues->nCreationTime);
 }
 
-static void WriteDosBits(const std::string &sHost, int fd, bool bDir, DWORD dwBits)
+// Stores an entry's DOS bits: ERROR_SUCCESS, or the platform's error when they could not be stored and do not
+// read back as asked anyway. An entry without stored bits reads as archive only (a file) or plain (a
+// folder), so asking for exactly that needs nothing stored: it succeeds on a file system without extended
+// attributes too.
+static DWORD WriteDosBits(const std::string &sHost, int fd, bool bDir, DWORD dwBits)
 {
+    DWORD dwMask = bDir ? SETTABLE_BITS : DOS_BITS;
     DWORD dwDefault = bDir ? 0 : FILE_ATTRIBUTE_ARCHIVE;
-    dwBits &= bDir ? SETTABLE_BITS : DOS_BITS;
+    int nErrno;
+    dwBits &= dwMask;
     if (dwBits == dwDefault) {
-        PutXattr(sHost, fd, szDosAttrib, nullptr);
+        nErrno = PutXattr(sHost, fd, szDosAttrib, nullptr);
     } else {
         char sz[16];
         snprintf(sz, sizeof sz, "0x%x", (unsigned)dwBits);
-        PutXattr(sHost, fd, szDosAttrib, sz);
+        nErrno = PutXattr(sHost, fd, szDosAttrib, sz);
     }
+    if (nErrno == 0)
+        return ERROR_SUCCESS;
+    DWORD dwStored = 0;
+    DWORD dwNow = ReadDosBits(sHost, fd, &dwStored) ? dwStored & dwMask : dwDefault;
+    return dwNow == dwBits ? ERROR_SUCCESS : ErrorFromErrno(nErrno);
 }
 
 // The attributes of an entry that is not a link, from its host mode and its stored DOS bits (bStored false
@@ -270,36 +297,48 @@ static FILETIME CreationTimeOf(const std::string &sHost, int fd, const struct st
     return FileTimeFromTimespec(st.st_mtim);
 }
 
-static void SetCreationTime(const std::string &sHost, int fd, const FILETIME &ft)
+// Keeps a creation time a program sets: ERROR_SUCCESS, or the platform's error when it could not be stored
+// and does not read back as asked anyway (the birth time may be just that).
+static DWORD SetCreationTime(const std::string &sHost, int fd, const struct stat &st, const FILETIME &ft)
 {
     char sz[32];
     snprintf(sz, sizeof sz, "%lld", (long long)TicksFromFileTime(ft));
-    PutXattr(sHost, fd, szCreationTime, sz);
+    int nErrno = PutXattr(sHost, fd, szCreationTime, sz);
+    if (nErrno == 0)
+        return ERROR_SUCCESS;
+    return TicksFromFileTime(CreationTimeOf(sHost, fd, st)) == TicksFromFileTime(ft) ? ERROR_SUCCESS
+                                                                                     : ErrorFromErrno(nErrno);
+}
+
+// Whether a time the host keeps is the one that was set, within nSlack nanoseconds (the host file system's
+// resolution): a file system clamps times it cannot hold (before 1901 or after 2446 on ext4, for one).
+static bool TimeKept(const struct timespec &tsKept, const struct timespec &tsSet, int64_t nSlack)
+{
+    __int128 n = ((__int128)tsKept.tv_sec - tsSet.tv_sec) * 1000000000 + (tsKept.tv_nsec - tsSet.tv_nsec);
+    return n <= nSlack && n >= -nSlack;
 }
 
 // Makes a file read-only (no write permission for anyone) or writable again (write permission for the owner,
-// and for the group and others where they may read, within the umask).
-static void SetReadOnlyMode(const std::string &sHost, int fd, bool bReadOnly)
+// and for the group and others where they may read, within the umask). ERROR_SUCCESS, or the platform's
+// error when the host refuses.
+static DWORD SetReadOnlyMode(const std::string &sHost, int fd, bool bReadOnly)
 {
     struct stat st;
     if ((fd >= 0 ? fstat(fd, &st) : stat(sHost.c_str(), &st)) != 0)
-        return;
+        return ErrorFromErrno(errno);
     mode_t nMode = st.st_mode & 07777, nNew;
     if (bReadOnly) {
         nNew = nMode & ~(mode_t)0222;
     } else {
         if (nMode & (S_IWUSR | S_IWGRP | S_IWOTH))
-            return;
+            return ERROR_SUCCESS;
         mode_t nMask = umask(0);
         umask(nMask);
         nNew = nMode | ((S_IWUSR | ((nMode & 044) >> 1)) & ~nMask);
     }
-    if (nNew != nMode) {
-        if (fd >= 0)
-            fchmod(fd, nNew);
-        else
-            chmod(sHost.c_str(), nNew);
-    }
+    if (nNew != nMode && (fd >= 0 ? fchmod(fd, nNew) : chmod(sHost.c_str(), nNew)) != 0)
+        return ErrorFromErrno(errno);
+    return ERROR_SUCCESS;
 }
 
 // Open files, by host identity, for the sharing rules between the handles of this process.
@@ -835,9 +874,11 @@ static HANDLE CreateFileAImpl(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dw
         }
         if (dwCreationDisposition == CREATE_ALWAYS) {
             // The file takes the new attributes, with the archive bit.
-            WriteDosBits(path.sHost, -1, false, dwNewAttributes | FILE_ATTRIBUTE_ARCHIVE);
-            if (dwNewAttributes & FILE_ATTRIBUTE_READONLY)
-                SetReadOnlyMode(path.sHost, -1, true);
+            DWORD nError = WriteDosBits(path.sHost, -1, false, dwNewAttributes | FILE_ATTRIBUTE_ARCHIVE);
+            if (nError == ERROR_SUCCESS && (dwNewAttributes & FILE_ATTRIBUTE_READONLY))
+                nError = SetReadOnlyMode(path.sHost, -1, true);
+            if (nError != ERROR_SUCCESS)
+                return Failed(nError);
         }
         if (dwCreationDisposition == CREATE_ALWAYS || dwCreationDisposition == OPEN_ALWAYS)
             nResultError = ERROR_ALREADY_EXISTS;
@@ -848,11 +889,16 @@ static HANDLE CreateFileAImpl(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dw
         if (pFile->fd < 0)
             return Failed(errno == EEXIST ? ERROR_FILE_EXISTS : ErrorFromErrno(errno));
         // A new file carries the attributes asked for, with the archive bit; read-only goes last, so that
-        // the handle still writes.
+        // the handle still writes. A file that cannot carry them is not made.
+        DWORD nError = ERROR_SUCCESS;
         if (dwNewAttributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM))
-            WriteDosBits(path.sHost, pFile->fd, false, dwNewAttributes | FILE_ATTRIBUTE_ARCHIVE);
-        if (dwNewAttributes & FILE_ATTRIBUTE_READONLY)
-            SetReadOnlyMode(path.sHost, pFile->fd, true);
+            nError = WriteDosBits(path.sHost, pFile->fd, false, dwNewAttributes | FILE_ATTRIBUTE_ARCHIVE);
+        if (nError == ERROR_SUCCESS && (dwNewAttributes & FILE_ATTRIBUTE_READONLY))
+            nError = SetReadOnlyMode(path.sHost, pFile->fd, true);
+        if (nError != ERROR_SUCCESS) {
+            unlink(path.sHost.c_str());
+            return Failed(nError);
+        }
     }
     if (fstat(pFile->fd, &st) != 0)
         return Failed(ErrorFromErrno(errno));
@@ -976,10 +1022,27 @@ static BOOL SetFileTimeImpl(HANDLE hFile, const FILETIME *lpCreationTime, const 
         ts[0] = TimespecFromFileTime(*lpLastAccessTime);
     if (!KeepsTime(lpLastWriteTime))
         ts[1] = TimespecFromFileTime(*lpLastWriteTime);
+    struct stat stOld, st;
+    if (fstat(pFile->fd, &stOld) != 0)
+        return Fail(ErrorFromErrno(errno), FALSE);
     if (futimens(pFile->fd, ts) != 0)
         return Fail(ErrorFromErrno(errno), FALSE);
-    if (!KeepsTime(lpCreationTime))
-        SetCreationTime(pFile->sHost, pFile->fd, *lpCreationTime);
+    // The host may clamp a time it cannot hold: what it kept must be what was asked, to its resolution
+    // (2 s for the write time, a day for the last access: the coarsest, FAT's). Else the file gets its
+    // times back and the call fails.
+    if (fstat(pFile->fd, &st) != 0)
+        return Fail(ErrorFromErrno(errno), FALSE);
+    if ((ts[1].tv_nsec != UTIME_OMIT && !TimeKept(st.st_mtim, ts[1], 2000000000LL)) ||
+        (ts[0].tv_nsec != UTIME_OMIT && !TimeKept(st.st_atim, ts[0], 86402000000000LL))) {
+        struct timespec tsOld[2] = {stOld.st_atim, stOld.st_mtim};
+        futimens(pFile->fd, tsOld);
+        return Fail(ERROR_INVALID_PARAMETER, FALSE);
+    }
+    if (!KeepsTime(lpCreationTime)) {
+        DWORD nError = SetCreationTime(pFile->sHost, pFile->fd, st, *lpCreationTime);
+        if (nError != ERROR_SUCCESS)
+            return Fail(nError, FALSE);
+    }
     return TRUE;
 }
 
@@ -1010,10 +1073,14 @@ static BOOL SetFileAttributesAImpl(LPCSTR lpFileName, DWORD dwFileAttributes)
     if (path.bTrailingSep && !S_ISDIR(st.st_mode))
         return Fail(ERROR_PATH_NOT_FOUND, FALSE);
     bool bDir = S_ISDIR(st.st_mode);
-    WriteDosBits(path.sHost, -1, bDir, dwFileAttributes);
-    if (!bDir)
-        SetReadOnlyMode(path.sHost, -1, (dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0);
-    return TRUE;
+    // The read-only bit is set or cleared even when the other bits cannot be kept; the call fails then.
+    DWORD nError = WriteDosBits(path.sHost, -1, bDir, dwFileAttributes);
+    DWORD nModeError =
+        bDir ? ERROR_SUCCESS
+             : SetReadOnlyMode(path.sHost, -1, (dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0);
+    if (nError == ERROR_SUCCESS)
+        nError = nModeError;
+    return nError == ERROR_SUCCESS ? TRUE : Fail(nError, FALSE);
 }
 
 static BOOL DeleteFileAImpl(LPCSTR lpFileName)
@@ -1135,15 +1202,18 @@ static BOOL CopyFileAImpl(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, BOOL 
     if (bDone) {
         // The copy has the source's attributes with the archive bit, its last write time, and is new
         // otherwise.
+        // A copy that cannot carry them fails.
         DWORD dwAttributes = AttributesOf(src.sHost, stSrc);
-        WriteDosBits(dest.sHost, fdDest, false, dwAttributes | FILE_ATTRIBUTE_ARCHIVE);
+        nError = WriteDosBits(dest.sHost, fdDest, false, dwAttributes | FILE_ATTRIBUTE_ARCHIVE);
         struct timespec ts[2];
         ts[0].tv_sec = 0;
         ts[0].tv_nsec = UTIME_NOW;
         ts[1] = stSrc.st_mtim;
-        futimens(fdDest, ts);
-        if (dwAttributes & FILE_ATTRIBUTE_READONLY)
-            SetReadOnlyMode(dest.sHost, fdDest, true);
+        if (nError == ERROR_SUCCESS && futimens(fdDest, ts) != 0)
+            nError = ErrorFromErrno(errno);
+        if (nError == ERROR_SUCCESS && (dwAttributes & FILE_ATTRIBUTE_READONLY))
+            nError = SetReadOnlyMode(dest.sHost, fdDest, true);
+        bDone = nError == ERROR_SUCCESS;
     }
     close(fdSrc);
     if (close(fdDest) != 0 && bDone) {

@@ -145,7 +145,10 @@ DWORD ErrorFromErrno(int nErrno)
     case EXDEV:
         return ERROR_NOT_SAME_DEVICE;
     case EINVAL:
+    case EOVERFLOW:
         return ERROR_INVALID_PARAMETER;
+    case EOPNOTSUPP:
+        return ERROR_NOT_SUPPORTED;
     case ENOMEM:
         return ERROR_NOT_ENOUGH_MEMORY;
     case ELOOP:

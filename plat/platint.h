@@ -135,6 +135,10 @@ std::string NotifyLogPath();
 // The platform's error for a failed host call's errno.
 DWORD ErrorFromErrno(int nErrno);
 
+// For tests: every later write or removal of an extended attribute fails with nErrno, as on a file system
+// without them (ENOTSUP) or on another owner's file (EPERM); 0 ends it.
+void FailXattrWrites(int nErrno);
+
 // Matches a name against a pattern without case: * stands for any run of characters, ? for one. With
 // bDosTail, a rest of the pattern made only of dots and stars also matches at the end of the name, as in
 // the platform's file search ("*.*" finds "README", "name.*" finds "name").

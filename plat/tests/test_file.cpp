@@ -7,9 +7,10 @@
 
 #include <gtest/gtest.h>
 
+#include <errno.h>
+#include <signal.h>
 #include <stdlib.h>
 #include <string.h>
-#include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <sys/xattr.h>
@@ -1062,6 +1063,116 @@ TEST_F(Files, CutEndsTheProcessAtTheNthCheckedCallAsAPowerCutWould)
     EXPECT_EQ(std::to_string(n + 6) + "\tWriteFile\tC:\\t\\after.txt\tcut", aLines[5]);
     EXPECT_EQ("kept", ReadAll("C:\\t\\before.txt"));
     EXPECT_EQ("first", ReadAll("C:\\t\\after.txt"));
+}
+
+static FILETIME Ticks(int64_t n)
+{
+    FILETIME ft = {(DWORD)((uint64_t)n & 0xFFFFFFFFu), (DWORD)((uint64_t)n >> 32)};
+    return ft;
+}
+
+static int64_t TicksOf(const FILETIME &ft)
+{
+    return (int64_t)(((uint64_t)ft.dwHighDateTime << 32) | ft.dwLowDateTime);
+}
+
+// Real host files where user.* extended attributes cannot be written: procfs (ENOTSUP) and a device (EPERM).
+TEST_F(Files, AttributesAndCreationTimesTheHostCannotKeepFailWithThePlatformsError)
+{
+    EXPECT_FALSE(SetFileAttributesA("Z:\\proc\\self\\comm", FILE_ATTRIBUTE_HIDDEN));
+    EXPECT_EQ((DWORD)ERROR_NOT_SUPPORTED, GetLastError());
+    EXPECT_FALSE(SetFileAttributesA("Z:\\dev\\null", FILE_ATTRIBUTE_SYSTEM));
+    EXPECT_EQ((DWORD)ERROR_ACCESS_DENIED, GetLastError());
+    // What such a file reads as anyway needs nothing stored.
+    EXPECT_TRUE(SetFileAttributesA("Z:\\proc\\self\\comm", FILE_ATTRIBUTE_ARCHIVE));
+    EXPECT_TRUE(SetFileAttributesA("Z:\\dev\\null", FILE_ATTRIBUTE_ARCHIVE));
+    EXPECT_EQ((DWORD)FILE_ATTRIBUTE_ARCHIVE, GetFileAttributesA("Z:\\proc\\self\\comm"));
+
+    HANDLE h = Open("Z:\\proc\\self\\comm", FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                    OPEN_EXISTING);
+    ASSERT_NE(INVALID_HANDLE_VALUE, h);
+    FILETIME ftNow, ft2001 = Ticks(126227808000000000LL); // 2001-01-01
+    ASSERT_TRUE(GetFileTime(h, &ftNow, NULL, NULL));
+    EXPECT_FALSE(SetFileTime(h, &ft2001, NULL, NULL));
+    EXPECT_EQ((DWORD)ERROR_NOT_SUPPORTED, GetLastError());
+    EXPECT_TRUE(SetFileTime(h, &ftNow, NULL, NULL)); // the time it has
+    CloseHandle(h);
+}
+
+// ext4 keeps times from 1901-12-13 to 2446; outside, it clamps them.
+TEST_F(Files, TimesTheHostCannotHoldFailAndLeaveTheFileAsItWas)
+{
+    Make("C:\\t\\a.txt");
+    HANDLE h = Open("C:\\t\\a.txt", GENERIC_WRITE, 0, OPEN_EXISTING);
+    ASSERT_NE(INVALID_HANDLE_VALUE, h);
+    FILETIME ft1952 = Ticks(110849184000000000LL) /* 1952-04-08 16:00 */, ftGot;
+    ASSERT_TRUE(SetFileTime(h, NULL, &ft1952, &ft1952));
+    const int64_t kTimes[] = {864000000000LL /* 1601-01-02 */, 94354848000000000LL /* 1900-01-01 */,
+                              0x7FFFFFFFFFFFFFFFLL /* 30828 */};
+    for (int64_t n : kTimes) {
+        FILETIME ft = Ticks(n);
+        SetLastError(0);
+        BOOL bSet = SetFileTime(h, NULL, NULL, &ft);
+        ASSERT_TRUE(GetFileTime(h, NULL, NULL, &ftGot));
+        if (bSet) { // a host that holds it must give it back
+            EXPECT_EQ(n, TicksOf(ftGot));
+        } else {
+            EXPECT_EQ((DWORD)ERROR_INVALID_PARAMETER, GetLastError()) << n;
+            EXPECT_EQ(TicksOf(ft1952), TicksOf(ftGot)) << n;
+        }
+        bSet = SetFileTime(h, NULL, &ft, NULL);
+        ASSERT_TRUE(GetFileTime(h, NULL, &ftGot, NULL));
+        EXPECT_EQ(bSet ? n : TicksOf(ft1952), TicksOf(ftGot)) << n;
+    }
+    CloseHandle(h);
+}
+
+// A file system without extended attributes, made with the test hook: what cannot be kept fails, what reads
+// back as asked anyway does not, and nothing half-made is left.
+TEST_F(Files, FilesAndCopiesWhoseAttributesCannotBeKeptFail)
+{
+    Make("C:\\t\\plain.txt", "plain");
+    Make("C:\\t\\hidden.txt", "hidden", FILE_ATTRIBUTE_HIDDEN);
+    Make("C:\\t\\ro.txt", "ro", FILE_ATTRIBUTE_READONLY);
+    ASSERT_TRUE(CreateDirectoryA("C:\\t\\dir", NULL));
+    plat::FailXattrWrites(EOPNOTSUPP);
+    EXPECT_EQ(INVALID_HANDLE_VALUE,
+              Open("C:\\t\\new.txt", GENERIC_WRITE, 0, CREATE_NEW, FILE_ATTRIBUTE_SYSTEM));
+    DWORD nCreate = GetLastError();
+    EXPECT_FALSE(fs::exists(Host("new.txt")));
+    EXPECT_EQ(INVALID_HANDLE_VALUE,
+              Open("C:\\t\\plain.txt", GENERIC_WRITE, 0, CREATE_ALWAYS, FILE_ATTRIBUTE_HIDDEN));
+    DWORD nReplace = GetLastError();
+    BOOL bCopyHidden = CopyFileA("C:\\t\\hidden.txt", "C:\\t\\copy1.txt", TRUE);
+    DWORD nCopy = GetLastError();
+    BOOL bCopyPlain = CopyFileA("C:\\t\\plain.txt", "C:\\t\\copy2.txt", TRUE);
+    BOOL bCopyReadOnly = CopyFileA("C:\\t\\ro.txt", "C:\\t\\copy3.txt", TRUE);
+    BOOL bDirReadOnly = SetFileAttributesA("C:\\t\\dir", FILE_ATTRIBUTE_READONLY);
+    DWORD nDir = GetLastError();
+    BOOL bDirPlain = SetFileAttributesA("C:\\t\\dir", 0);
+    BOOL bHiddenToArchive = SetFileAttributesA("C:\\t\\hidden.txt", FILE_ATTRIBUTE_ARCHIVE);
+    BOOL bPlainReadOnly =
+        SetFileAttributesA("C:\\t\\plain.txt", FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_ARCHIVE);
+    plat::FailXattrWrites(0);
+
+    EXPECT_EQ((DWORD)ERROR_NOT_SUPPORTED, nCreate);
+    EXPECT_EQ((DWORD)ERROR_NOT_SUPPORTED, nReplace);
+    EXPECT_FALSE(bCopyHidden);
+    EXPECT_EQ((DWORD)ERROR_NOT_SUPPORTED, nCopy);
+    EXPECT_FALSE(fs::exists(Host("copy1.txt")));
+    EXPECT_TRUE(bCopyPlain);
+    EXPECT_TRUE(bCopyReadOnly); // read-only is a permission
+    EXPECT_EQ((DWORD)(FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_ARCHIVE),
+              GetFileAttributesA("C:\\t\\copy3.txt"));
+    EXPECT_FALSE(bDirReadOnly);
+    EXPECT_EQ((DWORD)ERROR_NOT_SUPPORTED, nDir);
+    EXPECT_TRUE(bDirPlain);
+    EXPECT_FALSE(bHiddenToArchive); // the stored bits could not be removed
+    EXPECT_EQ((DWORD)(FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_ARCHIVE),
+              GetFileAttributesA("C:\\t\\hidden.txt"));
+    EXPECT_TRUE(bPlainReadOnly);
+    EXPECT_EQ((DWORD)(FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_ARCHIVE),
+              GetFileAttributesA("C:\\t\\plain.txt"));
 }
 
 struct TimeCase {
