@@ -238,6 +238,18 @@ static int FormAppDir(char *szProgramFiles, char *szAppDir)
            UtlJoinPath(szAppDir, szProgramFiles, szInstallKey, INSTALL_PATH);
 }
 
+// Writes a string value of the uninstall entry over the one there, so that a failed write keeps the old
+// value. Only a value of another type, which is never replaced, is deleted first.
+static int SetEntryValue(HKEY hKey, const char *szValue, const char *szData)
+{
+    if (ShlRegSetString(hKey, szValue, szData))
+        return 1;
+    // A string value that can be read is not in the way: the write itself failed.
+    if (ShlRegGetString(hKey, szValue, NULL, 0) > 0)
+        return 0;
+    return ShlRegDeleteValue(hKey, szValue) && ShlRegSetString(hKey, szValue, szData);
+}
+
 // Writes the uninstall entry, creates the application folder and copies the uninstaller into it. On a
 // first installation a failure undoes what was made.
 void InstallRegister(WizResult *pResult)
@@ -262,14 +274,9 @@ void InstallRegister(WizResult *pResult)
     hArea = ShlRegOpen(HKEY_LOCAL_MACHINE, szUninstallArea, 1);
     if (hArea != NULL)
         hKey = ShlRegCreate(hArea, szInstallKey);
-    if (hKey != NULL && UtlJoinPath(szPath, szAppDir, szUninstaller, INSTALL_PATH)) {
-        // A value of another type would not be replaced: delete each before writing it.
-        ShlRegDeleteValue(hKey, "UninstallString");
-        if (ShlRegSetString(hKey, "UninstallString", szPath)) {
-            ShlRegDeleteValue(hKey, "DisplayName");
-            bOk = ShlRegSetString(hKey, "DisplayName", szDisplayName);
-        }
-    }
+    if (hKey != NULL && UtlJoinPath(szPath, szAppDir, szUninstaller, INSTALL_PATH))
+        bOk = SetEntryValue(hKey, "UninstallString", szPath) &&
+              SetEntryValue(hKey, "DisplayName", szDisplayName);
     ShlRegClose(hKey);
     ShlRegClose(hArea);
 
@@ -408,8 +415,14 @@ static int FormOlderDirs(const char *szOlder, char *szOlderDir, char *szNewDir)
            UtlJoinPath(szNewDir, szProgramFiles, szInstallKey, INSTALL_PATH);
 }
 
+// The older version whose data InstallTakeOver has taken over wholly, by its key name; empty when none. The
+// removal acts on this version only, never on one it looks up afresh.
+static char szTakenOver[32];
+
 // Copies the older version's catalogue and .sc1 files into the new application folder, each to the same
-// place relative to it.
+// place relative to it and by exactly the name the search gave it. Only "no such file or folder" means
+// there is nothing to take over; any other search error, a name that cannot be reached safely or a copy
+// that fails is a failure of the takeover.
 void InstallTakeOver(WizResult *pResult)
 {
     char szOlder[32];
@@ -419,6 +432,7 @@ void InstallTakeOver(WizResult *pResult)
 
     ASSERT(pResult != NULL);
     ASSERT(WizResultOk(pResult));
+    szTakenOver[0] = EOS;
     if (!InstallFindOlder(szOlder, sizeof szOlder))
         return;
     if (!FormOlderDirs(szOlder, szOlderDir, szNewDir))
@@ -427,9 +441,11 @@ void InstallTakeOver(WizResult *pResult)
         char szPart[INSTALL_PATH];
         char szMask[INSTALL_PATH];
         char szFolder[INSTALL_PATH];
+        char szNewFolder[INSTALL_PATH];
         char szSearch[INSTALL_PATH];
         WIN32_FIND_DATAA fd;
         HANDLE hFind;
+        DWORD nError;
 
         if (!UtlGetDir(szPart, pszTakeOverFiles[i], INSTALL_PATH) ||
             !UtlGetName(szMask, pszTakeOverFiles[i], INSTALL_PATH))
@@ -437,31 +453,64 @@ void InstallTakeOver(WizResult *pResult)
         if (!UtlJoinPath(szFolder, szOlderDir, szPart, INSTALL_PATH) ||
             !UtlJoinPath(szSearch, szFolder, szMask, INSTALL_PATH))
             continue;
-        hFind = FindFirstFileA(szSearch, &fd);
-        if (hFind == INVALID_HANDLE_VALUE)
+        if (!UtlJoinPath(szNewFolder, szNewDir, szPart, INSTALL_PATH)) {
+            bOk = 0;
             continue;
+        }
+        hFind = FindFirstFileA(szSearch, &fd);
+        if (hFind == INVALID_HANDLE_VALUE) {
+            nError = GetLastError();
+            if (nError != ERROR_FILE_NOT_FOUND && nError != ERROR_PATH_NOT_FOUND)
+                bOk = 0;
+            continue;
+        }
         do {
-            char szRelative[INSTALL_PATH];
             char szSource[INSTALL_PATH];
             char szDest[INSTALL_PATH];
-            if (!UtlJoinPath(szRelative, szPart, fd.cFileName, INSTALL_PATH) ||
-                !UtlJoinPath(szSource, szOlderDir, szRelative, INSTALL_PATH) ||
-                !UtlJoinPath(szDest, szNewDir, szRelative, INSTALL_PATH))
-                bOk = 0;
-            else if (!(fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && !UtlCopyFile(szSource, szDest))
+            if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+                continue;
+            // The exact target: a folder of the same name in the new folder is a failure, not a place to
+            // copy into.
+            if (!UtlJoinEntry(szSource, szFolder, fd.cFileName, INSTALL_PATH) ||
+                !UtlJoinEntry(szDest, szNewFolder, fd.cFileName, INSTALL_PATH) ||
+                !UtlCopyFileTo(szSource, szDest))
                 bOk = 0;
         } while (FindNextFileA(hFind, &fd));
+        if (GetLastError() != ERROR_NO_MORE_FILES)
+            bOk = 0;
         FindClose(hFind);
     }
     if (!bOk)
         WizResultAdd(pResult, IDS_INCOMPLETE, IDS_NO_TAKEOVER, NULL);
+    else
+        StrCopy(szTakenOver, szOlder, sizeof szTakenOver);
 }
 
 // True when a shortcut name read from the registry is a plain file name: one with a folder separator or a
 // drive would reach outside the shortcut folders.
 static int IsPlainName(const char *szName)
 {
-    return szName[0] != EOS && StrFindAny(szName, "\\/:", 0, 0)[0] == EOS;
+    return szName[0] != EOS && StrFindAny(szName, "\\/:*?\"<>|", 0, STR_CNTRL)[0] == EOS;
+}
+
+// True when the file at szPath is one of this version's shortcuts: its name, as the platform's search gives
+// it (the long name, whatever short or folded form the path used), is this version's link name. When the
+// search fails for another reason than a missing file, it cannot be told, and the answer is yes.
+static int IsOwnLink(const char *szPath)
+{
+    WIN32_FIND_DATAA fd;
+    HANDLE hFind;
+    int bOwn;
+
+    hFind = FindFirstFileA(szPath, &fd);
+    if (hFind == INVALID_HANDLE_VALUE)
+        return GetLastError() != ERROR_FILE_NOT_FOUND && GetLastError() != ERROR_PATH_NOT_FOUND;
+    bOwn = 0;
+    do
+        bOwn = bOwn || StrMatch(fd.cFileName, szLinkName, STR_NOCASE);
+    while (FindNextFileA(hFind, &fd));
+    FindClose(hFind);
+    return bOwn;
 }
 
 // Removes the older version's folder, its two shortcuts and its uninstall entry; every part is attempted,
@@ -480,6 +529,11 @@ void InstallRemoveOlder(WizResult *pResult)
     ASSERT(WizResultOk(pResult));
     if (!InstallFindOlder(szOlder, sizeof szOlder))
         return;
+    // Only the older version whose data was taken over goes; another one found now stays, with a warning.
+    if (!StrMatch(szOlder, szTakenOver, 0)) {
+        WizResultAdd(pResult, IDS_DONE, IDS_OLDER_LEFT, NULL);
+        return;
+    }
     bOk = FormOlderDirs(szOlder, szOlderDir, szNewDir) && UtlDeleteTree(szOlderDir);
 
     // The shortcuts carry the older version's display name.
@@ -498,8 +552,10 @@ void InstallRemoveOlder(WizResult *pResult)
     for (int i = 0; i < 2; i++) {
         char szFolder[INSTALL_PATH];
         char szPath[INSTALL_PATH];
+        // This version's own shortcuts never go, whatever the older entry says.
         if (szLink[0] == EOS || !ShlGetFolder(aLinkFolders[i], szFolder, INSTALL_PATH) ||
-            !UtlJoinPath(szPath, szFolder, szLink, INSTALL_PATH) || !UtlDeleteFile(szPath))
+            !UtlJoinPath(szPath, szFolder, szLink, INSTALL_PATH) || IsOwnLink(szPath) ||
+            !UtlDeleteFile(szPath))
             bOk = 0;
     }
 

@@ -191,7 +191,6 @@ int UtlCopyFile(const char *szFileName, const char *szDestName)
     char szTarget[UTL_PATH_SIZE];
     char szName[UTL_PATH_SIZE];
     DWORD dwAttributes;
-    BOOL bCopied;
 
     ASSERT(szFileName != NULL);
     ASSERT(szDestName != NULL);
@@ -203,6 +202,18 @@ int UtlCopyFile(const char *szFileName, const char *szDestName)
     } else if (!StrCopy(szTarget, szDestName, sizeof szTarget)) {
         return 0;
     }
+    return UtlCopyFileTo(szFileName, szTarget);
+}
+
+// Copies a file to exactly szTarget, over an existing file there; a folder in the way makes it fail. The
+// copy loses the read-only bit and gains the archive bit. Returns the platform's result.
+int UtlCopyFileTo(const char *szFileName, const char *szTarget)
+{
+    DWORD dwAttributes;
+    BOOL bCopied;
+
+    ASSERT(szFileName != NULL);
+    ASSERT(szTarget != NULL);
     bCopied = CopyFileA(szFileName, szTarget, FALSE);
     if (!bCopied)
         return 0;
@@ -272,19 +283,82 @@ static int UtlIsDotEntry(const char *szName)
     return szName[0] == '.' && (szName[1] == EOS || (szName[1] == '.' && szName[2] == EOS));
 }
 
+// Whether a name, without its extension and trailing blanks, is one of the platform's device names: a path
+// that ends in it reaches the device, not a file.
+static int UtlIsDeviceName(const char *szName)
+{
+    static const char *const pszDevices[] = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$", NULL};
+    char szBase[8];
+    int n = 0;
+
+    while (szName[n] != EOS && szName[n] != '.')
+        n++;
+    while (n > 0 && szName[n - 1] == ' ')
+        n--;
+    if (n >= (int)sizeof szBase)
+        return 0;
+    for (int i = 0; i < n; i++)
+        szBase[i] = szName[i];
+    szBase[n] = EOS;
+    for (int i = 0; pszDevices[i] != NULL; i++)
+        if (StrMatch(szBase, pszDevices[i], STR_NOCASE))
+            return 1;
+    return (StrMatch(szBase, "COM?", STR_NOCASE | STR_WILDCARDS) ||
+            StrMatch(szBase, "LPT?", STR_NOCASE | STR_WILDCARDS)) &&
+           szBase[3] >= '1' && szBase[3] <= '9';
+}
+
+// Joins a folder and a name that the platform's search returned, exactly as the name stands: nothing is
+// trimmed and no separator rule applies to the name. Returns 0, with szPath empty, when the name cannot be
+// reached safely through a path: empty, "." or "..", holding a character a path reads otherwise
+// (\ / : * ? " < > | or a control character), ending in a dot or a blank (the platform drops those when it
+// makes the path full, so the path would name another entry), or a device name. The folder gets a
+// backslash unless it is empty or ends in one or in a colon.
+int UtlJoinEntry(char *szPath, const char *szDir, const char *szName, int nSize)
+{
+    int nLength;
+
+    ASSERT(szPath != NULL);
+    ASSERT(szDir != NULL);
+    ASSERT(szName != NULL);
+    ASSERT(nSize >= 0);
+    if (nSize > 0)
+        *szPath = EOS;
+    nLength = StrLength(szName);
+    if (nLength == 0 || UtlIsDotEntry(szName) || StrFindAny(szName, "\\/:*?\"<>|", 0, STR_CNTRL)[0] != EOS ||
+        szName[nLength - 1] == '.' || (StrCharType((unsigned char)szName[nLength - 1]) & STR_SPACE) ||
+        UtlIsDeviceName(szName))
+        return 0;
+    if (nSize == 0 || !StrCopy(szPath, szDir, nSize))
+        goto fail;
+    nLength = StrLength(szPath);
+    if (nLength > 0 && szPath[nLength - 1] != '\\' && szPath[nLength - 1] != ':' &&
+        !StrAppend(szPath, "\\", nSize))
+        goto fail;
+    if (StrAppend(szPath, szName, nSize))
+        return 1;
+fail:
+    if (nSize > 0)
+        *szPath = EOS;
+    return 0;
+}
+
 // Deletes a folder with everything in it, depth first: a sub-folder is entered when its parent's search
 // meets it and removed when its own search ends. At most UTL_TREE_DEPTH levels below the root are entered;
-// what lies deeper stays, and so do the folders above it. A link, junction or other reparse point is never
-// entered: the link itself is removed (a folder link as a folder, a file link as a file), whatever it points
-// to stays; a root that is a link is likewise removed as a link only. Entries that cannot be deleted stay;
-// the walk goes on. Non-zero when at the end the root is gone.
+// what lies deeper stays, and so do the folders above it. Every entry is acted on by exactly the name the
+// search gave it (UtlJoinEntry), never through a trimmed or folded form of it, so the walk cannot leave the
+// root; an entry that has no safe name stays, and so do the folders above it. A link, junction or other
+// reparse point is never entered: the link itself is removed (a folder link as a folder, a file link as a
+// file), whatever it points to stays; a root that is a link is likewise removed as a link only. Entries
+// that cannot be deleted stay; the walk goes on. Non-zero when at the end the root is gone.
 int UtlDeleteTree(const char *szDirName)
 {
     struct UtlTreeLevel *pStack;
     int nTop = 0;
-    char szCurrent[UTL_PATH_SIZE];
+    char szRoot[UTL_PATH_SIZE];
     char szPattern[UTL_PATH_SIZE];
     char szEntry[UTL_PATH_SIZE];
+    const char *szCurrent = szRoot;
     WIN32_FIND_DATAA fd;
     HANDLE hFind;
     HANDLE hSub;
@@ -294,53 +368,45 @@ int UtlDeleteTree(const char *szDirName)
     pStack = (struct UtlTreeLevel *)malloc(UTL_TREE_DEPTH * sizeof *pStack);
     if (pStack == NULL)
         return UtlRemoveDir(szDirName);
-    if (!StrCopy(szCurrent, szDirName, sizeof szCurrent))
+    if (!StrCopy(szRoot, szDirName, sizeof szRoot))
         goto done;
-    StrTrim(szCurrent, 0);
-    if (*szCurrent == EOS || !UtlJoinPath(szPattern, szCurrent, "*.*", sizeof szPattern))
+    StrTrim(szRoot, 0);
+    if (*szRoot == EOS || !UtlJoinPath(szPattern, szRoot, "*.*", sizeof szPattern))
         goto done;
     // A root that is itself a link is removed as a link, never searched through.
-    dwAttributes = GetFileAttributesA(szCurrent);
+    dwAttributes = GetFileAttributesA(szRoot);
     if (dwAttributes != INVALID_FILE_ATTRIBUTES && (dwAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
         goto done;
     hFind = FindFirstFileA(szPattern, &fd);
     if (hFind == INVALID_HANDLE_VALUE)
         goto done;
     for (;;) {
-        // The current entry of the current search.
-        if (UtlJoinPath(szEntry, szCurrent, fd.cFileName, sizeof szEntry)) {
+        // The current entry of the current search; one without a safe name stays where it is.
+        if (!UtlIsDotEntry(fd.cFileName) && UtlJoinEntry(szEntry, szCurrent, fd.cFileName, sizeof szEntry)) {
             if (!(fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
                 UtlDeleteFile(szEntry);
-            } else if (UtlIsDotEntry(fd.cFileName)) {
-                // the folder itself and its parent
             } else if (fd.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
                 UtlRemoveDir(szEntry);
-            } else if (nTop < UTL_TREE_DEPTH) {
+            } else if (nTop < UTL_TREE_DEPTH && UtlJoinPath(szPattern, szEntry, "*.*", sizeof szPattern) &&
+                       (hSub = FindFirstFileA(szPattern, &fd)) != INVALID_HANDLE_VALUE) {
                 StrCopy(pStack[nTop].szPath, szEntry, sizeof pStack[nTop].szPath);
                 pStack[nTop].hFind = hFind;
                 nTop++;
-                StrCopy(szCurrent, szEntry, sizeof szCurrent);
-                hSub = UtlJoinPath(szPattern, szCurrent, "*.*", sizeof szPattern)
-                           ? FindFirstFileA(szPattern, &fd)
-                           : INVALID_HANDLE_VALUE;
-                if (hSub != INVALID_HANDLE_VALUE) {
-                    hFind = hSub;
-                    continue;
-                }
-                // Not listed: the folder stays.
-                nTop--;
-                UtlGetDir(szCurrent, pStack[nTop].szPath, sizeof szCurrent);
-                hFind = pStack[nTop].hFind;
+                szCurrent = pStack[nTop - 1].szPath;
+                hFind = hSub;
+                continue;
             }
+            // Too deep, or not listed: the folder stays.
         }
-        // Advance; a finished search closes, and its folder, now empty, is removed.
+        // Advance; a finished search closes, and its folder, now empty, is removed. A search that stops on
+        // an error leaves its folder unfinished, so removing it fails and the result tells.
         while (!FindNextFileA(hFind, &fd)) {
             FindClose(hFind);
             if (nTop == 0)
                 goto done;
             nTop--;
-            UtlGetDir(szCurrent, pStack[nTop].szPath, sizeof szCurrent);
             hFind = pStack[nTop].hFind;
+            szCurrent = nTop > 0 ? pStack[nTop - 1].szPath : szRoot;
             UtlRemoveDir(pStack[nTop].szPath);
         }
     }

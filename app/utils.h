@@ -14,8 +14,10 @@ int UtlGetName(char *szName, const char *szPath, int nSize);
 int UtlJoinPath(char *szPath, const char *szDir, const char *szName, int nSize);
 int UtlGetFullPath(char *szPath, const char *szName, int nSize);
 int UtlGetModuleDir(char *szDir, int nSize);
+int UtlJoinEntry(char *szPath, const char *szDir, const char *szName, int nSize);
 
 int UtlCopyFile(const char *szFileName, const char *szDestName);
+int UtlCopyFileTo(const char *szFileName, const char *szTarget);
 int UtlDeleteFile(const char *szFileName);
 int UtlCreateDir(const char *szDirName);
 int UtlRemoveDir(const char *szDirName);

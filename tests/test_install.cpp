@@ -217,6 +217,150 @@ TEST_F(Installer, StepsRefuseAReportThatIsNoLongerInOrder)
                 "Assertion failed: szShortName == NULL .. nSize > 0, file app.INSTALL");
 }
 
+// ---------------------------------------------------------------------------------------------------------
+// An older version: its entry, its folder with the user's data, the takeover and the removal
+
+static const char kOlderDir[] = "C:\\Program Files\\Kalmori6";
+static const char kNewDir[] = "C:\\Program Files\\Kalmor61";
+
+static void PutFile(const std::string &sPath, const std::string &sData)
+{
+    HANDLE h = CreateFileA(sPath.c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
+    ASSERT_NE(INVALID_HANDLE_VALUE, h) << sPath;
+    DWORD n;
+    WriteFile(h, sData.data(), (DWORD)sData.size(), &n, NULL);
+    CloseHandle(h);
+}
+
+static std::string GetFile(const std::string &sPath)
+{
+    HANDLE h = CreateFileA(sPath.c_str(), GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
+    if (h == INVALID_HANDLE_VALUE)
+        return "(none)";
+    char sz[256];
+    DWORD n = 0;
+    ReadFile(h, sz, sizeof sz, &n, NULL);
+    CloseHandle(h);
+    return std::string(sz, n);
+}
+
+static bool IsThere(const std::string &sPath)
+{
+    return GetFileAttributesA(sPath.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+// This version's shortcut in each of the two link folders.
+static std::string OwnLink(int nFolder)
+{
+    char sz[MAX_PATH];
+    EXPECT_TRUE(ShlGetFolder(nFolder, sz, sizeof sz));
+    return std::string(sz) + "\\Kalmorist 6.1.lnk";
+}
+
+class OlderVersion : public Installer {
+  protected:
+    void SetUp() override
+    {
+        Installer::SetUp();
+        UtlDeleteTree(kOlderDir);
+        UtlDeleteTree(kNewDir);
+        // Kalmori6 with a display name, a catalogue and a plan; the new folder as the steps before left it.
+        Register("Kalmori6");
+        SetDisplayName("Kalmorist 6.0");
+        ASSERT_TRUE(UtlCreateDir(kOlderDir));
+        ASSERT_TRUE(UtlCreateDir((std::string(kOlderDir) + "\\Katalogy").c_str()));
+        PutFile(std::string(kOlderDir) + "\\Katalogy\\Mine.kmc", "my catalogue");
+        PutFile(std::string(kOlderDir) + "\\Plan.sc1", "my plan");
+        ASSERT_TRUE(UtlCreateDir(kNewDir));
+        ASSERT_TRUE(UtlCreateDir((std::string(kNewDir) + "\\Katalogy").c_str()));
+        PutFile(OwnLink(FOLDER_PROGRAMS), "own link");
+        PutFile(OwnLink(FOLDER_DESKTOP), "own link");
+    }
+    void TearDown() override
+    {
+        UtlDeleteTree(kOlderDir);
+        UtlDeleteTree(kNewDir);
+        UtlDeleteFile(OwnLink(FOLDER_PROGRAMS).c_str());
+        UtlDeleteFile(OwnLink(FOLDER_DESKTOP).c_str());
+        Installer::TearDown();
+    }
+    static void SetDisplayName(const char *pszName)
+    {
+        HKEY hKey = ShlRegOpen(HKEY_LOCAL_MACHINE, (std::string(kArea) + "\\Kalmori6").c_str(), 1);
+        ASSERT_TRUE(hKey != NULL);
+        EXPECT_TRUE(ShlRegSetString(hKey, "DisplayName", pszName));
+        ShlRegClose(hKey);
+    }
+    // Takes over and, while the report is in order, removes; returns the report.
+    static std::string Upgrade()
+    {
+        WizResult res;
+        WizResultInit(&res, IDS_DONE);
+        InstallTakeOver(&res);
+        if (WizResultOk(&res))
+            InstallRemoveOlder(&res);
+        return ResGetString(WizResultText(&res));
+    }
+};
+
+TEST_F(OlderVersion, DataIsTakenOverAndTheOlderVersionRemoved)
+{
+    EXPECT_EQ(Text(IDS_DONE), Upgrade());
+    EXPECT_EQ("my catalogue", GetFile(std::string(kNewDir) + "\\Katalogy\\Mine.kmc"));
+    EXPECT_EQ("my plan", GetFile(std::string(kNewDir) + "\\Plan.sc1"));
+    EXPECT_FALSE(IsThere(kOlderDir));
+    EXPECT_TRUE(IsThere(OwnLink(FOLDER_PROGRAMS)));
+}
+
+// A folder left where a data file goes is no place to copy into: the takeover fails and nothing is removed.
+TEST_F(OlderVersion, AFolderInTheWayOfADataFileFailsTheTakeover)
+{
+    ASSERT_TRUE(UtlCreateDir((std::string(kNewDir) + "\\Plan.sc1").c_str()));
+    EXPECT_EQ(Text(IDS_INCOMPLETE) + Text(IDS_NO_TAKEOVER), Upgrade());
+    EXPECT_FALSE(IsThere(std::string(kNewDir) + "\\Plan.sc1\\Plan.sc1"));
+    EXPECT_EQ("my plan", GetFile(std::string(kOlderDir) + "\\Plan.sc1"));
+    EXPECT_EQ("my catalogue", GetFile(std::string(kNewDir) + "\\Katalogy\\Mine.kmc"));
+}
+
+// An older entry that carries this version's display name, however spelt, never costs this version its
+// shortcuts: they stay, and the removal warns.
+TEST_F(OlderVersion, ThisVersionsShortcutsAreNeverRemoved)
+{
+    for (const char *pszName : {"Kalmorist 6.1", "KALMORIST 6.1", "  Kalmorist 6.1"}) {
+        SCOPED_TRACE(pszName);
+        SetDisplayName(pszName);
+        EXPECT_EQ(Text(IDS_DONE) + Text(IDS_OLDER_LEFT), Upgrade());
+        EXPECT_EQ("own link", GetFile(OwnLink(FOLDER_PROGRAMS)));
+        EXPECT_EQ("own link", GetFile(OwnLink(FOLDER_DESKTOP)));
+        EXPECT_EQ("my plan", GetFile(std::string(kNewDir) + "\\Plan.sc1"));
+        Register("Kalmori6"); // the removal deleted the entry
+        ResFreeAll();
+        ResInit();
+    }
+}
+
+// A reinstallation whose entry holds a value of another type: it is replaced by the string.
+TEST_F(Installer, EntryValueOfAnotherTypeIsReplaced)
+{
+    Register("Kalmor61");
+    HKEY hKey = ShlRegOpen(HKEY_LOCAL_MACHINE, (std::string(kArea) + "\\Kalmor61").c_str(), 1);
+    ASSERT_TRUE(hKey != NULL);
+    DWORD dw = 7;
+    ASSERT_EQ(ERROR_SUCCESS, RegSetValueExA(hKey, "DisplayName", 0, REG_DWORD, (const BYTE *)&dw, sizeof dw));
+    ShlRegClose(hKey);
+    WizResult res;
+    WizResultInit(&res, IDS_DONE);
+    InstallRegister(&res);
+    EXPECT_EQ(Text(IDS_DONE), ResGetString(WizResultText(&res)));
+    hKey = ShlRegOpen(HKEY_LOCAL_MACHINE, (std::string(kArea) + "\\Kalmor61").c_str(), 0);
+    ASSERT_TRUE(hKey != NULL);
+    char sz[MAX_PATH];
+    EXPECT_TRUE(ShlRegGetString(hKey, "DisplayName", sz, sizeof sz));
+    EXPECT_STREQ("Kalmorist 6.1", sz);
+    ShlRegClose(hKey);
+    UtlDeleteTree(kNewDir);
+}
+
 #ifndef _WIN32
 // The steps' failures, made with the Linux platform's fault switch: what the report says, and what is left
 // on the machine afterwards.
@@ -363,4 +507,67 @@ TEST_F(InstallSteps, FilesNameTheFileOrPackageThatFailed)
     EXPECT_TRUE(Exists(std::string(kAppDir) + "\\Kalmori.cnt"));
     DeleteFileA(sPackage.c_str());
 }
+// A search that fails for another reason than "not found" is a failed takeover: the older version stays.
+TEST_F(OlderVersion, SearchErrorsFailTheTakeover)
+{
+    for (const char *pszFault : {"FindFirstFileA 5 *\\Kalmori6\\Katalogy\\*.kmc",
+                                 "FindFirstFileA 1117 *\\Kalmori6\\*.sc1"}) {
+        SCOPED_TRACE(pszFault);
+        setenv("PLAT_FAULT", pszFault, 1);
+        std::string sReport = Upgrade();
+        unsetenv("PLAT_FAULT");
+        EXPECT_EQ(Text(IDS_INCOMPLETE) + Text(IDS_NO_TAKEOVER), sReport);
+        EXPECT_EQ("my catalogue", GetFile(std::string(kOlderDir) + "\\Katalogy\\Mine.kmc"));
+        EXPECT_EQ("my plan", GetFile(std::string(kOlderDir) + "\\Plan.sc1"));
+        ResFreeAll();
+        ResInit();
+    }
+    // Not found is nothing to take over.
+    UtlDeleteTree((std::string(kOlderDir) + "\\Katalogy").c_str());
+    EXPECT_EQ(Text(IDS_DONE), Upgrade());
+    EXPECT_EQ("my plan", GetFile(std::string(kNewDir) + "\\Plan.sc1"));
+}
+
+// The removal acts only on the older version whose data the takeover handled: one the takeover did not
+// find (its entry could not be read then) stays, with a warning.
+TEST_F(OlderVersion, RemovalSparesAnOlderVersionTheTakeoverDidNotHandle)
+{
+    WizResult res;
+    WizResultInit(&res, IDS_DONE);
+    setenv("PLAT_FAULT", "RegOpenKeyExA 1016 *\\Uninstall\\Kalmori6", 1);
+    InstallTakeOver(&res);
+    unsetenv("PLAT_FAULT");
+    ASSERT_TRUE(WizResultOk(&res));
+    InstallRemoveOlder(&res);
+    EXPECT_EQ(Text(IDS_DONE) + Text(IDS_OLDER_LEFT), ResGetString(WizResultText(&res)));
+    EXPECT_EQ("my catalogue", GetFile(std::string(kOlderDir) + "\\Katalogy\\Mine.kmc"));
+    EXPECT_EQ("my plan", GetFile(std::string(kOlderDir) + "\\Plan.sc1"));
+    EXPECT_TRUE(InstallFindOlder(NULL, 0));
+}
+
+// A reinstallation whose write of a value fails keeps the value the entry had.
+TEST_F(InstallSteps, AFailedWriteKeepsTheEntrysValues)
+{
+    Register("Kalmor61");
+    HKEY hKey = ShlRegOpen(HKEY_LOCAL_MACHINE, (std::string(kArea) + "\\Kalmor61").c_str(), 1);
+    ASSERT_TRUE(hKey != NULL);
+    ASSERT_TRUE(ShlRegSetString(hKey, "UninstallString", "C:\\Old\\Uninst.exe"));
+    ASSERT_TRUE(ShlRegSetString(hKey, "DisplayName", "Kalmorist 6.1 (old)"));
+    ShlRegClose(hKey);
+    for (const char *pszValue : {"UninstallString", "DisplayName"}) {
+        SCOPED_TRACE(pszValue);
+        std::string sFault = std::string("RegSetValueExA 5 *\\Uninstall\\Kalmor61\\") + pszValue;
+        EXPECT_EQ(Text(IDS_CANCELLED) + Text(IDS_NO_ENTRY), Run(InstallRegister, sFault.c_str()));
+        hKey = ShlRegOpen(HKEY_LOCAL_MACHINE, (std::string(kArea) + "\\Kalmor61").c_str(), 0);
+        ASSERT_TRUE(hKey != NULL);
+        char sz[MAX_PATH];
+        EXPECT_TRUE(ShlRegGetString(hKey, "DisplayName", sz, sizeof sz));
+        EXPECT_STREQ("Kalmorist 6.1 (old)", sz);
+        EXPECT_TRUE(ShlRegGetString(hKey, "UninstallString", sz, sizeof sz));
+        ShlRegClose(hKey);
+        ResFreeAll();
+        ResInit();
+    }
+}
 #endif
+

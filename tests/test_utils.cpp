@@ -17,6 +17,7 @@
 #include <string>
 
 #ifndef _WIN32
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -358,14 +359,102 @@ TEST(UtilsTree, FilesAndNestedFoldersAreAllDeleted)
     EXPECT_EQ(1, UtlDeleteTree((sDir + "\\missing").c_str()));
 }
 
+// The work folder is the current directory: a blank root that was searched would empty it.
 TEST(UtilsTree, BlankRootSearchesNothing)
 {
     std::string sDir = WorkDir("blank");
     MakeFile(sDir + "\\keep.txt");
-    UtlDeleteTree("   ");
-    UtlDeleteTree("");
-    EXPECT_TRUE(Exists(sDir + "\\keep.txt"));
+    for (const char *pszRoot : {"   ", ""}) {
+        int nRemoved = UtlRemoveDir(pszRoot);
+        EXPECT_EQ(nRemoved, UtlDeleteTree(pszRoot)) << "[" << pszRoot << "]";
+        EXPECT_TRUE(Exists(sDir + "\\keep.txt")) << "[" << pszRoot << "]";
+    }
 }
+
+// Joining a name the search returned: exactly as it stands, or not at all when a path would read it as
+// another entry.
+struct EntryCase {
+    const char *pszDir, *pszName, *pszPath; // null: refused
+};
+static const EntryCase kEntry[] = {
+    {"C:\\Dir", "File.txt", "C:\\Dir\\File.txt"},
+    {"C:\\", "File.txt", "C:\\File.txt"},
+    {"C:\\Dir", "  lead", "C:\\Dir\\  lead"},
+    {"C:\\Dir", "\xA0x", "C:\\Dir\\\xA0x"}, // a no-break space at the start or inside stays
+    {"C:\\Dir", "a\xA0..b", "C:\\Dir\\a\xA0..b"},
+    {"C:\\Dir", "..\xA0", nullptr},
+    {"C:\\Dir", "x\xA0", nullptr}, // a final blank would be trimmed away
+    {"C:\\Dir", "x ", nullptr},
+    {"C:\\Dir", "   ", nullptr},
+    {"C:\\Dir", "x.", nullptr}, // a final dot is dropped from a full path
+    {"C:\\Dir", "...", nullptr},
+    {"C:\\Dir", ".", nullptr},
+    {"C:\\Dir", "..", nullptr},
+    {"C:\\Dir", "", nullptr},
+    {"C:\\Dir", "..\\victim.txt", nullptr},
+    {"C:\\Dir", "C:\\", nullptr},
+    {"C:\\Dir", "a:b", nullptr},
+    {"C:\\Dir", "a/b", nullptr},
+    {"C:\\Dir", "*.*", nullptr},
+    {"C:\\Dir", "a\x01b", nullptr},
+    {"C:\\Dir", "NUL", nullptr},
+    {"C:\\Dir", "con.sc1", nullptr},
+    {"C:\\Dir", "Com7 .kmc", nullptr},
+    {"C:\\Dir", "LPT1", nullptr},
+    {"C:\\Dir", "COM0", "C:\\Dir\\COM0"},
+    {"C:\\Dir", "CONSOLE", "C:\\Dir\\CONSOLE"},
+    {"C:\\Dir", "NULL.txt", "C:\\Dir\\NULL.txt"},
+};
+
+TEST(UtilsPaths, SearchEntriesJoinExactlyOrNotAtAll)
+{
+    for (const EntryCase &c : kEntry) {
+        char sz[UTL_PATH_SIZE] = "junk";
+        EXPECT_EQ(c.pszPath != nullptr, UtlJoinEntry(sz, c.pszDir, c.pszName, sizeof sz) == 1)
+            << "[" << c.pszName << "]";
+        EXPECT_STREQ(c.pszPath != nullptr ? c.pszPath : "", sz) << "[" << c.pszName << "]";
+    }
+    // A result that does not fit is refused whole.
+    std::string sDir(250, 'd');
+    char sz[UTL_PATH_SIZE] = "junk";
+    EXPECT_EQ(0, UtlJoinEntry(sz, sDir.c_str(), "0123456789", sizeof sz));
+    EXPECT_STREQ("", sz);
+    EXPECT_EQ(0, UtlJoinEntry(sz, "C:\\Dir", "x", 0));
+}
+
+#ifndef _WIN32
+// Hostile names, made on the host as another program could make them: a name that trims to "..", a name
+// of blanks only, a name that a full path folds. The walk deletes what it can name exactly, leaves the
+// rest, and never reaches the parent folder.
+TEST(UtilsTree, NamesThatTrimOrFoldNeverLeadOutOfTheRoot)
+{
+    static const char *const pszHostile[] = {"..\xC2\xA0", "   ", "\xC2\xA0", "...", "x.", "y "};
+    std::string sDir = WorkDir("hostile");
+    std::string sHost = std::string(getenv("PLAT_ROOT")) + "/drive_c/utltest/hostile";
+    for (const char *pszName : pszHostile) {
+        SCOPED_TRACE(pszName);
+        std::string sRoot = sDir + "\\root";
+        UtlDeleteTree(sRoot.c_str());
+        SetFileAttributesA((sDir + "\\ro.txt").c_str(), 0);
+        MakeFile(sDir + "\\victim.txt");
+        MakeFile(sDir + "\\ro.txt");
+        ASSERT_TRUE(UtlCreateDir(sRoot.c_str()));
+        MakeFile(sRoot + "\\ro.txt", "x", FILE_ATTRIBUTE_READONLY);
+        MakeFile(sRoot + "\\plain.txt");
+        std::string sBad = sHost + "/root/" + pszName;
+        ASSERT_EQ(0, mkdir(sBad.c_str(), 0777)) << sBad;
+        std::ofstream(sBad + "/inner.txt") << "inner";
+        EXPECT_EQ(0, UtlDeleteTree(sRoot.c_str()));
+        EXPECT_TRUE(Exists(sDir + "\\victim.txt"));
+        EXPECT_TRUE(Exists(sDir + "\\ro.txt"));
+        EXPECT_TRUE(Exists(sRoot + "\\ro.txt"));
+        EXPECT_FALSE(Exists(sRoot + "\\plain.txt"));
+        EXPECT_EQ(0, access((sBad + "/inner.txt").c_str(), F_OK)); // left in place, not deleted elsewhere
+        std::string sCleanup = "rm -rf '" + sHost + "/root'";
+        ASSERT_EQ(0, system(sCleanup.c_str()));
+    }
+}
+#endif
 
 TEST(UtilsTree, FileGivenAsTheRootStays)
 {
