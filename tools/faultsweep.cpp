@@ -828,6 +828,21 @@ bool ReadLink(const std::string &s, std::string *psTarget, std::string *psWorkDi
     return true;
 }
 
+// True when the transcript shows the upgrade page's check box on as the user went on from it.
+bool RemovalChosen(const std::string &sTranscript)
+{
+    bool bChecked = false;
+    for (const std::string &sLine : Split(sTranscript, '\n')) {
+        if (sLine.compare(0, 4, "=== ") == 0)
+            bChecked = false;
+        else if (sLine.size() > 6 && sLine.compare(2, 4, "[x] ") == 0)
+            bChecked = true;
+        else if (sLine == "--- next" && bChecked)
+            return true;
+    }
+    return false;
+}
+
 // ---------------------------------------------------------------------------------------------------------
 // Checks
 
@@ -956,9 +971,24 @@ void CheckFiles(const Template &t, const Snapshot &snap, const MachineView &v, s
 }
 
 // e: every user file of the older version whole in the older folder or in the new one.
-void CheckUserData(const Template &t, const Snapshot &snap, std::vector<Finding> *pOut)
+// With bReplaced (after a reinstallation that replaces the files), a user file that bears a packaged
+// file's name may hold the packaged bytes in the new folder: the user asked for the files as packaged. That
+// such a reinstallation replaces a taken-over catalogue is checked once per scenario, apart from the sweep.
+void CheckUserData(const Template &t, const Snapshot &snap, bool bReplaced, std::vector<Finding> *pOut)
 {
     for (const auto &u : t.older.aUserFiles) {
+        if (bReplaced) {
+            std::string sName = u.first;
+            std::replace(sName.begin(), sName.end(), '/', '\\');
+            bool bPackaged = false;
+            for (const Packaged &p : gSweep.aPackaged)
+                if (Lower(p.sName) == Lower(sName)) {
+                    const HostEntry *pNew = FindNoCase(snap, std::string(kAppRel) + "/" + u.first);
+                    bPackaged = pNew != nullptr && pNew->sHash == p.sHash;
+                }
+            if (bPackaged)
+                continue;
+        }
         const HostEntry *pOld = FindNoCase(snap, std::string(kOldRel) + "/" + u.first);
         const HostEntry *pNew = FindNoCase(snap, std::string(kAppRel) + "/" + u.first);
         bool bOld = pOld != nullptr && pOld->cKind == 'F' && pOld->sHash == u.second;
@@ -1155,10 +1185,14 @@ bool MakeTemplate(const Scenario &sc, Template *pT)
             {"Data/Sub/info.dat", 700, false, false},
             {"Modely/Stary.gim", 4000, false, false},
         };
+        // KAL_SWEEP_OLDER_WRITABLE=1 seeds them all writable: a way to sweep the upgrade when read-only files
+        // alone keep the run without faults from succeeding.
+        const char *pszWritable = getenv("KAL_SWEEP_OLDER_WRITABLE");
+        bool bWritable = pszWritable != nullptr && strcmp(pszWritable, "1") == 0;
         unsigned nSeed = 100;
         for (const auto &f : files) {
             std::string sBytes = Bytes(f.nSize, nSeed++);
-            bOk = bOk && SeedFile(m, std::string(kOldRel) + "/" + f.pszRel, sBytes, f.bReadOnly);
+            bOk = bOk && SeedFile(m, std::string(kOldRel) + "/" + f.pszRel, sBytes, f.bReadOnly && !bWritable);
             if (f.bUser)
                 pT->older.aUserFiles.push_back({f.pszRel, HashBytes(sBytes)});
         }
@@ -1256,7 +1290,9 @@ struct Result {
     std::vector<std::string> aNotes;
 };
 
-std::string KeepMachine(const std::string &sMachine, const std::string &sName)
+// Keeps a machine for a look (KAL_SWEEP_KEEP): a copy in KEEP/NAME, with the runs' transcripts and trace
+// beside it (NAME.run.out, NAME.rerun.out, NAME.trace) when sRunDir holds them.
+std::string KeepMachine(const std::string &sMachine, const std::string &sName, const std::string &sRunDir = "")
 {
     if (gSweep.sKeep.empty())
         return "";
@@ -1264,13 +1300,16 @@ std::string KeepMachine(const std::string &sMachine, const std::string &sName)
     RemoveTree(sTo);
     MakeDirs(gSweep.sKeep);
     CopyTree(sMachine, sTo);
+    if (!sRunDir.empty())
+        for (const char *psz : {"run.out", "rerun.out", "trace"})
+            CopyTree(sRunDir + "/" + psz, sTo + "." + psz);
     return sTo;
 }
 
 // Looks at a machine after a run and adds what is violated.
 // With sComplete, the installation must be complete (else a finding of invariant sComplete).
 void CheckMachine(const Template &t, const std::string &sMachine, const std::string &sComplete, bool bRemoval,
-                  std::vector<Finding> *pOut, MachineView *pView)
+                  std::vector<Finding> *pOut, MachineView *pView, bool bReplaced = false)
 {
     Snapshot snap = TakeSnapshot(sMachine);
     *pView = LookAt(sMachine);
@@ -1281,7 +1320,7 @@ void CheckMachine(const Template &t, const std::string &sMachine, const std::str
     }
     CheckFiles(t, snap, *pView, pOut);
     CheckForeign(t, snap, *pView, pOut);
-    CheckUserData(t, snap, pOut);
+    CheckUserData(t, snap, bReplaced, pOut);
 }
 
 // One run of the sweep: fault or cut at call N, the checks, the run again, the checks.
@@ -1322,28 +1361,35 @@ Result SweepOne(const Template &t, const std::string &sRunDir, bool bCutMode, co
         r.bCut = true;
 
     std::vector<Finding> found;
-    bool bSuccess = false;
+    bool bSuccess = false, bRemoval = false;
     if (!bCutMode) {
         if (status != 0)
             found.push_back({"a", "the installer ended with " + StatusText(status)});
         if (sOut.find("Assertion failed") != std::string::npos)
             found.push_back({"a", "assertion: " + sOut.substr(sOut.find("Assertion failed"), 120)});
         bSuccess = ReportOf(sOut) == gSweep.sSuccessReport;
+        // Removal is expected only when the user saw the upgrade page with its box on: a failed look at the
+        // registry at the start may leave the page out, and the older version stays as with the box off.
+        bRemoval = sc.bRemoval && RemovalChosen(sOut);
     } else if (!r.bCut) {
         r.aNotes.push_back(sHead + "note: the run was not cut (" + StatusText(status) + ")");
     }
     MachineView v;
-    CheckMachine(t, sMachine, bSuccess ? "b" : "", sc.bRemoval, &found, &v);
-    std::string sKept;
+    CheckMachine(t, sMachine, bSuccess ? "b" : "", bRemoval, &found, &v);
+    std::string sName = std::string(sc.pszName) + (bCutMode ? "-cut-" : "-fault-") + std::to_string(call.n);
+    std::string sKept, sAfterRun = sRunDir + "/after-run";
+    RemoveTree(sAfterRun);
+    RemoveTree(sRunDir + "/rerun.out");
     if (!found.empty())
-        sKept = KeepMachine(sMachine, std::string(sc.pszName) + (bCutMode ? "-cut-" : "-fault-") +
-                                          std::to_string(call.n) + "-after-run");
+        sKept = KeepMachine(sMachine, sName + "-after-run", sRunDir);
+    else if (!gSweep.sKeep.empty())
+        CopyTree(sMachine, sAfterRun); // kept if the run again goes wrong
     for (const Finding &f : found)
         r.aViolations.push_back(sHead + f.sInvariant + " after the run: " + f.sDetail);
 
     // f: the run again, without faults, on what is left.
     std::string sActions = "next cancel";
-    bool bRemoval = false;
+    bRemoval = false;
     if (HasKey(v, std::string(kUninstallArea) + "\\Kalmor61")) {
         sActions = "next check next cancel";
     } else if (HasKey(v, std::string(kUninstallArea) + "\\Kalmori6")) {
@@ -1351,6 +1397,7 @@ Result SweepOne(const Template &t, const std::string &sRunDir, bool bCutMode, co
         bRemoval = true;
     }
     sOut = RunSetup(sMachine, sActions, sRunDir + "/rerun.out", {}, &status);
+    bRemoval = bRemoval && RemovalChosen(sOut);
     std::vector<Finding> again;
     if (status != 0)
         again.push_back({"f", "the run again ended with " + StatusText(status)});
@@ -1360,13 +1407,15 @@ Result SweepOne(const Template &t, const std::string &sRunDir, bool bCutMode, co
         std::replace(s.begin(), s.end(), '\n', ' ');
         again.push_back({"f", "the run again (" + sActions + ") reported: " + (s.empty() ? "nothing" : s)});
     }
-    CheckMachine(t, sMachine, "f", bRemoval, &again, &v);
+    CheckMachine(t, sMachine, "f", bRemoval, &again, &v, sActions == "next check next cancel");
     if (!again.empty()) {
-        std::string s = KeepMachine(sMachine, std::string(sc.pszName) + (bCutMode ? "-cut-" : "-fault-") +
-                                                  std::to_string(call.n) + "-after-rerun");
+        if (sKept.empty() && !gSweep.sKeep.empty())
+            KeepMachine(sAfterRun, sName + "-after-run");
+        std::string s = KeepMachine(sMachine, sName + "-after-rerun", sRunDir);
         if (!s.empty())
             sKept = s;
     }
+    RemoveTree(sAfterRun);
     for (const Finding &f : again)
         r.aViolations.push_back(sHead + f.sInvariant + " after the run again (" + sActions + "): " + f.sDetail);
     if (!sKept.empty() && !r.aViolations.empty())
@@ -1802,6 +1851,18 @@ int main(int argc, char **argv)
         int nStride = g.nStride > 0 ? g.nStride : 1;
         printf("%s: %zu checked calls without faults (%.1f s to prepare)\n", pSc->pszName, aCalls.size(),
                Now() - t0);
+        if (pSc->bOlder && g.nOnly == 0) {
+            // Once: a reinstallation that replaces the files, after the upgrade, must not cost the user a
+            // taken-over file (the sweep's runs again let it replace those that bear a packaged name).
+            sOut = RunSetup(sMachine, "next check next cancel", sRunDir + "/replace.out", {}, &status);
+            found.clear();
+            CheckMachine(t, sMachine, "f", false, &found, &v);
+            for (const Finding &f : found) {
+                printf("  VIOLATION %s: the run without faults, then a reinstallation replacing the files: %s %s\n",
+                       pSc->pszName, f.sInvariant.c_str(), f.sDetail.c_str());
+                nViolations++;
+            }
+        }
         fflush(stdout);
         if (g.bFault)
             nViolations += SweepScenario(t, aCalls, false, nStride);
