@@ -175,17 +175,25 @@ static void CheckSentinel(const char *pszAfter)
 {
     std::map<std::string, std::string> aNow;
     Snapshot(sDriveC, "C:", &aNow);
+    std::vector<std::string> aWrong;
     for (const auto &e : aSentinel) {
         auto it = aNow.find(e.first);
         if (it == aNow.end())
-            Fail("after %s, %s was removed (it was %s)", pszAfter, Printable(e.first).c_str(), e.second.c_str());
-        if (it->second != e.second)
-            Fail("after %s, %s changed from %s to %s", pszAfter, Printable(e.first).c_str(), e.second.c_str(),
-                 it->second.c_str());
+            aWrong.push_back(Printable(e.first) + " was removed (it was " + e.second + ")");
+        else if (it->second != e.second)
+            aWrong.push_back(Printable(e.first) + " changed from " + e.second + " to " + it->second);
     }
     for (const auto &e : aNow)
         if (aSentinel.find(e.first) == aSentinel.end())
-            Fail("after %s, %s appeared (%s)", pszAfter, Printable(e.first).c_str(), e.second.c_str());
+            aWrong.push_back(Printable(e.first) + " appeared (" + e.second + ")");
+    if (aWrong.empty())
+        return;
+    std::string s;
+    for (size_t i = 0; i < aWrong.size() && i < 6; i++)
+        s += "\n  " + aWrong[i];
+    if (aWrong.size() > 6)
+        s += "\n  ...";
+    Fail("after %s, %zu entries outside the two folders changed:%s", pszAfter, aWrong.size(), s.c_str());
 }
 
 // A UTF-8 host name in code page 1251, as the platform's search presents it; false when the code page
@@ -627,13 +635,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *pData, size_t nData)
         }
     }
     ResFree(result.hReport);
-    // The entry stays for the next input only when the removal did not run; it is written anew anyway.
     return 0;
 }
 
 // ---------------------------------------------------------------------------------------------------------
-// Seeds: each hostile name as a file, a folder with a data file in it, and a data file of each folder, in
-// both modes; links, read-only entries and long names.
+// Seeds: each hostile name deleted as a file and as a folder, and taken over as a folder, a data file, a
+// catalogue and a read-only file; links, read-only and hidden entries, long names, the spellings of the
+// older folder and the older version's display names.
 
 static int NameIndex(const char *psz)
 {
@@ -673,19 +681,26 @@ static void WriteSeeds(const char *pszDir)
             if (nTrail > 0 && strchr(kNames[n], '.') == NULL && strchr(kNames[n], ' ') == NULL &&
                 strstr(kNames[n], "\xC2\xA0") == NULL)
                 continue; // decorations only for names of dots and blanks
-            for (int nMode = 0; nMode < 2; nMode++) {
-                std::vector<uint8_t> a = {(uint8_t)nMode};
-                Add(&a, KIND_FILE, 1, nKmc, 0, 0);       // Katalogy\StavPrv.kmc
-                Add(&a, KIND_FILE, 0, nA, 2, 0);         // a.sc1
-                Add(&a, KIND_FOLDER, 0, n, 0, nTrail);   // the name as a folder (folder 2)
-                Add(&a, KIND_FILE, 2, nA, 0, 0);         // with a file in it
-                Add(&a, KIND_FILE, 0, n, 2, nTrail);     // the name as a data file
-                Add(&a, KIND_FILE, 1, n, 1, nTrail);     // the name as a catalogue
-                Add(&a, KIND_READONLY_FILE, 0, n, 0, nTrail);
-                char szName[64];
-                snprintf(szName, sizeof szName, "name%02d-%d-%s", n, nTrail, nMode ? "takeover" : "delete");
-                WriteSeed(pszDir, szName, a);
-            }
+            // Deleted: the name as a file, and as a folder with a file in it.
+            std::vector<uint8_t> f = {0}, d = {0};
+            Add(&f, KIND_FILE, 1, nKmc, 0, 0);
+            Add(&f, KIND_FILE, 0, n, 0, nTrail);
+            Add(&d, KIND_FOLDER, 0, n, 0, nTrail); // folder 2
+            Add(&d, KIND_FILE, 2, nA, 0, 0);
+            // Taken over and removed: the name as a folder, a data file, a catalogue and a read-only file.
+            std::vector<uint8_t> t = {1};
+            Add(&t, KIND_FILE, 1, nKmc, 0, 0);       // Katalogy\StavPrv.kmc
+            Add(&t, KIND_FILE, 0, nA, 2, 0);         // a.sc1
+            Add(&t, KIND_FOLDER, 0, n, 0, nTrail);   // the name as a folder (folder 2)
+            Add(&t, KIND_FILE, 2, nA, 0, 0);         // with a file in it
+            Add(&t, KIND_FILE, 0, n, 2, nTrail);     // the name as a data file
+            Add(&t, KIND_FILE, 1, n, 1, nTrail);     // the name as a catalogue
+            Add(&t, KIND_READONLY_FILE, 1, n, 0, nTrail);
+            char szName[64];
+            snprintf(szName, sizeof szName, "name%02d-%d-", n, nTrail);
+            WriteSeed(pszDir, szName + std::string("file"), f);
+            WriteSeed(pszDir, szName + std::string("folder"), d);
+            WriteSeed(pszDir, szName + std::string("takeover"), t);
         }
     }
     // Long names: 250, 255 (the host's limit), 256 and 300 characters.
