@@ -20,6 +20,10 @@ struct PkgStream {
 
 static PkgStream aPkgStreams[PKG_MAX_STREAMS];
 
+// An output is written under its name with this appended, then renamed into place.
+#define PKG_TEMP_SUFFIX ".~pk"
+#define PKG_PATH_SIZE 260
+
 // The attribute bits SetFileAttributesA accepts besides read-only, hidden and system.
 #define PKG_OTHER_SETTABLE                                                                                   \
     (FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_TEMPORARY | FILE_ATTRIBUTE_OFFLINE |                            \
@@ -198,6 +202,21 @@ int PkgPackFile(int hPkg, const char *szFileName)
     return nStatus;
 }
 
+// Clears the read-only, hidden and system bits of an existing file that refused to be replaced, keeping
+// its other settable bits. Returns 1 with the old attributes in *pdwOld when there were such bits to clear
+// and they are cleared.
+static int PkgClearBits(const char *szFileName, DWORD *pdwOld)
+{
+    DWORD dwCleared;
+
+    *pdwOld = GetFileAttributesA(szFileName);
+    if (*pdwOld == INVALID_FILE_ATTRIBUTES || (*pdwOld & FILE_ATTRIBUTE_DIRECTORY) != 0 ||
+        (*pdwOld & PKG_ATTRIBUTES) == 0)
+        return 0;
+    dwCleared = *pdwOld & PKG_OTHER_SETTABLE;
+    return SetFileAttributesA(szFileName, dwCleared != 0 ? dwCleared : FILE_ATTRIBUTE_NORMAL) != 0;
+}
+
 // Creates or replaces an output file with the attribute bits given. An existing file that carries
 // read-only, hidden or system refuses to be replaced (access denied): those bits are cleared and the
 // creation tried once more; if it still fails the file gets its bits back.
@@ -205,17 +224,11 @@ static HANDLE PkgCreateOutput(const char *szFileName, DWORD dwAttributes)
 {
     HANDLE hFile;
     DWORD dwOld;
-    DWORD dwCleared;
 
     hFile = CreateFileA(szFileName, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, dwAttributes, NULL);
     if (hFile != INVALID_HANDLE_VALUE || GetLastError() != ERROR_ACCESS_DENIED)
         return hFile;
-    dwOld = GetFileAttributesA(szFileName);
-    if (dwOld == INVALID_FILE_ATTRIBUTES || (dwOld & FILE_ATTRIBUTE_DIRECTORY) != 0 ||
-        (dwOld & PKG_ATTRIBUTES) == 0)
-        return INVALID_HANDLE_VALUE;
-    dwCleared = dwOld & PKG_OTHER_SETTABLE;
-    if (!SetFileAttributesA(szFileName, dwCleared != 0 ? dwCleared : FILE_ATTRIBUTE_NORMAL))
+    if (!PkgClearBits(szFileName, &dwOld))
         return INVALID_HANDLE_VALUE;
     hFile = CreateFileA(szFileName, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, dwAttributes, NULL);
     if (hFile == INVALID_HANDLE_VALUE)
@@ -223,9 +236,28 @@ static HANDLE PkgCreateOutput(const char *szFileName, DWORD dwAttributes)
     return hFile;
 }
 
+// Puts a whole output, written under its temporary name, in the place of szFileName in one step. A file
+// there that refuses to be replaced (read-only) loses its bits for a second try and gets them back if that
+// fails too.
+static int PkgReplace(const char *szTemp, const char *szFileName)
+{
+    DWORD dwOld;
+
+    if (MoveFileExA(szTemp, szFileName, MOVEFILE_REPLACE_EXISTING))
+        return 1;
+    if (GetLastError() != ERROR_ACCESS_DENIED || !PkgClearBits(szFileName, &dwOld))
+        return 0;
+    if (MoveFileExA(szTemp, szFileName, MOVEFILE_REPLACE_EXISTING))
+        return 1;
+    SetFileAttributesA(szFileName, dwOld & (PKG_ATTRIBUTES | PKG_OTHER_SETTABLE));
+    return 0;
+}
+
 int PkgUnpackFile(int hPkg, const char *szFileName)
 {
     PkgHeader header;
+    char szTemp[PKG_PATH_SIZE];
+    const char *szOutput;
     HANDLE hOutput;
     BYTE *pBuffer;
     DWORD dwAttributes;
@@ -241,7 +273,13 @@ int PkgUnpackFile(int hPkg, const char *szFileName)
     // Only the attribute bits go to the platform: the rest of the word would be taken as creation flags
     // (delete on close, overlapped and the like) from a damaged package.
     dwAttributes = header.dwAttributes & PKG_ATTRIBUTES;
-    hOutput = PkgCreateOutput(szFileName, dwAttributes);
+    // The file is written under a temporary name beside it and takes its place only when whole, so that
+    // whatever stops the process midway, the real name holds the earlier file or the whole new one, never a
+    // part. A path with no room for the temporary name is written in place.
+    szOutput = szFileName;
+    if (StrCopy(szTemp, szFileName, sizeof szTemp) && StrAppend(szTemp, PKG_TEMP_SUFFIX, sizeof szTemp))
+        szOutput = szTemp;
+    hOutput = PkgCreateOutput(szOutput, dwAttributes);
     if (hOutput == INVALID_HANDLE_VALUE)
         return PKG_ERR_CREATE;
 
@@ -268,13 +306,17 @@ int PkgUnpackFile(int hPkg, const char *szFileName)
             nStatus = PKG_ERR_WRITE;
         free(pBuffer);
     }
-    CloseHandle(hOutput);
+    // A close that fails may not have stored everything.
+    if (!CloseHandle(hOutput) && nStatus == PKG_OK)
+        nStatus = PKG_ERR_WRITE;
+    if (nStatus == PKG_OK && szOutput != szFileName && !PkgReplace(szOutput, szFileName))
+        nStatus = PKG_ERR_CREATE;
 
     // A failed output is not kept; a read-only one has to lose that bit before it can be deleted.
     if (nStatus != PKG_OK) {
         if (dwAttributes & FILE_ATTRIBUTE_READONLY)
-            SetFileAttributesA(szFileName, FILE_ATTRIBUTE_NORMAL);
-        DeleteFileA(szFileName);
+            SetFileAttributesA(szOutput, FILE_ATTRIBUTE_NORMAL);
+        DeleteFileA(szOutput);
     }
     return nStatus;
 }

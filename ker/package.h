@@ -42,6 +42,8 @@ int PkgClose(int hPkg);
 
 // Appends the file as one entry to a write stream, or extracts the next entry of a read stream into the
 // file (created or replaced, with the entry's attributes and times). Return a status code; after any
-// status but PKG_OK the stream is out of step and is only fit to be closed.
+// status but PKG_OK the stream is out of step and is only fit to be closed. Unpacking writes the file whole
+// under its name with ".~pk" appended and then puts it in place in one step: a file being replaced keeps
+// its bytes until then, and after a failure it is as it was (a new file is not there).
 int PkgPackFile(int hPkg, const char *szFileName);
 int PkgUnpackFile(int hPkg, const char *szFileName);

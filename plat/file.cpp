@@ -1227,32 +1227,47 @@ static BOOL CopyFileAImpl(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, BOOL 
     return TRUE;
 }
 
-static BOOL MoveFileAImpl(LPCSTR lpExistingFileName, LPCSTR lpNewFileName)
+// MoveFileA and MoveFileExA: a rename within the host's file system, a copy and delete of a file across file
+// systems when the flags allow it. With MOVEFILE_REPLACE_EXISTING a file in the way is replaced in one step
+// (the host's rename), unless it is read-only or a folder (5) or open without delete sharing (32).
+static BOOL MoveFileImpl(const char *pszCall, LPCSTR lpExistingFileName, LPCSTR lpNewFileName, DWORD dwFlags)
 {
     ResolvedPath src, dest;
     struct stat lstSrc, lstDest;
 
-    if (!ResolveArg("MoveFileA", lpExistingFileName, &src) || !ResolveArg("MoveFileA", lpNewFileName, &dest))
+    if (!ResolveArg(pszCall, lpExistingFileName, &src) || !ResolveArg(pszCall, lpNewFileName, &dest))
         return FALSE;
+    if (dwFlags & ~(DWORD)(MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED | MOVEFILE_WRITE_THROUGH))
+        return Fail(ERROR_INVALID_PARAMETER, FALSE);
     if (src.bRoot || dest.bRoot)
         return Fail(ERROR_ACCESS_DENIED, FALSE);
     if (!LstatOf(src, &lstSrc))
         return Fail(ERROR_FILE_NOT_FOUND, FALSE);
     std::string sTarget = dest.sHost;
+    bool bReplace = false;
     if (LstatOf(dest, &lstDest)) {
-        // Only a change of case in the name of the same entry.
-        if (IdOf(lstDest) != IdOf(lstSrc) || HostParent(dest.sHost) != HostParent(src.sHost))
+        if (IdOf(lstDest) == IdOf(lstSrc) && HostParent(dest.sHost) == HostParent(src.sHost)) {
+            // Only a change of case in the name of the same entry.
+            sTarget = HostParent(dest.sHost) + "/" + AnsiToUtf8(dest.sName);
+        } else if (!(dwFlags & MOVEFILE_REPLACE_EXISTING)) {
             return Fail(ERROR_ALREADY_EXISTS, FALSE);
-        sTarget = HostParent(dest.sHost) + "/" + AnsiToUtf8(dest.sName);
+        } else {
+            if (S_ISDIR(lstSrc.st_mode) || S_ISDIR(lstDest.st_mode) || IsDirectory(dest.sHost) ||
+                IsReadOnly(dest.sHost, lstDest))
+                return Fail(ERROR_ACCESS_DENIED, FALSE);
+            if (ShareConflict(IdOf(lstDest), ACC_DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE))
+                return Fail(ERROR_SHARING_VIOLATION, FALSE);
+            bReplace = true;
+        }
     }
     if (ShareConflict(IdOf(lstSrc), ACC_DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE))
         return Fail(ERROR_SHARING_VIOLATION, FALSE);
     if (rename(src.sHost.c_str(), sTarget.c_str()) == 0)
         return TRUE;
-    if (errno != EXDEV || !S_ISREG(lstSrc.st_mode))
+    if (errno != EXDEV || !S_ISREG(lstSrc.st_mode) || !(dwFlags & MOVEFILE_COPY_ALLOWED))
         return Fail(errno == EXDEV ? ERROR_NOT_SAME_DEVICE : ErrorFromErrno(errno), FALSE);
     // To another host file system: a file is copied, then the original deleted.
-    if (!CopyFileA(lpExistingFileName, lpNewFileName, TRUE))
+    if (!CopyFileA(lpExistingFileName, lpNewFileName, bReplace ? FALSE : TRUE))
         return FALSE;
     if (unlink(src.sHost.c_str()) != 0) {
         DWORD nError = ErrorFromErrno(errno);
@@ -1428,7 +1443,13 @@ BOOL WINAPI CopyFileA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, BOOL bFai
 BOOL WINAPI MoveFileA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName)
 {
     TracedCall call("MoveFileA");
-    return call.Bool(MoveFileAImpl(lpExistingFileName, lpNewFileName));
+    return call.Bool(MoveFileImpl("MoveFileA", lpExistingFileName, lpNewFileName, MOVEFILE_COPY_ALLOWED));
+}
+
+BOOL WINAPI MoveFileExA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, DWORD dwFlags)
+{
+    TracedCall call("MoveFileExA");
+    return call.Bool(MoveFileImpl("MoveFileExA", lpExistingFileName, lpNewFileName, dwFlags));
 }
 
 HANDLE WINAPI FindFirstFileA(LPCSTR lpFileName, LPWIN32_FIND_DATAA lpFindFileData)

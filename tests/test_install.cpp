@@ -465,9 +465,9 @@ struct FilesCase {
     const char *pszArg; // the file named in the message
 };
 static const FilesCase kFiles[] = {
-    {"a file cannot be made", "CreateFileA 5 *\\Kalmor61\\Kalmori.cnt", IDS_NO_CREATE,
+    {"a file cannot be made", "CreateFileA 5 *\\Kalmor61\\Kalmori.cnt*", IDS_NO_CREATE,
      "C:\\Program Files\\Kalmor61\\Kalmori.cnt"},
-    {"a file cannot be written", "WriteFile 112 *\\Kalmor61\\Kalmori.cnt", IDS_NO_WRITE,
+    {"a file cannot be written", "WriteFile 112 *\\Kalmor61\\Kalmori.cnt*", IDS_NO_WRITE,
      "C:\\Program Files\\Kalmor61\\Kalmori.cnt"},
 };
 
@@ -511,7 +511,8 @@ TEST_F(InstallSteps, FilesNameTheFileOrPackageThatFailed)
 TEST_F(OlderVersion, SearchErrorsFailTheTakeover)
 {
     for (const char *pszFault : {"FindFirstFileA 5 *\\Kalmori6\\Katalogy\\*.kmc",
-                                 "FindFirstFileA 1117 *\\Kalmori6\\*.sc1"}) {
+                                 "FindFirstFileA 1117 *\\Kalmori6\\*.sc1",
+                                 "FindNextFileA 5 *\\Kalmori6\\*.sc1"}) {
         SCOPED_TRACE(pszFault);
         setenv("PLAT_FAULT", pszFault, 1);
         std::string sReport = Upgrade();

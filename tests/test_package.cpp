@@ -456,12 +456,17 @@ struct FaultCase {
     int nStatus;
 };
 static const FaultCase kFaults[] = {
-    {"WriteFile 112 *\\out", 0, INVALID_FILE_ATTRIBUTES, PKG_ERR_WRITE},
-    {"WriteFile 112 *\\out", FILE_ATTRIBUTE_READONLY, INVALID_FILE_ATTRIBUTES, PKG_ERR_WRITE},
-    {"SetFileTime 5 *\\out", FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN, INVALID_FILE_ATTRIBUTES,
+    {"WriteFile 112 *\\out*", 0, INVALID_FILE_ATTRIBUTES, PKG_ERR_WRITE},
+    {"WriteFile 112 *\\out*", FILE_ATTRIBUTE_READONLY, INVALID_FILE_ATTRIBUTES, PKG_ERR_WRITE},
+    {"WriteFile 112 *\\out*", 0, FILE_ATTRIBUTE_READONLY, PKG_ERR_WRITE},
+    {"SetFileTime 5 *\\out*", FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN, INVALID_FILE_ATTRIBUTES,
      PKG_ERR_WRITE},
-    {"CreateFileA 5 *\\out", 0, FILE_ATTRIBUTE_HIDDEN, PKG_ERR_CREATE},
-    {"CreateFileA 5 *\\out", 0, FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_SYSTEM, PKG_ERR_CREATE},
+    {"CloseHandle 112 *\\out*", 0, 0, PKG_ERR_WRITE},
+    {"CreateFileA 5 *\\out*", 0, FILE_ATTRIBUTE_HIDDEN, PKG_ERR_CREATE},
+    {"CreateFileA 5 *\\out*", 0, FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_SYSTEM, PKG_ERR_CREATE},
+    {"MoveFileExA 5 *\\out*", 0, INVALID_FILE_ATTRIBUTES, PKG_ERR_CREATE},
+    {"MoveFileExA 32 *\\out*", FILE_ATTRIBUTE_READONLY, FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN,
+     PKG_ERR_CREATE},
 };
 
 TEST(PackageFaults, AFailedUnpackLosesNothingAndLeavesNothing)
@@ -482,6 +487,7 @@ TEST(PackageFaults, AFailedUnpackLosesNothingAndLeavesNothing)
             EXPECT_EQ("old contents", ReadBytes(sOut));
             EXPECT_EQ(c.dwExisting, GetFileAttributesA(sOut.c_str()) & PKG_ATTRIBUTES);
         }
+        EXPECT_FALSE(Exists(sOut + ".~pk")); // nor the unfinished output under its temporary name
         Remove(sOut);
     }
 }

@@ -590,6 +590,33 @@ TEST_F(Files, MoveRenamesButNeverReplaces)
     EXPECT_EQ("hello", ReadAll("C:\\t\\D2\\G.TXT"));
 }
 
+// MOVEFILE_REPLACE_EXISTING puts a file in the place of another in one step; a read-only file or a folder
+// in the way refuses (5), as does a file open without delete sharing (32).
+TEST_F(Files, MoveWithReplaceTakesThePlaceOfAFile)
+{
+    Make("C:\\t\\new.txt", "new");
+    Make("C:\\t\\old.txt", "old");
+    Make("C:\\t\\ro.txt", "read-only", FILE_ATTRIBUTE_READONLY);
+    ASSERT_TRUE(CreateDirectoryA("C:\\t\\d", NULL));
+    EXPECT_FALSE(MoveFileExA("C:\\t\\new.txt", "C:\\t\\old.txt", 0));
+    EXPECT_EQ((DWORD)ERROR_ALREADY_EXISTS, GetLastError());
+    EXPECT_FALSE(MoveFileExA("C:\\t\\new.txt", "C:\\t\\ro.txt", MOVEFILE_REPLACE_EXISTING));
+    EXPECT_EQ((DWORD)ERROR_ACCESS_DENIED, GetLastError());
+    EXPECT_EQ("read-only", ReadAll("C:\\t\\ro.txt"));
+    EXPECT_FALSE(MoveFileExA("C:\\t\\new.txt", "C:\\t\\d", MOVEFILE_REPLACE_EXISTING));
+    EXPECT_EQ((DWORD)ERROR_ACCESS_DENIED, GetLastError());
+    HANDLE h = CreateFileA("C:\\t\\old.txt", GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
+    ASSERT_NE(INVALID_HANDLE_VALUE, h);
+    EXPECT_FALSE(MoveFileExA("C:\\t\\new.txt", "C:\\t\\old.txt", MOVEFILE_REPLACE_EXISTING));
+    EXPECT_EQ((DWORD)ERROR_SHARING_VIOLATION, GetLastError());
+    CloseHandle(h);
+    EXPECT_TRUE(MoveFileExA("C:\\t\\new.txt", "C:\\t\\OLD.txt", MOVEFILE_REPLACE_EXISTING));
+    EXPECT_EQ("new", ReadAll("C:\\t\\old.txt"));
+    EXPECT_FALSE(fs::exists(Host("new.txt")));
+    EXPECT_FALSE(MoveFileExA("C:\\t\\old.txt", "C:\\t\\x.txt", 0x100));
+    EXPECT_EQ((DWORD)ERROR_INVALID_PARAMETER, GetLastError());
+}
+
 TEST_F(Files, FoldersAreMadeAndRemovedWithThePlatformsErrors)
 {
     Make("C:\\t\\f.txt");
