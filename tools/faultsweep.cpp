@@ -1431,10 +1431,15 @@ std::string Escape(const std::string &s)
     return r;
 }
 
-// Sweeps one scenario in one mode over the chosen calls; returns the number of violations.
-int SweepScenario(const Template &t, const std::vector<TraceLine> &aCalls, bool bCutMode, int nStride)
+struct Tally {
+    unsigned long nRuns = 0, nInjected = 0, nCut = 0, nPlanned = 0;
+    std::set<std::string> bad; // runs with a violation, "fault N" or "cut N"
+    std::vector<std::string> aViolations, aNotes;
+};
+
+// Sweeps one scenario in one mode over the chosen calls, adding to the tally.
+void SweepScenario(const Template &t, const std::vector<TraceLine> &aCalls, bool bCutMode, int nStride, Tally *pTally)
 {
-    const Scenario &sc = *t.pScenario;
     std::vector<std::pair<TraceLine, unsigned>> work; // the call and the error it is to fail with
     std::map<std::string, size_t> seen;
     for (size_t i = 0; i < aCalls.size(); i++) {
@@ -1445,7 +1450,6 @@ int SweepScenario(const Template &t, const std::vector<TraceLine> &aCalls, bool 
             continue;
         work.push_back({c, nError});
     }
-    double t0 = Now();
     int nJobs = std::max(1, std::min(gSweep.nJobs, (int)work.size()));
     std::vector<pid_t> pids;
     std::vector<std::string> outs;
@@ -1476,9 +1480,8 @@ int SweepScenario(const Template &t, const std::vector<TraceLine> &aCalls, bool 
         int status;
         waitpid(pid, &status, 0);
     }
-    unsigned long nRuns = 0, nInjected = 0, nCut = 0;
     std::vector<std::pair<unsigned long, std::string>> violations, notes;
-    std::set<unsigned long> bad;
+    const char *pszMode = bCutMode ? "cut" : "fault";
     for (const std::string &sFile : outs) {
         std::string s;
         ReadAll(sFile, &s);
@@ -1488,37 +1491,27 @@ int SweepScenario(const Template &t, const std::vector<TraceLine> &aCalls, bool 
                 continue;
             unsigned long n = strtoul(f[1].c_str(), nullptr, 10);
             if (f[0] == "R") {
-                nRuns++;
-                nInjected += f[2] == "1";
-                nCut += f.size() > 3 && f[3] == "1";
+                pTally->nRuns++;
+                pTally->nInjected += f[2] == "1";
+                pTally->nCut += f.size() > 3 && f[3] == "1";
             } else if (f[0] == "V") {
                 violations.push_back({n, sLine.substr(f[0].size() + f[1].size() + 2)});
-                bad.insert(n);
+                pTally->bad.insert(std::string(pszMode) + " " + f[1]);
             } else if (f[0] == "N") {
                 notes.push_back({n, sLine.substr(f[0].size() + f[1].size() + 2)});
             }
         }
     }
-    std::stable_sort(violations.begin(), violations.end(),
-                     [](const std::pair<unsigned long, std::string> &a, const std::pair<unsigned long, std::string> &b) {
-                         return a.first < b.first;
-                     });
-    std::stable_sort(notes.begin(), notes.end(),
-                     [](const std::pair<unsigned long, std::string> &a, const std::pair<unsigned long, std::string> &b) {
-                         return a.first < b.first;
-                     });
-    printf("%s %s: %zu calls, %lu swept (stride %d), %lu faults injected, %lu cut-offs, %zu runs with "
-           "violations (%zu violations), %.1f s\n",
-           sc.pszName, bCutMode ? "cut" : "fault", aCalls.size(), nRuns, gSweep.nOnly ? 0 : nStride, nInjected,
-           nCut, bad.size(), violations.size(), Now() - t0);
+    auto ByN = [](const std::pair<unsigned long, std::string> &a, const std::pair<unsigned long, std::string> &b) {
+        return a.first < b.first;
+    };
+    std::stable_sort(violations.begin(), violations.end(), ByN);
+    std::stable_sort(notes.begin(), notes.end(), ByN);
     for (const auto &v : violations)
-        printf("  VIOLATION %s\n", v.second.c_str());
+        pTally->aViolations.push_back(v.second);
     for (const auto &v : notes)
-        printf("  %s\n", v.second.c_str());
-    if (nRuns != work.size())
-        printf("  %zu runs were planned, %lu reported\n", work.size(), nRuns);
-    fflush(stdout);
-    return (int)violations.size() + (nRuns != work.size() ? 1 : 0);
+        pTally->aNotes.push_back(v.second);
+    pTally->nPlanned += work.size();
 }
 
 // The checker's own test: a machine after a run without faults passes; spoilt in each of the ways below it
@@ -1829,28 +1822,29 @@ int main(int argc, char **argv)
         std::vector<Finding> found;
         MachineView v;
         bool bSuccess = status == 0 && ReportOf(sOut) == g.sSuccessReport;
-        if (bSuccess)
-            CheckMachine(t, sMachine, "f", pSc->bRemoval, &found, &v);
+        CheckMachine(t, sMachine, "f", pSc->bRemoval, &found, &v);
         if (!bSuccess || !found.empty() || aCalls.empty()) {
-            printf("%s: the run without faults %s (%s)%s\n", pSc->pszName,
-                   bSuccess ? "does not hold" : "does not succeed", StatusText(status).c_str(),
-                   aCalls.empty() ? "; no trace: the platform's PLAT_FAULT_TRACE is missing" : "");
-            for (const Finding &f : found)
-                printf("  %s: %s\n", f.sInvariant.c_str(), f.sDetail.c_str());
-            std::string sKept = KeepMachine(sMachine, std::string(pSc->pszName) + "-without-faults");
-            if (!sKept.empty())
-                printf("  [kept: %s]\n", sKept.c_str());
+            printf("%s: not swept: the run without faults must succeed and leave the machine right first\n",
+                   pSc->pszName);
+            if (aCalls.empty())
+                printf("  VIOLATION %s: the run without faults left no trace (does the platform have "
+                       "PLAT_FAULT_TRACE?)\n", pSc->pszName);
             if (!bSuccess) {
                 std::string sReport = ReportOf(sOut);
                 std::replace(sReport.begin(), sReport.end(), '\n', ' ');
-                printf("  report: %s\n", sReport.empty() ? "(none)" : sReport.c_str());
+                printf("  VIOLATION %s: the run without faults: f ended with %s, reported: %s\n", pSc->pszName,
+                       StatusText(status).c_str(), sReport.empty() ? "nothing" : sReport.c_str());
             }
-            nViolations++;
+            for (const Finding &f : found)
+                printf("  VIOLATION %s: the run without faults: %s %s\n", pSc->pszName, f.sInvariant.c_str(),
+                       f.sDetail.c_str());
+            std::string sKept = KeepMachine(sMachine, std::string(pSc->pszName) + "-without-faults", sRunDir);
+            if (!sKept.empty())
+                printf("  [kept: %s]\n", sKept.c_str());
+            nViolations += 1 + (int)found.size();
             continue;
         }
         int nStride = g.nStride > 0 ? g.nStride : 1;
-        printf("%s: %zu checked calls without faults (%.1f s to prepare)\n", pSc->pszName, aCalls.size(),
-               Now() - t0);
         if (pSc->bOlder && g.nOnly == 0) {
             // Once: a reinstallation that replaces the files, after the upgrade, must not cost the user a
             // taken-over file (the sweep's runs again let it replace those that bear a packaged name).
@@ -1864,10 +1858,26 @@ int main(int argc, char **argv)
             }
         }
         fflush(stdout);
+        Tally tally;
         if (g.bFault)
-            nViolations += SweepScenario(t, aCalls, false, nStride);
+            SweepScenario(t, aCalls, false, nStride, &tally);
         if (g.bCut)
-            nViolations += SweepScenario(t, aCalls, true, nStride);
+            SweepScenario(t, aCalls, true, nStride, &tally);
+        std::string sWhich = g.nOnly != 0      ? "call " + std::to_string(g.nOnly) + " only"
+                             : nStride == 1 ? std::string("every call")
+                                            : "every " + std::to_string(nStride) + "th call";
+        printf("%s: %zu calls, %lu runs (%s %s), %lu faults injected, %lu cut-offs, %zu runs with violations, "
+               "%zu violations, %.1f s\n",
+               pSc->pszName, aCalls.size(), tally.nRuns, sWhich.c_str(),
+               sMode == "both" ? "failed and cut off" : sMode == "fault" ? "failed" : "cut off", tally.nInjected,
+               tally.nCut, tally.bad.size(), tally.aViolations.size(), Now() - t0);
+        for (const std::string &sV : tally.aViolations)
+            printf("  VIOLATION %s\n", sV.c_str());
+        for (const std::string &sN : tally.aNotes)
+            printf("  %s\n", sN.c_str());
+        if (tally.nRuns != tally.nPlanned)
+            printf("  %lu runs were planned, %lu reported\n", tally.nPlanned, tally.nRuns);
+        nViolations += (int)tally.aViolations.size() + (tally.nRuns != tally.nPlanned ? 1 : 0);
         RemoveTree(sRunDir);
         RemoveTree(t.sMachine);
     }
