@@ -22,6 +22,7 @@ static PkgStream aPkgStreams[PKG_MAX_STREAMS];
 
 // An output is written under its name with this appended, then renamed into place.
 #define PKG_TEMP_SUFFIX ".~pk"
+#define PKG_ASIDE_SUFFIX ".~po" // a file being replaced that refused it, while the new one takes its place
 #define PKG_PATH_SIZE 260
 
 // The attribute bits SetFileAttributesA accepts besides read-only, hidden and system.
@@ -202,19 +203,13 @@ int PkgPackFile(int hPkg, const char *szFileName)
     return nStatus;
 }
 
-// Clears the read-only, hidden and system bits of an existing file that refused to be replaced, keeping
-// its other settable bits. Returns 1 with the old attributes in *pdwOld when there were such bits to clear
-// and they are cleared.
-static int PkgClearBits(const char *szFileName, DWORD *pdwOld)
+// Whether szFileName is a file (not a folder) that carries read-only, hidden or system: the bits that make
+// the platform refuse to replace it. *pdwOld receives its attributes.
+static int PkgHasBits(const char *szFileName, DWORD *pdwOld)
 {
-    DWORD dwCleared;
-
     *pdwOld = GetFileAttributesA(szFileName);
-    if (*pdwOld == INVALID_FILE_ATTRIBUTES || (*pdwOld & FILE_ATTRIBUTE_DIRECTORY) != 0 ||
-        (*pdwOld & PKG_ATTRIBUTES) == 0)
-        return 0;
-    dwCleared = *pdwOld & PKG_OTHER_SETTABLE;
-    return SetFileAttributesA(szFileName, dwCleared != 0 ? dwCleared : FILE_ATTRIBUTE_NORMAL) != 0;
+    return *pdwOld != INVALID_FILE_ATTRIBUTES && (*pdwOld & FILE_ATTRIBUTE_DIRECTORY) == 0 &&
+           (*pdwOld & PKG_ATTRIBUTES) != 0;
 }
 
 // Creates or replaces an output file with the attribute bits given. An existing file that carries
@@ -224,11 +219,15 @@ static HANDLE PkgCreateOutput(const char *szFileName, DWORD dwAttributes)
 {
     HANDLE hFile;
     DWORD dwOld;
+    DWORD dwCleared;
 
     hFile = CreateFileA(szFileName, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, dwAttributes, NULL);
     if (hFile != INVALID_HANDLE_VALUE || GetLastError() != ERROR_ACCESS_DENIED)
         return hFile;
-    if (!PkgClearBits(szFileName, &dwOld))
+    if (!PkgHasBits(szFileName, &dwOld))
+        return INVALID_HANDLE_VALUE;
+    dwCleared = dwOld & PKG_OTHER_SETTABLE;
+    if (!SetFileAttributesA(szFileName, dwCleared != 0 ? dwCleared : FILE_ATTRIBUTE_NORMAL))
         return INVALID_HANDLE_VALUE;
     hFile = CreateFileA(szFileName, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, dwAttributes, NULL);
     if (hFile == INVALID_HANDLE_VALUE)
@@ -236,27 +235,42 @@ static HANDLE PkgCreateOutput(const char *szFileName, DWORD dwAttributes)
     return hFile;
 }
 
-// Puts a whole output, written under its temporary name, in the place of szFileName in one step. A file
-// there that refuses to be replaced (read-only) loses its bits for a second try and gets them back if that
-// fails too.
-static int PkgReplace(const char *szTemp, const char *szFileName)
+// Deletes a file that may carry read-only; the outcome is not needed.
+static void PkgRemove(const char *szFileName)
+{
+    SetFileAttributesA(szFileName, FILE_ATTRIBUTE_NORMAL);
+    DeleteFileA(szFileName);
+}
+
+// Puts a whole output, written under its temporary name szTemp, in the place of szFileName in one step. A
+// file there that refuses to be replaced (read-only) is first moved aside under a name of its own (szAside),
+// with its bits, so that nothing stops between the two names with its bits cleared: until the new file is in
+// place the old one is whole under one of them. The old file is deleted once the new one is in place, and
+// moved back if that fails.
+static int PkgReplace(const char *szTemp, const char *szFileName, const char *szAside)
 {
     DWORD dwOld;
 
     if (MoveFileExA(szTemp, szFileName, MOVEFILE_REPLACE_EXISTING))
         return 1;
-    if (GetLastError() != ERROR_ACCESS_DENIED || !PkgClearBits(szFileName, &dwOld))
+    if (GetLastError() != ERROR_ACCESS_DENIED || szAside[0] == EOS || !PkgHasBits(szFileName, &dwOld))
         return 0;
-    if (MoveFileExA(szTemp, szFileName, MOVEFILE_REPLACE_EXISTING))
-        return 1;
-    SetFileAttributesA(szFileName, dwOld & (PKG_ATTRIBUTES | PKG_OTHER_SETTABLE));
-    return 0;
+    PkgRemove(szAside);
+    if (!MoveFileExA(szFileName, szAside, 0))
+        return 0;
+    if (!MoveFileExA(szTemp, szFileName, 0)) {
+        MoveFileExA(szAside, szFileName, 0);
+        return 0;
+    }
+    PkgRemove(szAside);
+    return 1;
 }
 
 int PkgUnpackFile(int hPkg, const char *szFileName)
 {
     PkgHeader header;
     char szTemp[PKG_PATH_SIZE];
+    char szAside[PKG_PATH_SIZE];
     const char *szOutput;
     HANDLE hOutput;
     BYTE *pBuffer;
@@ -279,6 +293,9 @@ int PkgUnpackFile(int hPkg, const char *szFileName)
     szOutput = szFileName;
     if (StrCopy(szTemp, szFileName, sizeof szTemp) && StrAppend(szTemp, PKG_TEMP_SUFFIX, sizeof szTemp))
         szOutput = szTemp;
+    if (!StrCopy(szAside, szFileName, sizeof szAside) ||
+        !StrAppend(szAside, PKG_ASIDE_SUFFIX, sizeof szAside))
+        szAside[0] = EOS;
     hOutput = PkgCreateOutput(szOutput, dwAttributes);
     if (hOutput == INVALID_HANDLE_VALUE)
         return PKG_ERR_CREATE;
@@ -309,7 +326,7 @@ int PkgUnpackFile(int hPkg, const char *szFileName)
     // A close that fails may not have stored everything.
     if (!CloseHandle(hOutput) && nStatus == PKG_OK)
         nStatus = PKG_ERR_WRITE;
-    if (nStatus == PKG_OK && szOutput != szFileName && !PkgReplace(szOutput, szFileName))
+    if (nStatus == PKG_OK && szOutput != szFileName && !PkgReplace(szOutput, szFileName, szAside))
         nStatus = PKG_ERR_CREATE;
 
     // A failed output is not kept; a read-only one has to lose that bit before it can be deleted.

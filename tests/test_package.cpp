@@ -467,6 +467,7 @@ static const FaultCase kFaults[] = {
     {"MoveFileExA 5 *\\out*", 0, INVALID_FILE_ATTRIBUTES, PKG_ERR_CREATE},
     {"MoveFileExA 32 *\\out*", FILE_ATTRIBUTE_READONLY, FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN,
      PKG_ERR_CREATE},
+    {"MoveFileExA 5 *\\out.~po", 0, FILE_ATTRIBUTE_READONLY, PKG_ERR_CREATE}, // cannot be moved aside
 };
 
 TEST(PackageFaults, AFailedUnpackLosesNothingAndLeavesNothing)
@@ -488,6 +489,7 @@ TEST(PackageFaults, AFailedUnpackLosesNothingAndLeavesNothing)
             EXPECT_EQ(c.dwExisting, GetFileAttributesA(sOut.c_str()) & PKG_ATTRIBUTES);
         }
         EXPECT_FALSE(Exists(sOut + ".~pk")); // nor the unfinished output under its temporary name
+        EXPECT_FALSE(Exists(sOut + ".~po"));
         Remove(sOut);
     }
 }
@@ -617,6 +619,7 @@ TEST(PackageReadOnly, ExistingFilesWithAttributeBitsAreReplaced)
                 << c.dwOld << " " << c.dwNew;
         }
         EXPECT_EQ("new", ReadBytes(sOut)) << c.dwOld << " " << c.dwNew;
+        EXPECT_FALSE(Exists(sOut + ".~pk") || Exists(sOut + ".~po")) << c.dwOld << " " << c.dwNew;
         Remove(sOut);
     }
 }
