@@ -146,6 +146,16 @@ std::string HashFile(const std::string &sPath, uint64_t *pnSize = nullptr)
     return sz;
 }
 
+// At most n bytes of UTF-8 text, cut before a whole character, with "..." when cut.
+std::string Cap(const std::string &s, size_t n)
+{
+    if (s.size() <= n)
+        return s;
+    while (n > 0 && (s[n] & 0xc0) == 0x80)
+        n--;
+    return s.substr(0, n) + "...";
+}
+
 std::string HashBytes(const std::string &s)
 {
     uint64_t x = 14695981039346656037ull;
@@ -1405,7 +1415,7 @@ Result SweepOne(const Template &t, const std::string &sRunDir, bool bCutMode, co
     if (sReport != gSweep.sSuccessReport) {
         std::string s = sReport;
         std::replace(s.begin(), s.end(), '\n', ' ');
-        again.push_back({"f", "the run again (" + sActions + ") reported: " + (s.empty() ? "nothing" : s)});
+        again.push_back({"f", "reported: " + (s.empty() ? std::string("nothing") : Cap(s, 240))});
     }
     CheckMachine(t, sMachine, "f", bRemoval, &again, &v, sActions == "next check next cancel");
     if (!again.empty()) {
@@ -1845,17 +1855,17 @@ int main(int argc, char **argv)
             continue;
         }
         int nStride = g.nStride > 0 ? g.nStride : 1;
+        std::vector<std::string> aOnce; // violations of the checks made once per scenario
         if (pSc->bOlder && g.nOnly == 0) {
             // Once: a reinstallation that replaces the files, after the upgrade, must not cost the user a
             // taken-over file (the sweep's runs again let it replace those that bear a packaged name).
             sOut = RunSetup(sMachine, "next check next cancel", sRunDir + "/replace.out", {}, &status);
             found.clear();
             CheckMachine(t, sMachine, "f", false, &found, &v);
-            for (const Finding &f : found) {
-                printf("  VIOLATION %s: the run without faults, then a reinstallation replacing the files: %s %s\n",
-                       pSc->pszName, f.sInvariant.c_str(), f.sDetail.c_str());
-                nViolations++;
-            }
+            for (const Finding &f : found)
+                aOnce.push_back(std::string(pSc->pszName) +
+                                ": the run without faults, then a reinstallation replacing the files: " +
+                                f.sInvariant + " " + f.sDetail);
         }
         fflush(stdout);
         Tally tally;
@@ -1870,14 +1880,16 @@ int main(int argc, char **argv)
                "%zu violations, %.1f s\n",
                pSc->pszName, aCalls.size(), tally.nRuns, sWhich.c_str(),
                sMode == "both" ? "failed and cut off" : sMode == "fault" ? "failed" : "cut off", tally.nInjected,
-               tally.nCut, tally.bad.size(), tally.aViolations.size(), Now() - t0);
+               tally.nCut, tally.bad.size(), aOnce.size() + tally.aViolations.size(), Now() - t0);
+        for (const std::string &sV : aOnce)
+            printf("  VIOLATION %s\n", sV.c_str());
         for (const std::string &sV : tally.aViolations)
             printf("  VIOLATION %s\n", sV.c_str());
         for (const std::string &sN : tally.aNotes)
             printf("  %s\n", sN.c_str());
         if (tally.nRuns != tally.nPlanned)
             printf("  %lu runs were planned, %lu reported\n", tally.nPlanned, tally.nRuns);
-        nViolations += (int)tally.aViolations.size() + (tally.nRuns != tally.nPlanned ? 1 : 0);
+        nViolations += (int)(aOnce.size() + tally.aViolations.size()) + (tally.nRuns != tally.nPlanned ? 1 : 0);
         RemoveTree(sRunDir);
         RemoveTree(t.sMachine);
     }
