@@ -374,6 +374,11 @@ const HostEntry *FindNoCase(const Snapshot &snap, const std::string &sRel)
 
 std::string gUser;
 
+// The processes this one waits for, which an interruption ends (see OnSignal): the jobs of the main
+// process, or the one program a job runs.
+pid_t gaChildren[64];
+int gnChildren;
+
 // The environment of the installer's runs: this process's, without the platform's variables and the
 // display, with the ones given.
 std::vector<std::string> BaseEnv()
@@ -419,10 +424,15 @@ int Spawn(const std::vector<std::string> &argv, const std::vector<std::string> &
         execve(av[0], av.data(), ev.data());
         _exit(127);
     }
+    gaChildren[0] = pid;
+    gnChildren = 1;
     int status = 0;
     while (waitpid(pid, &status, 0) < 0)
-        if (errno != EINTR)
+        if (errno != EINTR) {
+            gnChildren = 0;
             return -1;
+        }
+    gnChildren = 0;
     return status;
 }
 
@@ -1471,6 +1481,7 @@ void SweepScenario(const Template &t, const std::vector<TraceLine> &aCalls, bool
         outs.push_back(sResults);
         pid_t pid = fork();
         if (pid == 0) {
+            gnChildren = 0;
             FILE *f = fopen(sResults.c_str(), "w");
             for (size_t i = (size_t)j; i < work.size(); i += (size_t)nJobs) {
                 Result r = SweepOne(t, sRunDir, bCutMode, work[i].first, work[i].second);
@@ -1486,11 +1497,15 @@ void SweepScenario(const Template &t, const std::vector<TraceLine> &aCalls, bool
             _exit(0);
         }
         pids.push_back(pid);
+        if (pid > 0 && gnChildren < 64)
+            gaChildren[gnChildren++] = pid;
     }
     for (pid_t pid : pids) {
         int status;
-        waitpid(pid, &status, 0);
+        while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+        }
     }
+    gnChildren = 0;
     std::vector<std::pair<unsigned long, std::string>> violations, notes;
     const char *pszMode = bCutMode ? "cut" : "fault";
     for (const std::string &sFile : outs) {
@@ -1640,6 +1655,28 @@ std::string WorkBase()
     return p != nullptr && *p ? p : "/tmp";
 }
 
+// An interrupted sweep (Ctrl+C, a test's time limit) ends its runs and removes its machines: the main
+// process kills its jobs, each job the program it waits for.
+char gszWork[PATH_MAX];
+pid_t gMainPid;
+
+void OnSignal(int nSignal)
+{
+    signal(nSignal, SIG_IGN);
+    for (int i = 0; i < gnChildren; i++)
+        if (gaChildren[i] > 0)
+            kill(gaChildren[i], getpid() == gMainPid ? SIGTERM : SIGKILL);
+    for (int i = 0; i < gnChildren; i++)
+        if (gaChildren[i] > 0)
+            while (waitpid(gaChildren[i], nullptr, 0) < 0 && errno == EINTR) {
+            }
+    if (getpid() == gMainPid) {
+        if (gszWork[0] != '\0')
+            RemoveTree(gszWork);
+    }
+    _exit(128 + nSignal);
+}
+
 int Usage()
 {
     fprintf(stderr, "usage: faultsweep [--jobs J] [--stride K] [--mode fault|cut|both] [--only N] [--keep DIR] "
@@ -1730,6 +1767,10 @@ int main(int argc, char **argv)
         return 2;
     }
     g.sWork = work.data();
+    gMainPid = getpid();
+    snprintf(gszWork, sizeof gszWork, "%s", g.sWork.c_str());
+    for (int nSignal : {SIGINT, SIGTERM, SIGHUP})
+        signal(nSignal, OnSignal);
     printf("faultsweep: machines in %s, %d jobs\n", g.sWork.c_str(), g.nJobs);
 
     // The medium, copied once: the installer, its package and the uninstaller.
