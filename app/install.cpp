@@ -527,13 +527,14 @@ void InstallRemoveOlder(WizResult *pResult)
 
     ASSERT(pResult != NULL);
     ASSERT(WizResultOk(pResult));
-    if (!InstallFindOlder(szOlder, sizeof szOlder))
-        return;
-    // Only the older version whose data was taken over goes; another one found now stays, with a warning.
-    if (!StrMatch(szOlder, szTakenOver, 0)) {
-        WizResultAdd(pResult, IDS_DONE, IDS_OLDER_LEFT, NULL);
+    // Only the older version whose data was taken over goes, never one looked up afresh. When the takeover
+    // handled none, an older version found now was not taken over: it stays, with a warning.
+    if (szTakenOver[0] == EOS) {
+        if (InstallFindOlder(NULL, 0))
+            WizResultAdd(pResult, IDS_DONE, IDS_OLDER_LEFT, NULL);
         return;
     }
+    StrCopy(szOlder, szTakenOver, sizeof szOlder);
     bOk = FormOlderDirs(szOlder, szOlderDir, szNewDir) && UtlDeleteTree(szOlderDir);
 
     // The shortcuts carry the older version's display name.
@@ -559,10 +560,19 @@ void InstallRemoveOlder(WizResult *pResult)
             bOk = 0;
     }
 
+    // The entry goes last. An area that does not open leaves it in place, and so does a deletion that
+    // reported success while the key can still be opened.
     hArea = ShlRegOpen(HKEY_LOCAL_MACHINE, szUninstallArea, 1);
-    if (hArea != NULL) {
+    if (hArea == NULL) {
+        bOk = 0;
+    } else {
+        HKEY hKey;
         if (!ShlRegDeleteKey(hArea, szOlder))
             bOk = 0;
+        else if ((hKey = ShlRegOpen(hArea, szOlder, 0)) != NULL) {
+            ShlRegClose(hKey);
+            bOk = 0;
+        }
         ShlRegClose(hArea);
     }
     if (!bOk)

@@ -55,7 +55,8 @@
 
 extern char **environ;
 
-namespace {
+namespace
+{
 
 // ---------------------------------------------------------------------------------------------------------
 // Small helpers
@@ -337,8 +338,9 @@ void Walk(const std::string &sRoot, const std::string &sRel, Snapshot *pSnap)
         } else if (S_ISREG(st.st_mode)) {
             e.cKind = 'F';
             e.sHash = HashFile(sChild, &e.nSize);
-            snprintf(sz, sizeof sz, "file mode %o size %lld written %lld.%09ld hash ", (unsigned)(st.st_mode & 07777),
-                     (long long)st.st_size, (long long)st.st_mtim.tv_sec, st.st_mtim.tv_nsec);
+            snprintf(sz, sizeof sz, "file mode %o size %lld written %lld.%09ld hash ",
+                     (unsigned)(st.st_mode & 07777), (long long)st.st_size, (long long)st.st_mtim.tv_sec,
+                     st.st_mtim.tv_nsec);
             e.sDesc = sz + e.sHash + XattrText(sChild);
             (*pSnap)[sChildRel] = e;
         } else {
@@ -521,7 +523,8 @@ void DumpFolder(const std::string &sRoot, const std::string &sRel, FILE *f)
         } else {
             fprintf(f, "A\t%s\tF\t%s\t%lu\t%llu\t%llu\t%llu\n", sName.c_str(), sAttrs.c_str(),
                     (unsigned long)fd.nFileSizeLow, (unsigned long long)Ticks(fd.ftCreationTime),
-                    (unsigned long long)Ticks(fd.ftLastAccessTime), (unsigned long long)Ticks(fd.ftLastWriteTime));
+                    (unsigned long long)Ticks(fd.ftLastAccessTime),
+                    (unsigned long long)Ticks(fd.ftLastWriteTime));
         }
     } while (FindNextFileA(h, &fd));
     FindClose(h);
@@ -560,7 +563,7 @@ struct AppEntry {
 
 struct MachineView {
     bool bOk = false;
-    std::vector<std::string> aReg;          // "K\tPATH" and "V\tPATH\tNAME\tTYPE\tHEX"
+    std::vector<std::string> aReg; // "K\tPATH" and "V\tPATH\tNAME\tTYPE\tHEX"
     bool bAppDir = false;
     std::map<std::string, AppEntry> app; // lower-case relative path -> entry
 };
@@ -714,6 +717,7 @@ struct Sweep {
     std::vector<Packaged> aPackaged;
     std::string sUninstHash;
     std::string sSuccessReport;
+    std::string sOlderLeftReport; // the success report with warning 1062: parts of the older version stayed
     std::string sLinkStart, sLinkDesktop; // relative to the machine folder
     std::string sOldLinkStart, sOldLinkDesktop;
     std::vector<std::string> aEnv;
@@ -804,7 +808,8 @@ std::string ReportOf(const std::string &sTranscript)
 bool ReadLink(const std::string &s, std::string *psTarget, std::string *psWorkDir)
 {
     auto U16 = [&](size_t at) -> uint32_t {
-        return at + 2 <= s.size() ? (uint32_t)(unsigned char)s[at] | (uint32_t)(unsigned char)s[at + 1] << 8 : 0;
+        return at + 2 <= s.size() ? (uint32_t)(unsigned char)s[at] | (uint32_t)(unsigned char)s[at + 1] << 8
+                                  : 0;
     };
     auto U32 = [&](size_t at) -> uint32_t { return at + 4 <= s.size() ? U16(at) | U16(at + 2) << 16 : 0; };
     if (s.size() < 0x4c || U32(0) != 0x4c)
@@ -892,15 +897,15 @@ bool IsUnder(const std::string &sRel, const std::string &sFolder)
 
 bool MayChange(const std::string &sRel)
 {
-    static const std::set<std::string> kTop = {"registry.db", "registry.db-wal", "registry.db-shm",
-                                               "registry.db-journal", "registry.lock", "shell-notify.log"};
+    static const std::set<std::string> kTop = {"registry.db",         "registry.db-wal", "registry.db-shm",
+                                               "registry.db-journal", "registry.lock",   "shell-notify.log"};
     if (kTop.count(sRel))
         return true;
     if (IsUnder(sRel, kAppRel) || IsUnder(sRel, kOldRel))
         return true;
     std::string s = Lower(sRel);
-    for (const std::string *p : {&gSweep.sLinkStart, &gSweep.sLinkDesktop, &gSweep.sOldLinkStart,
-                                 &gSweep.sOldLinkDesktop})
+    for (const std::string *p :
+         {&gSweep.sLinkStart, &gSweep.sLinkDesktop, &gSweep.sOldLinkStart, &gSweep.sOldLinkDesktop})
         if (s == Lower(*p))
             return true;
     return false;
@@ -941,8 +946,8 @@ void CheckForeign(const Template &t, const Snapshot &snap, const MachineView &v,
 }
 
 // The state of one packaged file: "" when right (or absent with bAbsentOk), else what is wrong.
-std::string PackagedFileState(const Template &t, const Snapshot &snap, const MachineView &v, const Packaged &p,
-                              bool bAbsentOk)
+std::string PackagedFileState(const Template &t, const Snapshot &snap, const MachineView &v,
+                              const Packaged &p, bool bAbsentOk)
 {
     auto it = v.app.find(Lower(p.sName));
     if (it == v.app.end())
@@ -962,7 +967,8 @@ std::string PackagedFileState(const Template &t, const Snapshot &snap, const Mac
             return "";
     std::vector<std::string> what;
     if (e.nSize != p.nSize || sHash != p.sHash)
-        what.push_back("bytes differ (size " + std::to_string(e.nSize) + " of " + std::to_string(p.nSize) + ")");
+        what.push_back("bytes differ (size " + std::to_string(e.nSize) + " of " + std::to_string(p.nSize) +
+                       ")");
     if (e.sAttrs != p.sAttrs)
         what.push_back("attributes " + e.sAttrs + " not " + p.sAttrs);
     if (e.nWritten != p.nWritten)
@@ -993,8 +999,8 @@ void CheckFiles(const Template &t, const Snapshot &snap, const MachineView &v, s
 
 // e: every user file of the older version whole in the older folder or in the new one.
 // With bReplaced (after a reinstallation that replaces the files), a user file that bears a packaged
-// file's name may hold the packaged bytes in the new folder: the user asked for the files as packaged. That
-// such a reinstallation replaces a taken-over catalogue is checked once per scenario, apart from the sweep.
+// file's name may hold the packaged bytes in the new folder: the user asked for the files as packaged, and
+// the reinstall page warned that catalogues are replaced.
 void CheckUserData(const Template &t, const Snapshot &snap, bool bReplaced, std::vector<Finding> *pOut)
 {
     for (const auto &u : t.older.aUserFiles) {
@@ -1040,9 +1046,35 @@ std::string LinkState(const std::string &sMachine, const std::string &sRel)
     return "";
 }
 
-// What a complete installation lacks, "" when it is complete.
-std::string Incomplete(const Template &t, const std::string &sMachine, const Snapshot &snap, const MachineView &v,
-                       bool bRemoval)
+// Whether what is left of the older folder is only read-only files and the folders that hold them: what the
+// removal leaves by design (it does not delete read-only files), with warning 1062.
+bool OnlyReadOnlyLeft(const Snapshot &snap)
+{
+    std::string sPrefix = std::string(kOldRel) + "/";
+    for (const auto &kv : snap) {
+        if (kv.first.compare(0, sPrefix.size(), sPrefix) != 0 || kv.second.cKind == 'D')
+            continue;
+        unsigned nMode = 0;
+        if (kv.second.cKind != 'F' || sscanf(kv.second.sDesc.c_str(), "file mode %o", &nMode) != 1 ||
+            (nMode & 0222) != 0)
+            return false;
+    }
+    return true;
+}
+
+// Whether a report is that of a successful run: the success report; or, where the older version was to be
+// removed, the success report with warning 1062 (*pbReadOnlyLeft is then true: the older folder may keep
+// its read-only files, and everything else must be complete).
+bool SuccessReport(const std::string &sReport, bool bRemoval, bool *pbReadOnlyLeft)
+{
+    *pbReadOnlyLeft = bRemoval && sReport == gSweep.sOlderLeftReport;
+    return sReport == gSweep.sSuccessReport || *pbReadOnlyLeft;
+}
+
+// What a complete installation lacks, "" when it is complete. With bReadOnlyLeft the older folder may still
+// hold read-only files.
+std::string Incomplete(const Template &t, const std::string &sMachine, const Snapshot &snap,
+                       const MachineView &v, bool bRemoval, bool bReadOnlyLeft)
 {
     std::string sEntry = std::string(kUninstallArea) + "\\Kalmor61";
     if (!HasKey(v, sEntry))
@@ -1074,8 +1106,9 @@ std::string Incomplete(const Template &t, const std::string &sMachine, const Sna
             return "link " + *p + ": " + s;
     }
     if (bRemoval) {
-        if (FindNoCase(snap, kOldRel) != nullptr)
-            return "the older folder is still there";
+        if (FindNoCase(snap, kOldRel) != nullptr && !(bReadOnlyLeft && OnlyReadOnlyLeft(snap)))
+            return bReadOnlyLeft ? "the older folder holds more than its read-only files"
+                                 : "the older folder is still there";
         for (const std::string *p : {&gSweep.sOldLinkStart, &gSweep.sOldLinkDesktop})
             if (FindNoCase(snap, *p) != nullptr)
                 return "the older link " + *p + " is still there";
@@ -1171,19 +1204,20 @@ bool MakeTemplate(const Scenario &sc, Template *pT)
     const std::string sPrograms = sUser + "/AppData/Roaming/Microsoft/Windows/Start Menu/Programs";
     // What is not the installer's: files beside its folders and links, a folder whose name begins like the
     // older one's, another program's uninstall entry, settings.
-    bool bOk = SeedFile(m, sUser + "/Desktop/Other.lnk", "another program's link\n", false) &&
-               SeedFile(m, sUser + "/Desktop/Kalmorist 6.1.txt", "a note of the user\n", false) &&
-               SeedFile(m, sPrograms + "/Kalmorist Tools.lnk", "another link\n", false) &&
-               SeedFile(m, sUser + "/Documents/Moje.kmc", Bytes(3000, 7), false) &&
-               SeedFile(m, "drive_c/Program Files/Kalmori6 Extras/Katalogy/Keep.kmc", Bytes(5000, 8), true) &&
-               SeedFile(m, "drive_c/Program Files/Kalmori6 Extras/keep.sc1", "extras\n", false) &&
-               SeedFile(m, "drive_c/Program Files/Common Files/Kalmori/Shared.kmc", Bytes(2000, 9), false) &&
-               SeedRegistry(m, {{"HKLM", "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\OtherApp",
-                                 "DisplayName", "Other application"},
-                                {"HKLM", "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Kalmori61x",
-                                 "DisplayName", "Not this one"},
-                                {"HKLM", "Software\\Kalmorist\\6.0", "Path", "C:\\Program Files\\Kalmori6"},
-                                {"HKCU", "Software\\Kalmorist\\6.0", "LastCatalogue", "StavPrv.kmc"}});
+    bool bOk =
+        SeedFile(m, sUser + "/Desktop/Other.lnk", "another program's link\n", false) &&
+        SeedFile(m, sUser + "/Desktop/Kalmorist 6.1.txt", "a note of the user\n", false) &&
+        SeedFile(m, sPrograms + "/Kalmorist Tools.lnk", "another link\n", false) &&
+        SeedFile(m, sUser + "/Documents/Moje.kmc", Bytes(3000, 7), false) &&
+        SeedFile(m, "drive_c/Program Files/Kalmori6 Extras/Katalogy/Keep.kmc", Bytes(5000, 8), true) &&
+        SeedFile(m, "drive_c/Program Files/Kalmori6 Extras/keep.sc1", "extras\n", false) &&
+        SeedFile(m, "drive_c/Program Files/Common Files/Kalmori/Shared.kmc", Bytes(2000, 9), false) &&
+        SeedRegistry(m, {{"HKLM", "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\OtherApp",
+                          "DisplayName", "Other application"},
+                         {"HKLM", "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Kalmori61x",
+                          "DisplayName", "Not this one"},
+                         {"HKLM", "Software\\Kalmorist\\6.0", "Path", "C:\\Program Files\\Kalmori6"},
+                         {"HKCU", "Software\\Kalmorist\\6.0", "LastCatalogue", "StavPrv.kmc"}});
     if (sc.bOlder) {
         struct {
             const char *pszRel;
@@ -1194,15 +1228,15 @@ bool MakeTemplate(const Scenario &sc, Template *pT)
             {"Kalmori.exe", 40000, false, false},
             {"Uninst.exe", 3000, false, false},
             {"Kalmori.hlp", 9000, true, false},
-            {"Katalogy/StavPrv.kmc", 21, false, true},     // the name of a packaged catalogue
+            {"Katalogy/StavPrv.kmc", 21, false, true}, // the name of a packaged catalogue
             {"Katalogy/Extra.KMC", 0, false, true},
             {"Katalogy/Velky.kmc", 150000, true, true},
-            {"Katalogy/TvAgreg.kmc", 120001, true, true},  // read-only, over a packaged one
+            {"Katalogy/TvAgreg.kmc", 120001, true, true}, // read-only, over a packaged one
             {"Katalogy/notes.txt", 100, false, false},
             {"a.sc1", 13, true, true},
             {"Plan.SC1", 102400, false, true},
             {"Prazdny.sc1", 0, true, true},
-            {"x.sc1/inside.sc1", 50, false, false},        // a folder named like a user file
+            {"x.sc1/inside.sc1", 50, false, false}, // a folder named like a user file
             {"Data/Sub/info.dat", 700, false, false},
             {"Modely/Stary.gim", 4000, false, false},
         };
@@ -1213,7 +1247,8 @@ bool MakeTemplate(const Scenario &sc, Template *pT)
         unsigned nSeed = 100;
         for (const auto &f : files) {
             std::string sBytes = Bytes(f.nSize, nSeed++);
-            bOk = bOk && SeedFile(m, std::string(kOldRel) + "/" + f.pszRel, sBytes, f.bReadOnly && !bWritable);
+            bOk =
+                bOk && SeedFile(m, std::string(kOldRel) + "/" + f.pszRel, sBytes, f.bReadOnly && !bWritable);
             if (f.bUser)
                 pT->older.aUserFiles.push_back({f.pszRel, HashBytes(sBytes)});
         }
@@ -1313,7 +1348,8 @@ struct Result {
 
 // Keeps a machine for a look (KAL_SWEEP_KEEP): a copy in KEEP/NAME, with the runs' transcripts and trace
 // beside it (NAME.run.out, NAME.rerun.out, NAME.trace) when sRunDir holds them.
-std::string KeepMachine(const std::string &sMachine, const std::string &sName, const std::string &sRunDir = "")
+std::string KeepMachine(const std::string &sMachine, const std::string &sName,
+                        const std::string &sRunDir = "")
 {
     if (gSweep.sKeep.empty())
         return "";
@@ -1330,12 +1366,13 @@ std::string KeepMachine(const std::string &sMachine, const std::string &sName, c
 // Looks at a machine after a run and adds what is violated.
 // With sComplete, the installation must be complete (else a finding of invariant sComplete).
 void CheckMachine(const Template &t, const std::string &sMachine, const std::string &sComplete, bool bRemoval,
-                  std::vector<Finding> *pOut, MachineView *pView, bool bReplaced = false)
+                  std::vector<Finding> *pOut, MachineView *pView, bool bReplaced = false,
+                  bool bReadOnlyLeft = false)
 {
     Snapshot snap = TakeSnapshot(sMachine);
     *pView = LookAt(sMachine);
     if (!sComplete.empty()) {
-        std::string s = Incomplete(t, sMachine, snap, *pView, bRemoval);
+        std::string s = Incomplete(t, sMachine, snap, *pView, bRemoval, bReadOnlyLeft);
         if (!s.empty())
             pOut->push_back({sComplete, (sComplete == "b" ? "success reported, but " : "incomplete: ") + s});
     }
@@ -1364,8 +1401,9 @@ Result SweepOne(const Template &t, const std::string &sRunDir, bool bCutMode, co
     int status;
     std::string sOut = RunSetup(sMachine, sc.pszActions, sRunDir + "/run.out", more, &status);
     std::string sWhat = bCutMode ? "cut" : "error " + std::to_string(nError);
-    std::string sHead = std::string(sc.pszName) + " " + (bCutMode ? "cut" : "fault") + " N=" +
-                        std::to_string(call.n) + " " + call.sCall + " " + call.sPath + " " + sWhat + ": ";
+    std::string sHead = std::string(sc.pszName) + " " + (bCutMode ? "cut" : "fault") +
+                        " N=" + std::to_string(call.n) + " " + call.sCall + " " + call.sPath + " " + sWhat +
+                        ": ";
 
     // Did the switch act at the call the first run numbered N?
     for (const TraceLine &l : ReadTrace(sTrace)) {
@@ -1423,12 +1461,13 @@ Result SweepOne(const Template &t, const std::string &sRunDir, bool bCutMode, co
     if (status != 0)
         again.push_back({"f", "the run again ended with " + StatusText(status)});
     std::string sReport = ReportOf(sOut);
-    if (sReport != gSweep.sSuccessReport) {
+    bool bReadOnlyLeft = false;
+    if (!SuccessReport(sReport, bRemoval, &bReadOnlyLeft)) {
         std::string s = sReport;
         std::replace(s.begin(), s.end(), '\n', ' ');
         again.push_back({"f", "reported: " + (s.empty() ? std::string("nothing") : Cap(s, 240))});
     }
-    CheckMachine(t, sMachine, "f", bRemoval, &again, &v, sActions == "next check next cancel");
+    CheckMachine(t, sMachine, "f", bRemoval, &again, &v, sActions == "next check next cancel", bReadOnlyLeft);
     if (!again.empty()) {
         if (sKept.empty() && !gSweep.sKeep.empty())
             KeepMachine(sAfterRun, sName + "-after-run");
@@ -1438,7 +1477,8 @@ Result SweepOne(const Template &t, const std::string &sRunDir, bool bCutMode, co
     }
     RemoveTree(sAfterRun);
     for (const Finding &f : again)
-        r.aViolations.push_back(sHead + f.sInvariant + " after the run again (" + sActions + "): " + f.sDetail);
+        r.aViolations.push_back(sHead + f.sInvariant + " after the run again (" + sActions +
+                                "): " + f.sDetail);
     if (!sKept.empty() && !r.aViolations.empty())
         r.aViolations.back() += " [kept: " + sKept + "]";
     return r;
@@ -1459,7 +1499,8 @@ struct Tally {
 };
 
 // Sweeps one scenario in one mode over the chosen calls, adding to the tally.
-void SweepScenario(const Template &t, const std::vector<TraceLine> &aCalls, bool bCutMode, int nStride, Tally *pTally)
+void SweepScenario(const Template &t, const std::vector<TraceLine> &aCalls, bool bCutMode, int nStride,
+                   Tally *pTally)
 {
     std::vector<std::pair<TraceLine, unsigned>> work; // the call and the error it is to fail with
     std::map<std::string, size_t> seen;
@@ -1528,9 +1569,8 @@ void SweepScenario(const Template &t, const std::vector<TraceLine> &aCalls, bool
             }
         }
     }
-    auto ByN = [](const std::pair<unsigned long, std::string> &a, const std::pair<unsigned long, std::string> &b) {
-        return a.first < b.first;
-    };
+    auto ByN = [](const std::pair<unsigned long, std::string> &a,
+                  const std::pair<unsigned long, std::string> &b) { return a.first < b.first; };
     std::stable_sort(violations.begin(), violations.end(), ByN);
     std::stable_sort(notes.begin(), notes.end(), ByN);
     for (const auto &v : violations)
@@ -1569,16 +1609,22 @@ int SelfTest()
         const char *pszInvariant;
         std::function<void(const std::string &)> spoil;
     } spoils[] = {
-        {"another program's link deleted", "d", [&](const std::string &m) { unlink((m + "/" + sUser + "/Desktop/Other.lnk").c_str()); }},
+        {"another program's link deleted", "d",
+         [&](const std::string &m) { unlink((m + "/" + sUser + "/Desktop/Other.lnk").c_str()); }},
         {"a file beside the older folder changed", "d",
-         [&](const std::string &m) { WriteAll(m + "/drive_c/Program Files/Kalmori6 Extras/keep.sc1", "changed\n"); }},
+         [&](const std::string &m) {
+             WriteAll(m + "/drive_c/Program Files/Kalmori6 Extras/keep.sc1", "changed\n");
+         }},
         {"a file in the temp folder left", "d",
          [&](const std::string &m) { WriteAll(m + "/" + sUser + "/AppData/Local/Temp/kal1.tmp", "x"); }},
         {"a registry value of the user changed", "d",
-         [&](const std::string &m) { SeedRegistry(m, {{"HKCU", "Software\\Kalmorist\\6.0", "LastCatalogue", "x"}}); }},
+         [&](const std::string &m) {
+             SeedRegistry(m, {{"HKCU", "Software\\Kalmorist\\6.0", "LastCatalogue", "x"}});
+         }},
         {"another uninstall entry given a value", "d",
          [&](const std::string &m) {
-             SeedRegistry(m, {{"HKLM", "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\OtherApp", "X", "y"}});
+             SeedRegistry(m, {{"HKLM", "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\OtherApp",
+                               "X", "y"}});
          }},
         {"a packaged file cut short", "c",
          [&](const std::string &m) { truncate((m + "/" + kAppRel + "/Modely/Stul.gim").c_str(), 100); }},
@@ -1589,9 +1635,12 @@ int SelfTest()
              struct timespec times[2] = {{0, UTIME_OMIT}, {1000000000, 0}};
              utimensat(AT_FDCWD, (m + "/" + kAppRel + "/Trevan.lgo").c_str(), times, 0);
          }},
-        {"a link missing", "b", [&](const std::string &m) { unlink((m + "/" + gSweep.sLinkDesktop).c_str()); }},
-        {"a link cut short", "b", [&](const std::string &m) { truncate((m + "/" + gSweep.sLinkStart).c_str(), 100); }},
-        {"the uninstaller missing", "b", [&](const std::string &m) { unlink((m + "/" + kAppRel + "/Uninst.exe").c_str()); }},
+        {"a link missing", "b",
+         [&](const std::string &m) { unlink((m + "/" + gSweep.sLinkDesktop).c_str()); }},
+        {"a link cut short", "b",
+         [&](const std::string &m) { truncate((m + "/" + gSweep.sLinkStart).c_str(), 100); }},
+        {"the uninstaller missing", "b",
+         [&](const std::string &m) { unlink((m + "/" + kAppRel + "/Uninst.exe").c_str()); }},
         {"the display name wrong", "b",
          [&](const std::string &m) {
              SeedRegistry(m, {{"HKLM", "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Kalmor61",
@@ -1621,8 +1670,8 @@ int SelfTest()
             sGot += " " + f.sInvariant + ": " + f.sDetail + ";";
             bCaught = bCaught || f.sInvariant == sp.pszInvariant;
         }
-        printf("self-test: %s: %s (%s wanted)%s\n", sp.pszWhat, bCaught ? "caught" : "MISSED", sp.pszInvariant,
-               sGot.c_str());
+        printf("self-test: %s: %s (%s wanted)%s\n", sp.pszWhat, bCaught ? "caught" : "MISSED",
+               sp.pszInvariant, sGot.c_str());
         nMissed += bCaught ? 0 : 1;
     }
     RemoveTree(sMachine);
@@ -1647,7 +1696,8 @@ std::string WorkBase()
         close(fd);
         unlink(sProbe.c_str());
         struct statvfs vfs;
-        bool bRoom = statvfs("/dev/shm", &vfs) == 0 && (uint64_t)vfs.f_bavail * vfs.f_frsize >= (200ull << 20);
+        bool bRoom =
+            statvfs("/dev/shm", &vfs) == 0 && (uint64_t)vfs.f_bavail * vfs.f_frsize >= (200ull << 20);
         if (bXattr && bRoom)
             return "/dev/shm";
     }
@@ -1679,8 +1729,9 @@ void OnSignal(int nSignal)
 
 int Usage()
 {
-    fprintf(stderr, "usage: faultsweep [--jobs J] [--stride K] [--mode fault|cut|both] [--only N] [--keep DIR] "
-                    "BUILD [SCENARIO...]\n       faultsweep --self-test BUILD\n");
+    fprintf(stderr,
+            "usage: faultsweep [--jobs J] [--stride K] [--mode fault|cut|both] [--only N] [--keep DIR] "
+            "BUILD [SCENARIO...]\n       faultsweep --self-test BUILD\n");
     return 2;
 }
 
@@ -1700,7 +1751,8 @@ int main(int argc, char **argv)
     bool bSelfTest = false;
     for (int i = 1; i < argc; i++) {
         std::string a = argv[i];
-        if ((a == "--jobs" || a == "--stride" || a == "--mode" || a == "--only" || a == "--keep") && i + 1 < argc) {
+        if ((a == "--jobs" || a == "--stride" || a == "--mode" || a == "--only" || a == "--keep") &&
+            i + 1 < argc) {
             std::string v = argv[++i];
             if (a == "--jobs")
                 g.nJobs = atoi(v.c_str());
@@ -1720,7 +1772,8 @@ int main(int argc, char **argv)
             aArgs.push_back(a);
         }
     }
-    if (aArgs.empty() || g.nJobs < 1 || g.nStride < 0 || (sMode != "fault" && sMode != "cut" && sMode != "both"))
+    if (aArgs.empty() || g.nJobs < 1 || g.nStride < 0 ||
+        (sMode != "fault" && sMode != "cut" && sMode != "both"))
         return Usage();
     g.bFault = sMode != "cut";
     g.bCut = sMode != "fault";
@@ -1788,7 +1841,8 @@ int main(int argc, char **argv)
     std::string sList, sPkgList;
     std::vector<std::string> env = g.aEnv;
     env.push_back("PLAT_ROOT=" + g.sWork + "/tool-machine");
-    int status = Spawn({g.sBuild + "/bin/pkgtool", "list", g.sMedium + "/Install.pkg"}, env, g.sWork + "/pkg.list");
+    int status =
+        Spawn({g.sBuild + "/bin/pkgtool", "list", g.sMedium + "/Install.pkg"}, env, g.sWork + "/pkg.list");
     ReadAll(g.sWork + "/pkg.list", &sPkgList);
     if (status != 0 || !ReadAll(g.sBuild + "/medium-src.list", &sList)) {
         fprintf(stderr, "faultsweep: cannot read the package's list (%s)\n", StatusText(status).c_str());
@@ -1800,7 +1854,8 @@ int main(int argc, char **argv)
         if (sLine.empty())
             continue;
         Packaged p;
-        std::string sRel = sLine.compare(0, sSamples.size(), sSamples) == 0 ? sLine.substr(sSamples.size()) : sLine;
+        std::string sRel =
+            sLine.compare(0, sSamples.size(), sSamples) == 0 ? sLine.substr(sSamples.size()) : sLine;
         p.sName = sRel;
         std::replace(p.sName.begin(), p.sName.end(), '/', '\\');
         p.sHash = HashFile(sLine, &p.nSize);
@@ -1810,7 +1865,8 @@ int main(int argc, char **argv)
     for (const std::string &sLine : Split(sPkgList, '\n')) {
         char szAttrs[32], szC[64], szA[64], szW[64];
         unsigned long nIndex, nSize;
-        if (sscanf(sLine.c_str(), "%lu %lu %31s %63s %63s %63s", &nIndex, &nSize, szAttrs, szC, szA, szW) != 6)
+        if (sscanf(sLine.c_str(), "%lu %lu %31s %63s %63s %63s", &nIndex, &nSize, szAttrs, szC, szA, szW) !=
+            6)
             continue;
         if (nEntry >= g.aPackaged.size())
             break;
@@ -1825,23 +1881,27 @@ int main(int argc, char **argv)
         p.nWritten = ParseIsoTime(szW);
     }
     if (g.aPackaged.size() != 48 || nEntry != 48) {
-        fprintf(stderr, "faultsweep: the package lists %zu entries and the samples %zu files, not 48\n", nEntry,
-                g.aPackaged.size());
+        fprintf(stderr, "faultsweep: the package lists %zu entries and the samples %zu files, not 48\n",
+                nEntry, g.aPackaged.size());
         RemoveTree(g.sWork);
         return 2;
     }
 
-    // The success report as the installer composes it.
-    Spawn({g.sBuild + "/bin/restext", "1050"}, env, g.sWork + "/success.txt");
-    std::string sSuccess;
-    ReadAll(g.sWork + "/success.txt", &sSuccess);
-    g.sSuccessReport = ReportOf("=== x ===\n> [Закрыть]\n" + [&] {
+    // The success report as the installer composes it, without and with warning 1062.
+    auto Composed = [&](const std::vector<std::string> &aIds) {
+        std::vector<std::string> args = {g.sBuild + "/bin/restext"};
+        args.insert(args.end(), aIds.begin(), aIds.end());
+        Spawn(args, env, g.sWork + "/report.txt");
+        std::string sText;
+        ReadAll(g.sWork + "/report.txt", &sText);
         std::string s;
-        for (const std::string &l : Split(sSuccess, '\n'))
+        for (const std::string &l : Split(sText, '\n'))
             s += "  " + l + "\n";
-        return s;
-    }() + "--- cancel\n");
-    if (g.sSuccessReport.empty()) {
+        return ReportOf("=== x ===\n> [Закрыть]\n" + s + "--- cancel\n");
+    };
+    g.sSuccessReport = Composed({"1050"});
+    g.sOlderLeftReport = Composed({"1050", "1062", "-"});
+    if (g.sSuccessReport.empty() || g.sOlderLeftReport.empty()) {
         fprintf(stderr, "faultsweep: no success report from restext\n");
         RemoveTree(g.sWork);
         return 2;
@@ -1871,24 +1931,27 @@ int main(int argc, char **argv)
         CopyTree(t.sMachine, sMachine);
         std::string sTrace = sRunDir + "/trace";
         unlink(sTrace.c_str());
-        std::string sOut = RunSetup(sMachine, pSc->pszActions, sRunDir + "/run.out", {"PLAT_FAULT_TRACE=" + sTrace},
-                                    &status);
+        std::string sOut = RunSetup(sMachine, pSc->pszActions, sRunDir + "/run.out",
+                                    {"PLAT_FAULT_TRACE=" + sTrace}, &status);
         std::vector<TraceLine> aCalls = ReadTrace(sTrace);
         std::vector<Finding> found;
         MachineView v;
-        bool bSuccess = status == 0 && ReportOf(sOut) == g.sSuccessReport;
-        CheckMachine(t, sMachine, "f", pSc->bRemoval, &found, &v);
+        bool bReadOnlyLeft = false;
+        bool bSuccess = status == 0 && SuccessReport(ReportOf(sOut), pSc->bRemoval, &bReadOnlyLeft);
+        CheckMachine(t, sMachine, "f", pSc->bRemoval, &found, &v, false, bReadOnlyLeft);
         if (!bSuccess || !found.empty() || aCalls.empty()) {
             printf("%s: not swept: the run without faults must succeed and leave the machine right first\n",
                    pSc->pszName);
             if (aCalls.empty())
                 printf("  VIOLATION %s: the run without faults left no trace (does the platform have "
-                       "PLAT_FAULT_TRACE?)\n", pSc->pszName);
+                       "PLAT_FAULT_TRACE?)\n",
+                       pSc->pszName);
             if (!bSuccess) {
                 std::string sReport = ReportOf(sOut);
                 std::replace(sReport.begin(), sReport.end(), '\n', ' ');
-                printf("  VIOLATION %s: the run without faults: f ended with %s, reported: %s\n", pSc->pszName,
-                       StatusText(status).c_str(), sReport.empty() ? "nothing" : sReport.c_str());
+                printf("  VIOLATION %s: the run without faults: f ended with %s, reported: %s\n",
+                       pSc->pszName, StatusText(status).c_str(),
+                       sReport.empty() ? "nothing" : sReport.c_str());
             }
             for (const Finding &f : found)
                 printf("  VIOLATION %s: the run without faults: %s %s\n", pSc->pszName, f.sInvariant.c_str(),
@@ -1902,11 +1965,12 @@ int main(int argc, char **argv)
         int nStride = g.nStride > 0 ? g.nStride : 1;
         std::vector<std::string> aOnce; // violations of the checks made once per scenario
         if (pSc->bOlder && g.nOnly == 0) {
-            // Once: a reinstallation that replaces the files, after the upgrade, must not cost the user a
-            // taken-over file (the sweep's runs again let it replace those that bear a packaged name).
+            // Once: a reinstallation that replaces the files, after the upgrade, leaves everything else as it
+            // was. It replaces a taken-over catalogue that bears a packaged name with the packaged one: the
+            // reinstall page warns of exactly that (text 1011), and the user asked for it.
             sOut = RunSetup(sMachine, "next check next cancel", sRunDir + "/replace.out", {}, &status);
             found.clear();
-            CheckMachine(t, sMachine, "f", false, &found, &v);
+            CheckMachine(t, sMachine, "f", false, &found, &v, true);
             for (const Finding &f : found)
                 aOnce.push_back(std::string(pSc->pszName) +
                                 ": the run without faults, then a reinstallation replacing the files: " +
@@ -1918,14 +1982,18 @@ int main(int argc, char **argv)
             SweepScenario(t, aCalls, false, nStride, &tally);
         if (g.bCut)
             SweepScenario(t, aCalls, true, nStride, &tally);
-        std::string sWhich = g.nOnly != 0      ? "call " + std::to_string(g.nOnly) + " only"
+        std::string sWhich = g.nOnly != 0   ? "call " + std::to_string(g.nOnly) + " only"
                              : nStride == 1 ? std::string("every call")
                                             : "every " + std::to_string(nStride) + "th call";
-        printf("%s: %zu calls, %lu runs (%s %s), %lu faults injected, %lu cut-offs, %zu runs with violations, "
-               "%zu violations, %.1f s\n",
-               pSc->pszName, aCalls.size(), tally.nRuns, sWhich.c_str(),
-               sMode == "both" ? "failed and cut off" : sMode == "fault" ? "failed" : "cut off", tally.nInjected,
-               tally.nCut, tally.bad.size(), aOnce.size() + tally.aViolations.size(), Now() - t0);
+        printf(
+            "%s: %zu calls, %lu runs (%s %s), %lu faults injected, %lu cut-offs, %zu runs with violations, "
+            "%zu violations, %.1f s\n",
+            pSc->pszName, aCalls.size(), tally.nRuns, sWhich.c_str(),
+            sMode == "both"    ? "failed and cut off"
+            : sMode == "fault" ? "failed"
+                               : "cut off",
+            tally.nInjected, tally.nCut, tally.bad.size(), aOnce.size() + tally.aViolations.size(),
+            Now() - t0);
         for (const std::string &sV : aOnce)
             printf("  VIOLATION %s\n", sV.c_str());
         for (const std::string &sV : tally.aViolations)
@@ -1934,7 +2002,8 @@ int main(int argc, char **argv)
             printf("  %s\n", sN.c_str());
         if (tally.nRuns != tally.nPlanned)
             printf("  %lu runs were planned, %lu reported\n", tally.nPlanned, tally.nRuns);
-        nViolations += (int)(aOnce.size() + tally.aViolations.size()) + (tally.nRuns != tally.nPlanned ? 1 : 0);
+        nViolations +=
+            (int)(aOnce.size() + tally.aViolations.size()) + (tally.nRuns != tally.nPlanned ? 1 : 0);
         RemoveTree(sRunDir);
         RemoveTree(t.sMachine);
     }
