@@ -487,28 +487,30 @@ void InstallTakeOver(WizResult *pResult)
 }
 
 // True when a shortcut name read from the registry is a plain file name: one with a folder separator or a
-// drive would reach outside the shortcut folders.
+// drive would reach outside the shortcut folders, one with a wildcard or another character the platform
+// forbids in names would not name one file.
 static int IsPlainName(const char *szName)
 {
     return szName[0] != EOS && StrFindAny(szName, "\\/:*?\"<>|", 0, STR_CNTRL)[0] == EOS;
 }
 
-// True when the file at szPath is one of this version's shortcuts: its name, as the platform's search gives
-// it (the long name, whatever short or folded form the path used), is this version's link name. When the
-// search fails for another reason than a missing file, it cannot be told, and the answer is yes.
+// True when the file at szPath (a plain name, no wildcards) is one of this version's shortcuts: its name, as
+// the platform's search gives it (the long name, whatever short or folded form the path used), is this
+// version's link name. When the search fails for another reason than a missing file, it cannot be told, and
+// the answer is yes.
 static int IsOwnLink(const char *szPath)
 {
     WIN32_FIND_DATAA fd;
     HANDLE hFind;
+    DWORD nError;
     int bOwn;
 
     hFind = FindFirstFileA(szPath, &fd);
-    if (hFind == INVALID_HANDLE_VALUE)
-        return GetLastError() != ERROR_FILE_NOT_FOUND && GetLastError() != ERROR_PATH_NOT_FOUND;
-    bOwn = 0;
-    do
-        bOwn = bOwn || StrMatch(fd.cFileName, szLinkName, STR_NOCASE);
-    while (FindNextFileA(hFind, &fd));
+    if (hFind == INVALID_HANDLE_VALUE) {
+        nError = GetLastError();
+        return nError != ERROR_FILE_NOT_FOUND && nError != ERROR_PATH_NOT_FOUND;
+    }
+    bOwn = StrMatch(fd.cFileName, szLinkName, STR_NOCASE);
     FindClose(hFind);
     return bOwn;
 }
