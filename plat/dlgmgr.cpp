@@ -383,19 +383,24 @@ static Wnd *SetFocusTo(Wnd *p)
     return pOld;
 }
 
-// Keeps the default-button look on the push button that gets the focus; when the focus goes to another
-// kind of control, the look stays where it is.
+// The default-button look after the dialog manager moved the focus to pNew: a push button that gets the
+// focus takes the look; when the focus goes to any other kind of control, the look goes back to the
+// dialog's default button (DM_GETDEFID), so Enter presses the button that looks like it. Every other push
+// button loses the look.
 static void SetDefButton(Wnd *pDlg, Wnd *pNew)
 {
-    Wnd *pOld = nullptr;
-    for (Wnd *p : pDlg->aChildren)
-        if (IsDefaultLook(p))
-            pOld = p;
-    if (pNew == nullptr || pNew->nKind != KindPushButton)
-        pNew = pOld;
-    if (pOld != nullptr && pOld != pNew)
-        Send(pOld, BM_SETSTYLE, BS_PUSHBUTTON, TRUE);
-    if (pNew != nullptr && !IsDefaultLook(pNew))
+    if (pNew == nullptr || pNew->nKind != KindPushButton) {
+        LRESULT dw = Send(pDlg, DM_GETDEFID, 0, 0);
+        pNew = HIWORD(dw) == DC_HASDEFID ? ChildById(pDlg, LOWORD(dw)) : nullptr;
+        if (pNew != nullptr && pNew->nKind != KindPushButton)
+            pNew = nullptr;
+    }
+    if (!IsLive(pDlg))
+        return;
+    for (Wnd *p : std::vector<Wnd *>(pDlg->aChildren))
+        if (p != pNew && IsLive(p) && IsDefaultLook(p))
+            Send(p, BM_SETSTYLE, BS_PUSHBUTTON, TRUE);
+    if (IsLive(pNew) && !IsDefaultLook(pNew))
         Send(pNew, BM_SETSTYLE, BS_DEFPUSHBUTTON, TRUE);
 }
 

@@ -196,15 +196,46 @@ TEST_F(DialogManager, EnterPressesTheFocusedButtonElseTheDefaultOne)
     EXPECT_EQ((std::vector<std::string>{"100/0", "101/0"}), aCommands);
 }
 
-TEST_F(DialogManager, DefaultLookFollowsTheFocusedPushButton)
+// Which push buttons carry the default-button look, by id.
+static std::vector<int> DefaultLooks(HWND hDlg)
 {
-    Show({100, 101, 2, 401});
-    EXPECT_TRUE(plat::IsDefaultLook(plat::WndFromHandle(Item(101))));
+    std::vector<int> a;
+    for (plat::Wnd *p : plat::WndFromHandle(hDlg)->aChildren)
+        if (plat::IsDefaultLook(p))
+            a.push_back(p->nId);
+    return a;
+}
+
+TEST_F(DialogManager, DefaultLookFollowsTheFocusedPushButtonAndReturnsToTheDefaultButton)
+{
+    Show({100, 101, 2, 300, 401});
+    EXPECT_EQ(std::vector<int>{101}, DefaultLooks(hDlg));
     SendMessageA(hDlg, WM_NEXTDLGCTL, (WPARAM)Item(2), 1);
-    EXPECT_TRUE(plat::IsDefaultLook(plat::WndFromHandle(Item(2))));
-    EXPECT_FALSE(plat::IsDefaultLook(plat::WndFromHandle(Item(101))));
+    EXPECT_EQ(std::vector<int>{2}, DefaultLooks(hDlg));
     SendMessageA(hDlg, WM_NEXTDLGCTL, (WPARAM)Item(401), 1);
-    EXPECT_TRUE(plat::IsDefaultLook(plat::WndFromHandle(Item(2)))); // stays where it was
+    EXPECT_EQ(std::vector<int>{101}, DefaultLooks(hDlg)); // the check box: back to the default button
+    // By the keyboard: Tab from Cancel to the text box, then Enter presses the button that looks default.
+    SendMessageA(hDlg, WM_NEXTDLGCTL, (WPARAM)Item(2), 1);
+    Key(VK_TAB);
+    EXPECT_EQ(300, FocusId());
+    EXPECT_EQ(std::vector<int>{101}, DefaultLooks(hDlg));
+    SendMessageA(hDlg, WM_NEXTDLGCTL, (WPARAM)Item(2), 1);
+    Key(VK_TAB, true);
+    EXPECT_EQ(101, FocusId());
+    Key(VK_TAB, true);
+    EXPECT_EQ(100, FocusId());
+    EXPECT_EQ(std::vector<int>{100}, DefaultLooks(hDlg));
+    Key(VK_TAB, true); // wraps to the check box
+    EXPECT_EQ(401, FocusId());
+    EXPECT_EQ(std::vector<int>{101}, DefaultLooks(hDlg));
+    aCommands.clear(); // the text box's focus notifications
+    Key(VK_RETURN);
+    EXPECT_EQ((std::vector<std::string>{"101/0"}), aCommands);
+    // The default button as the dialog says it now.
+    SendMessageA(hDlg, WM_NEXTDLGCTL, (WPARAM)Item(2), 1);
+    SendMessageA(hDlg, DM_SETDEFID, 100, 0);
+    SendMessageA(hDlg, WM_NEXTDLGCTL, (WPARAM)Item(300), 1);
+    EXPECT_EQ(std::vector<int>{100}, DefaultLooks(hDlg));
 }
 
 TEST_F(DialogManager, EscapeSendsCancelAndSpaceTogglesOrPresses)
