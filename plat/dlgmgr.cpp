@@ -1177,9 +1177,13 @@ BOOL WINAPI IsDialogMessageA(HWND hDlg, LPMSG lpMsg)
                 return TRUE;
             }
             break;
-        case VK_ESCAPE:
-            Send(pDlg, WM_COMMAND, IDCANCEL, (LPARAM)HandleOf(ChildById(pDlg, IDCANCEL)));
+        case VK_ESCAPE: {
+            // A disabled Cancel button turns Escape off: the key is taken and nothing happens.
+            Wnd *pCancel = ChildById(pDlg, IDCANCEL);
+            if (pCancel == nullptr || IsEnabled(pCancel))
+                Send(pDlg, WM_COMMAND, IDCANCEL, (LPARAM)HandleOf(pCancel));
             return TRUE;
+        }
         case VK_RETURN: {
             Wnd *pFocused = pFocus;
             if (pFocused != nullptr && pFocused->pParent == pDlg &&

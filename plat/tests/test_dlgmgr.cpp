@@ -252,6 +252,19 @@ TEST_F(DialogManager, EscapeSendsCancelAndSpaceTogglesOrPresses)
     EXPECT_EQ((std::vector<std::string>{"401/0", "401/0", "101/0", "2/0"}), aCommands);
 }
 
+TEST_F(DialogManager, EscapeDoesNothingWhileCancelIsDisabled)
+{
+    Show({101, 2, 401});
+    SetFocus(Item(401));
+    EnableWindow(Item(2), FALSE); // as while the installer works
+    Key(VK_ESCAPE);
+    EXPECT_EQ(std::vector<std::string>{}, aCommands);
+    EXPECT_EQ(401, FocusId());
+    EnableWindow(Item(2), TRUE); // Close at the end
+    Key(VK_ESCAPE);
+    EXPECT_EQ((std::vector<std::string>{"2/0"}), aCommands);
+}
+
 TEST_F(DialogManager, EscapeInTheTextBoxClosesThroughTheEnabledCancelButton)
 {
     Show({2, 300});
