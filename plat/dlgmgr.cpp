@@ -1095,8 +1095,9 @@ void WINAPI PostQuitMessage(int nExitCode)
     nQuitCode = nExitCode;
 }
 
-// Posted messages first, then the quit message, then the user's input; with nothing queued the front end
-// waits for input. Returns 0 for the quit message, 1 for any other, -1 when no input can come.
+// Posted messages first, then the user's input; the quit message only when neither is left, so what was
+// posted or typed before PostQuitMessage is still handled. With nothing queued the front end waits for
+// input. Returns 0 for the quit message, 1 for any other, -1 when no input can come.
 BOOL WINAPI GetMessageA(LPMSG lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFilterMax)
 {
     (void)hWnd;
@@ -1112,14 +1113,6 @@ BOOL WINAPI GetMessageA(LPMSG lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFil
             qPosted.pop_front();
             break;
         }
-        if (bQuitPending) {
-            bQuitPending = false;
-            memset(lpMsg, 0, sizeof *lpMsg);
-            lpMsg->message = WM_QUIT;
-            lpMsg->wParam = (WPARAM)nQuitCode;
-            bResult = FALSE;
-            break;
-        }
         if (!qInput.empty()) {
             *lpMsg = qInput.front();
             qInput.pop_front();
@@ -1127,6 +1120,14 @@ BOOL WINAPI GetMessageA(LPMSG lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFil
                 abKeyDown[lpMsg->wParam & 0xFF] = 1;
             else if (lpMsg->message == WM_KEYUP || lpMsg->message == WM_SYSKEYUP)
                 abKeyDown[lpMsg->wParam & 0xFF] = 0;
+            break;
+        }
+        if (bQuitPending) {
+            bQuitPending = false;
+            memset(lpMsg, 0, sizeof *lpMsg);
+            lpMsg->message = WM_QUIT;
+            lpMsg->wParam = (WPARAM)nQuitCode;
+            bResult = FALSE;
             break;
         }
         FrontEnd *pUi = StartedFrontEnd();
