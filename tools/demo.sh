@@ -10,6 +10,16 @@ rm -rf "$PLAT_ROOT"
 if [ -n "${PLAT_SCRIPT:-}" ] && [ -z "${PLAT_UI:-}" ]; then
     export PLAT_UI=script
 fi
+# Started with no display and no terminal (CI, an editor's task runner, ssh host make demo): nobody could
+# answer the wizard, so the first installation runs scripted and says how to see the wizard itself.
+if [ -z "${PLAT_UI:-}" ] && [ -z "${DISPLAY:-}" ] && [ ! -t 0 ]; then
+    export PLAT_UI=script PLAT_SCRIPT="next cancel"
+    cat <<EOT
+No display and no terminal: the installer runs scripted (PLAT_SCRIPT="next cancel": Next, then Close).
+To see the wizard, run make demo in a terminal (text front end) or with a display (DISPLAY set: the window).
+
+EOT
+fi
 build/linux/medium/setup
 rc=$?
 cat <<EOT
