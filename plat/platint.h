@@ -74,6 +74,18 @@ namespace plat {
 // The result is an absolute host path.
 std::string MachineRoot();
 
+// A machine folder is made only when it is new: missing, or empty. Any other folder without its registry
+// (registry.db missing or of zero length) or without drive_c is damaged: nothing is made in it, and the
+// calls that need the missing part fail. Each says once per process on standard error what is damaged.
+// RegistryFileDamaged: registry.db cannot be used (reported now); DriveCMissing: drive_c is not there
+// (reported now). ReportMachineDamage prints "plat: " and the message, once per process for each message.
+bool RegistryFileDamaged();
+bool DriveCMissing();
+void ReportMachineDamage(const std::string &sMessage);
+bool MachineDamageReported(); // whether any message was given, for the tools' exit codes
+// Makes and fills the registry of a new machine at sPath (reg.cpp); false when it cannot.
+bool MakeNewRegistry(const std::string &sPath);
+
 // The machine's user (the host's login name) and the Windows paths of its special folders.
 std::string UserName();
 enum SpecialFolder {

@@ -48,6 +48,26 @@ std::unordered_map<uintptr_t, RegKey> mapKeys;
 uintptr_t nLastHandle = 0x1000;
 sqlite3 *pDb;
 sqlite3_int64 aRootIds[kRoots];
+// The connection a new machine's registry is being made on, by this thread (MakeNewRegistry).
+thread_local sqlite3 *pNewDb;
+
+sqlite3 *Db()
+{
+    return pNewDb != nullptr ? pNewDb : pDb;
+}
+
+// A database file that SQLite finds malformed, or that is no database, is said once per process; the
+// calls fail as they do on any other error of the database.
+int CheckDamage(int rc)
+{
+    if (((rc & 0xff) == SQLITE_CORRUPT || (rc & 0xff) == SQLITE_NOTADB) && Db() != nullptr) {
+        const char *pszFile = sqlite3_db_filename(Db(), "main");
+        plat::ReportMachineDamage(std::string("the registry of the machine folder is damaged: ") +
+                                  (pszFile != nullptr ? pszFile : "registry.db") + " (" + sqlite3_errstr(rc) +
+                                  ")");
+    }
+    return rc;
+}
 
 // The database connection, closed when the process ends so that its log is folded into the file.
 struct DbCloser {
@@ -86,7 +106,7 @@ struct Stmt {
     bool bOk;
     Stmt(const char *pszSql)
     {
-        bOk = sqlite3_prepare_v2(pDb, pszSql, -1, &p, nullptr) == SQLITE_OK;
+        bOk = CheckDamage(sqlite3_prepare_v2(Db(), pszSql, -1, &p, nullptr)) == SQLITE_OK;
     }
     ~Stmt()
     {
@@ -110,7 +130,7 @@ struct Stmt {
     // SQLITE_ROW, SQLITE_DONE or an error
     int Step()
     {
-        return bOk ? sqlite3_step(p) : SQLITE_ERROR;
+        return bOk ? CheckDamage(sqlite3_step(p)) : SQLITE_ERROR;
     }
     sqlite3_int64 Int(int i)
     {
@@ -128,7 +148,7 @@ bool OpenDatabase();
 
 bool Exec(const char *pszSql)
 {
-    return sqlite3_exec(pDb, pszSql, nullptr, nullptr, nullptr) == SQLITE_OK;
+    return CheckDamage(sqlite3_exec(Db(), pszSql, nullptr, nullptr, nullptr)) == SQLITE_OK;
 }
 
 // A transaction: immediate (holding the write lock from the start) for changes, deferred for reads that
@@ -163,7 +183,7 @@ LSTATUS InsertKey(sqlite3_int64 nParent, const std::string &sName, const std::st
     st.Bind(1, nParent).Bind(2, sName).Bind(3, Fold(sName)).Bind(4, sClass).Bind(5, Now());
     if (st.Step() != SQLITE_DONE)
         return ERROR_REGISTRY_IO_FAILED;
-    *pnId = sqlite3_last_insert_rowid(pDb);
+    *pnId = sqlite3_last_insert_rowid(Db());
     return ERROR_SUCCESS;
 }
 
@@ -277,37 +297,54 @@ struct OpenLock {
     }
 };
 
-// Opens the machine's database, making and filling it on first use. Returns false when it cannot.
+// Opens a database file and sets it up as every connection to it is: the write-ahead log lets readers go on
+// while another process writes; FULL makes each commit reach the disk before it returns. Null when it
+// cannot.
+sqlite3 *OpenFile(const std::string &sPath, int nFlags)
+{
+    sqlite3 *p = nullptr;
+    if (sqlite3_open_v2(sPath.c_str(), &p, nFlags, nullptr) != SQLITE_OK) {
+        sqlite3_close(p);
+        return nullptr;
+    }
+    sqlite3_busy_timeout(p, kBusyTimeoutMs);
+    sqlite3 *pOld = pNewDb;
+    pNewDb = p; // for the statements below
+    bool bReady;
+    {
+        Stmt st("PRAGMA journal_mode = WAL");
+        bReady = st.Step() == SQLITE_ROW && sqlite3_stricmp((const char *)sqlite3_column_text(st.p, 0), "wal") == 0;
+    }
+    bReady = bReady && Exec("PRAGMA synchronous = FULL");
+    pNewDb = pOld;
+    if (!bReady) {
+        sqlite3_close(p);
+        return nullptr;
+    }
+    return p;
+}
+
+// Opens the machine's database, made with the machine (MakeNewRegistry). Returns false when it cannot: a
+// registry.db that is missing, empty or damaged is never made anew here.
 bool OpenDatabase()
 {
     if (pDb != nullptr)
         return true;
-    OpenLock lock(plat::MachineRoot() + "/registry.lock");
-    std::string sPath = plat::MachineRoot() + "/registry.db";
-    sqlite3 *p = nullptr;
-    if (sqlite3_open_v2(sPath.c_str(), &p, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) !=
-        SQLITE_OK) {
-        sqlite3_close(p);
+    if (plat::RegistryFileDamaged())
         return false;
-    }
-    pDb = p;
-    sqlite3_busy_timeout(pDb, kBusyTimeoutMs);
-    // The write-ahead log lets readers go on while another process writes; FULL makes each commit reach
-    // the disk before it returns.
-    bool bReady = false;
+    OpenLock lock(plat::MachineRoot() + "/registry.lock");
+    pDb = OpenFile(plat::MachineRoot() + "/registry.db", SQLITE_OPEN_READWRITE);
+    if (pDb == nullptr)
+        return false;
+    bool bReady;
     {
-        Stmt st("PRAGMA journal_mode = WAL");
-        bReady = st.Step() == SQLITE_ROW &&
-                 sqlite3_stricmp((const char *)sqlite3_column_text(st.p, 0), "wal") == 0;
-    }
-    bReady = bReady && Exec("PRAGMA synchronous = FULL");
-    if (bReady) {
-        Txn txn(true);
         Stmt st("PRAGMA user_version");
-        bReady = txn.bOpen && st.Step() == SQLITE_ROW;
-        if (bReady && st.Int(0) == 0)
-            bReady = FillNewMachine();
-        bReady = bReady && txn.Commit() == ERROR_SUCCESS;
+        bReady = st.Step() == SQLITE_ROW;
+        if (bReady && st.Int(0) != kSchemaVersion) {
+            plat::ReportMachineDamage("the registry of the machine folder is damaged: " + plat::MachineRoot() +
+                                      "/registry.db (it holds no registry of this version)");
+            bReady = false;
+        }
     }
     for (int i = 0; bReady && i < kRoots; i++) {
         aRootIds[i] = 0;
@@ -324,6 +361,24 @@ bool OpenDatabase()
     }
     return bReady;
 }
+
+} // namespace
+
+// Called by MachineRoot, holding registry.lock, for a new machine only: on a connection of its own, so that
+// it takes no lock of the registry calls.
+bool plat::MakeNewRegistry(const std::string &sPath)
+{
+    sqlite3 *p = OpenFile(sPath, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
+    if (p == nullptr)
+        return false;
+    pNewDb = p;
+    bool bMade = Exec("BEGIN IMMEDIATE") && FillNewMachine() && Exec("COMMIT");
+    pNewDb = nullptr;
+    return sqlite3_close(p) == SQLITE_OK && bMade;
+}
+
+namespace
+{
 
 // The predefined roots' handles are 32-bit negative numbers, sign-extended in a 64-bit handle. Returns the
 // root's index, or -1.
@@ -662,7 +717,7 @@ static LSTATUS RegDeleteValueAImpl(HKEY hKey, LPCSTR lpValueName)
     st.Bind(1, nId).Bind(2, Fold(lpValueName != NULL ? lpValueName : ""));
     if (st.Step() != SQLITE_DONE)
         return ERROR_REGISTRY_IO_FAILED;
-    if (sqlite3_changes(pDb) == 0)
+    if (sqlite3_changes(Db()) == 0)
         return ERROR_FILE_NOT_FOUND;
     Stmt stTouch("UPDATE keys SET written = ? WHERE id = ?");
     stTouch.Bind(1, Now()).Bind(2, nId);

@@ -55,10 +55,23 @@ struct Value {
     std::string sData;
 };
 
+// A damaged machine folder is said by the platform itself, once ("plat: the registry of the machine folder
+// is damaged: ..."); what fails after it is not said again.
 int Fail(const std::string &sMessage)
 {
-    fprintf(stderr, "%s\n", sMessage.c_str());
+    if (!plat::MachineDamageReported())
+        fprintf(stderr, "%s\n", sMessage.c_str());
     return 1;
+}
+
+// The first error met while reading keys and values for the output: a listing that misses part of the
+// registry is a failure.
+LSTATUS nReadError = ERROR_SUCCESS;
+
+void ReadFailed(LSTATUS rc)
+{
+    if (nReadError == ERROR_SUCCESS)
+        nReadError = rc;
 }
 
 int Usage()
@@ -201,17 +214,25 @@ std::vector<Value> ReadValues(HKEY h)
 {
     std::vector<Value> aValues;
     DWORD nMaxName = 0;
-    if (RegQueryInfoKeyA(h, NULL, NULL, NULL, NULL, NULL, NULL, NULL, &nMaxName, NULL, NULL, NULL) !=
-        ERROR_SUCCESS)
+    LSTATUS rc = RegQueryInfoKeyA(h, NULL, NULL, NULL, NULL, NULL, NULL, NULL, &nMaxName, NULL, NULL, NULL);
+    if (rc != ERROR_SUCCESS) {
+        ReadFailed(rc);
         return aValues;
+    }
     std::vector<char> aName(nMaxName + 1);
     for (DWORD i = 0;; i++) {
         DWORD cch = (DWORD)aName.size();
-        if (RegEnumValueA(h, i, aName.data(), &cch, NULL, NULL, NULL, NULL) != ERROR_SUCCESS)
+        rc = RegEnumValueA(h, i, aName.data(), &cch, NULL, NULL, NULL, NULL);
+        if (rc != ERROR_SUCCESS) {
+            if (rc != ERROR_NO_MORE_ITEMS)
+                ReadFailed(rc);
             break;
+        }
         Value v;
         if (ReadValue(h, std::string(aName.data(), cch), &v))
             aValues.push_back(v);
+        else
+            ReadFailed(ERROR_REGISTRY_IO_FAILED);
     }
     return aValues;
 }
@@ -222,8 +243,12 @@ std::vector<std::string> SubKeys(HKEY h)
     char szName[256];
     for (DWORD i = 0;; i++) {
         DWORD cch = sizeof szName;
-        if (RegEnumKeyExA(h, i, szName, &cch, NULL, NULL, NULL, NULL) != ERROR_SUCCESS)
+        LSTATUS rc = RegEnumKeyExA(h, i, szName, &cch, NULL, NULL, NULL, NULL);
+        if (rc != ERROR_SUCCESS) {
+            if (rc != ERROR_NO_MORE_ITEMS)
+                ReadFailed(rc);
             break;
+        }
         aKeys.push_back(std::string(szName, cch));
     }
     return aKeys;
@@ -318,9 +343,12 @@ void PrintKey(HKEY h, const std::string &sDisplay, bool bRecurse)
     }
     for (const std::string &sKey : aKeys) {
         HKEY hSub;
-        if (RegOpenKeyExA(h, sKey.c_str(), 0, KEY_READ, &hSub) == ERROR_SUCCESS) {
+        LSTATUS rc = RegOpenKeyExA(h, sKey.c_str(), 0, KEY_READ, &hSub);
+        if (rc == ERROR_SUCCESS) {
             PrintKey(hSub, sDisplay + "\\" + Utf8(sKey), true);
             RegCloseKey(hSub);
+        } else {
+            ReadFailed(rc);
         }
     }
 }
@@ -605,9 +633,12 @@ void ExportKey(RegWriter &w, HKEY h, const std::string &sPath)
         ExportValue(w, v);
     for (const std::string &sKey : SubKeys(h)) {
         HKEY hSub;
-        if (RegOpenKeyExA(h, sKey.c_str(), 0, KEY_READ, &hSub) == ERROR_SUCCESS) {
+        LSTATUS rc = RegOpenKeyExA(h, sKey.c_str(), 0, KEY_READ, &hSub);
+        if (rc == ERROR_SUCCESS) {
             ExportKey(w, hSub, sPath + "\\" + sKey);
             RegCloseKey(hSub);
+        } else {
+            ReadFailed(rc);
         }
     }
 }
@@ -627,6 +658,8 @@ int Export(const KeyName &key, const std::string &sFile, const Options &opt)
     ExportKey(w, h, key.sPath.empty() ? sRoot : sRoot + "\\" + key.sPath);
     w.Put("\r\n");
     RegCloseKey(h);
+    if (nReadError != ERROR_SUCCESS) // a part could not be read: no file that looks whole
+        return Fail("ERROR: Cannot read the registry (error " + std::to_string(nReadError) + ").");
 
     if (access(sFile.c_str(), F_OK) == 0 && !opt.bYes && !Confirm("File " + sFile + " exists, overwrite it"))
         return Fail("ERROR: The file " + sFile + " exists; give /y to overwrite it.");
@@ -650,7 +683,18 @@ int Export(const KeyName &key, const std::string &sFile, const Options &opt)
 
 } // namespace
 
+int Run(int argc, char **argv);
+
+// A listing that missed a part, or a machine folder found damaged on the way, fails the command.
 int main(int argc, char **argv)
+{
+    int nResult = Run(argc, argv);
+    if (nResult == 0 && nReadError != ERROR_SUCCESS)
+        nResult = Fail("ERROR: Cannot read the registry (error " + std::to_string(nReadError) + ").");
+    return nResult == 0 && plat::MachineDamageReported() ? 1 : nResult;
+}
+
+int Run(int argc, char **argv)
 {
     if (argc < 3)
         return Usage();

@@ -10,6 +10,7 @@
 #include <string.h>
 #include <sys/wait.h>
 
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -237,4 +238,95 @@ TEST(PlatReg, ExportWritesRegTextInUtf16)
     r = RunTool({"export", "HKLM\\Software\\Exp", sFile});
     EXPECT_EQ(1, r.nExit);
     EXPECT_EQ(0, RunTool({"export", "HKLM\\Software\\Exp", sFile, "/y"}).nExit);
+}
+
+// The tool on another machine folder: PLAT_ROOT as the tool sees it (this process keeps its own machine).
+static ToolRun RunToolOn(const std::string &sMachine, const std::vector<std::string> &aArgs)
+{
+    std::string sOwn = getenv("PLAT_ROOT");
+    setenv("PLAT_ROOT", sMachine.c_str(), 1);
+    ToolRun r = RunTool(aArgs);
+    setenv("PLAT_ROOT", sOwn.c_str(), 1);
+    return r;
+}
+
+static const char kKey[] = "HKLM\\Software\\Damage";
+
+// A machine of its own with a few values in kKey, one of them long enough to take pages of its own.
+static std::string MakeMachine(const char *pszName)
+{
+    std::string sMachine = plat::MachineRoot() + "/" + pszName;
+    EXPECT_EQ(0, RunToolOn(sMachine, {"add", kKey, "/v", "small", "/d", "x"}).nExit);
+    EXPECT_EQ(0, RunToolOn(sMachine, {"add", kKey, "/v", "big", "/t", "REG_BINARY", "/d", std::string(40000, '5')})
+                     .nExit);
+    EXPECT_EQ(0, RunToolOn(sMachine, {"query", kKey}).nExit);
+    return sMachine;
+}
+
+static void ExpectOneMessage(const ToolRun &r, const std::string &sMessage)
+{
+    EXPECT_EQ(1, r.nExit);
+    EXPECT_EQ("plat: " + sMessage + "\n", r.sErr);
+}
+
+TEST(PlatReg, DatabaseThatIsNoDatabaseIsSaidToBeDamaged)
+{
+    std::string sMachine = MakeMachine("garbage");
+    std::ofstream(sMachine + "/registry.db", std::ios::binary | std::ios::trunc) << std::string(8192, 'x');
+    std::string sMessage =
+        "the registry of the machine folder is damaged: " + sMachine + "/registry.db (file is not a database)";
+    ExpectOneMessage(RunToolOn(sMachine, {"query", kKey}), sMessage);
+    ExpectOneMessage(RunToolOn(sMachine, {"add", kKey, "/v", "n", "/d", "y"}), sMessage);
+    ExpectOneMessage(RunToolOn(sMachine, {"delete", kKey, "/f"}), sMessage);
+    ExpectOneMessage(RunToolOn(sMachine, {"export", "HKLM", sMachine + "/out.reg"}), sMessage);
+    EXPECT_FALSE(std::filesystem::exists(sMachine + "/out.reg"));
+}
+
+TEST(PlatReg, QueryOverADamagedPageFails)
+{
+    std::string sMachine = MakeMachine("page");
+    // The pages that hold the long value only: its bytes (0x55) after the link to the next page. The link
+    // is made to point past the end of the file.
+    std::string sDb;
+    {
+        std::ifstream f(sMachine + "/registry.db", std::ios::binary);
+        sDb.assign(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
+    }
+    const size_t nPage = 4096;
+    int nDamaged = 0;
+    for (size_t i = nPage; i + nPage <= sDb.size(); i += nPage) {
+        if (sDb.compare(i + 4, nPage - 4, std::string(nPage - 4, '\x55')) == 0) {
+            sDb.replace(i, 4, "\xff\xff\xff\x7f");
+            nDamaged++;
+        }
+    }
+    ASSERT_GT(nDamaged, 0);
+    std::ofstream(sMachine + "/registry.db", std::ios::binary | std::ios::trunc) << sDb;
+    std::string sMessage = "the registry of the machine folder is damaged: " + sMachine +
+                           "/registry.db (database disk image is malformed)";
+    ToolRun r = RunToolOn(sMachine, {"query", kKey});
+    ExpectOneMessage(r, sMessage);
+    EXPECT_EQ(0u, r.sOut.find("\nHKEY_LOCAL_MACHINE\\Software\\Damage\n")) << r.sOut; // what could be read
+    ExpectOneMessage(RunToolOn(sMachine, {"query", kKey, "/v", "big"}), sMessage);
+    ExpectOneMessage(RunToolOn(sMachine, {"export", kKey, sMachine + "/out.reg"}), sMessage);
+    EXPECT_FALSE(std::filesystem::exists(sMachine + "/out.reg"));
+}
+
+TEST(PlatReg, EmptyDatabaseIsSaidToBeDamaged)
+{
+    std::string sMachine = MakeMachine("empty");
+    std::filesystem::resize_file(sMachine + "/registry.db", 0);
+    ExpectOneMessage(RunToolOn(sMachine, {"query", kKey}),
+                     "the registry of the machine folder is damaged: " + sMachine + "/registry.db (the file is empty)");
+    EXPECT_EQ(0u, std::filesystem::file_size(sMachine + "/registry.db"));
+}
+
+TEST(PlatReg, MissingDatabaseIsSaidToBeMissing)
+{
+    std::string sMachine = MakeMachine("missing");
+    std::filesystem::remove(sMachine + "/registry.db");
+    ExpectOneMessage(RunToolOn(sMachine, {"add", kKey, "/v", "n", "/d", "y"}),
+                     "the registry of the machine folder is missing: " + sMachine +
+                         "/registry.db (drive_c is there: the folder is no new machine)");
+    EXPECT_FALSE(std::filesystem::exists(sMachine + "/registry.db"));
 }

@@ -5,11 +5,14 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <string.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -557,11 +560,192 @@ TEST(Registry, ProcessesStartingANewMachineAtOnceMakeItOnce)
     EXPECT_EQ(0, WaitChild(StartChild({"machine", "-", "-", "-"}, sMachine)));
 }
 
+// A damaged machine folder: what the calls of another process on it give, and what it says on standard error.
+struct Probe {
+    std::string sResult; // "reg OPEN CREATE WALK file CREATE ATTRIBUTES", statuses and last errors
+    std::string sErr;
+};
+
+static std::string ReadHostFile(const std::string &sPath)
+{
+    std::ifstream f(sPath, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
+}
+
+static Probe RunProbe(const std::string &sMachine)
+{
+    std::string sOut = sMachine + ".probe", sErr = sMachine + ".err";
+    EXPECT_EQ(0, WaitChild(StartChild({"probe", sOut, sErr, "-"}, sMachine)));
+    return Probe{ReadHostFile(sOut), ReadHostFile(sErr)};
+}
+
+static size_t Count(const std::string &s, const std::string &sPart)
+{
+    size_t n = 0;
+    for (size_t i = s.find(sPart); i != std::string::npos; i = s.find(sPart, i + 1))
+        n++;
+    return n;
+}
+
+// A machine of its own, made by another process, with sValues values in HKCU\Software\RegTest\Many.
+static std::string MakeMachine(const char *pszName, int nValues = 1)
+{
+    std::string sMachine = plat::MachineRoot() + "/" + pszName;
+    EXPECT_EQ(0, WaitChild(StartChild({"many", "Many", "v", std::to_string(nValues)}, sMachine)));
+    EXPECT_TRUE(std::filesystem::is_regular_file(sMachine + "/registry.db"));
+    EXPECT_FALSE(std::filesystem::exists(sMachine + "/registry.db-wal")); // folded in when the process ended
+    return sMachine;
+}
+
+static const char kSound[] = "reg 0 0 0 file 0 0";
+static const char kNew[] = "reg 0 0 2 file 0 0"; // a new machine has no test area
+
+TEST(MachineFolder, SoundMachineAnswersTheProbe)
+{
+    std::string sMachine = MakeMachine("sound");
+    Probe p = RunProbe(sMachine);
+    EXPECT_EQ(kSound, p.sResult);
+    EXPECT_EQ("", p.sErr);
+}
+
+TEST(MachineFolder, RegistryThatIsNoDatabaseIsReportedOnceAndItsCallsFail)
+{
+    std::string sMachine = MakeMachine("garbage");
+    std::ofstream(sMachine + "/registry.db", std::ios::binary | std::ios::trunc) << std::string(8192, 'x');
+    Probe p = RunProbe(sMachine);
+    EXPECT_EQ("reg 1011 1011 1011 file 0 0", p.sResult);
+    EXPECT_EQ("plat: the registry of the machine folder is damaged: " + sMachine +
+                  "/registry.db (file is not a database)\n",
+              p.sErr);
+    EXPECT_EQ(8192u, std::filesystem::file_size(sMachine + "/registry.db")); // left as it is
+}
+
+TEST(MachineFolder, TruncatedRegistryIsReportedOnceAndItsCallsFail)
+{
+    std::string sMachine = MakeMachine("truncated", 400);
+    ASSERT_GT(std::filesystem::file_size(sMachine + "/registry.db"), 40000u);
+    std::filesystem::resize_file(sMachine + "/registry.db", 3 * 4096);
+    Probe p = RunProbe(sMachine);
+    EXPECT_NE(kSound, p.sResult);
+    EXPECT_EQ(0u, Count(p.sResult, "reg 0 0 0")) << p.sResult;
+    EXPECT_EQ("plat: the registry of the machine folder is damaged: " + sMachine +
+                  "/registry.db (database disk image is malformed)\n",
+              p.sErr);
+}
+
+TEST(MachineFolder, EmptyRegistryIsDamageNotANewMachine)
+{
+    std::string sMachine = MakeMachine("empty");
+    std::filesystem::resize_file(sMachine + "/registry.db", 0);
+    Probe p = RunProbe(sMachine);
+    EXPECT_EQ("reg 1011 1011 1011 file 0 0", p.sResult);
+    EXPECT_EQ("plat: the registry of the machine folder is damaged: " + sMachine +
+                  "/registry.db (the file is empty)\n",
+              p.sErr);
+    EXPECT_EQ(0u, std::filesystem::file_size(sMachine + "/registry.db"));
+}
+
+TEST(MachineFolder, MissingRegistryBesideDriveCIsDamageNotANewMachine)
+{
+    std::string sMachine = MakeMachine("noregistry");
+    std::filesystem::remove(sMachine + "/registry.db");
+    Probe p = RunProbe(sMachine);
+    EXPECT_EQ("reg 1011 1011 1011 file 0 0", p.sResult);
+    EXPECT_EQ("plat: the registry of the machine folder is missing: " + sMachine +
+                  "/registry.db (drive_c is there: the folder is no new machine)\n",
+              p.sErr);
+    EXPECT_FALSE(std::filesystem::exists(sMachine + "/registry.db"));
+}
+
+TEST(MachineFolder, MissingDriveCIsReportedAndItsPathsAreNotFound)
+{
+    std::string sMachine = MakeMachine("nodrive");
+    std::filesystem::remove_all(sMachine + "/drive_c");
+    Probe p = RunProbe(sMachine);
+    EXPECT_EQ("reg 0 0 0 file 3 3", p.sResult);
+    EXPECT_EQ("plat: drive C: of the machine folder is missing: " + sMachine +
+                  "/drive_c (the registry is there: the folder is no new machine)\n",
+              p.sErr);
+    EXPECT_FALSE(std::filesystem::exists(sMachine + "/drive_c"));
+}
+
+TEST(MachineFolder, EmptyFolderAndUnfinishedMakingGiveANewMachine)
+{
+    std::string sMachine = plat::MachineRoot() + "/emptyfolder";
+    std::filesystem::create_directory(sMachine);
+    Probe p = RunProbe(sMachine);
+    EXPECT_EQ(kNew, p.sResult);
+    EXPECT_EQ("", p.sErr);
+    // A making cut short: its mark, part of drive C: and an empty registry.db.
+    sMachine = plat::MachineRoot() + "/unfinished";
+    std::filesystem::create_directories(sMachine + "/drive_c/Program Files");
+    std::ofstream(sMachine + "/machine.unfinished");
+    std::ofstream(sMachine + "/registry.db");
+    p = RunProbe(sMachine);
+    EXPECT_EQ(kNew, p.sResult);
+    EXPECT_EQ("", p.sErr);
+    EXPECT_FALSE(std::filesystem::exists(sMachine + "/machine.unfinished"));
+    EXPECT_EQ(0, WaitChild(StartChild({"machine", "-", "-", "-"}, sMachine)));
+}
+
+// The probe: registry and file calls, each one's status or last error, in sOut; standard error in sErr.
+static int ProbeMain(const std::string &sOut, const std::string &sErr)
+{
+    int fd = open(sErr.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (fd < 0 || dup2(fd, 2) < 0)
+        return 2;
+    close(fd);
+    HKEY h = NULL;
+    LSTATUS nOpen = RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall",
+                                  0, KEY_READ, &h);
+    if (h != NULL)
+        RegCloseKey(h);
+    h = NULL;
+    LSTATUS nCreate =
+        RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Probe", 0, NULL, 0, KEY_ALL_ACCESS, NULL, &h, NULL);
+    if (h != NULL)
+        RegCloseKey(h);
+    // Every value of the test area, as a tool that lists the registry reads it.
+    LSTATUS nWalk = RegOpenKeyExA(HKEY_CURRENT_USER, kTestArea, 0, KEY_READ, &h);
+    for (DWORD i = 0; nWalk == ERROR_SUCCESS; i++) {
+        char szName[64];
+        DWORD cch = sizeof szName;
+        HKEY hSub;
+        LSTATUS rc = RegEnumKeyExA(h, i, szName, &cch, NULL, NULL, NULL, NULL);
+        if (rc == ERROR_NO_MORE_ITEMS)
+            break;
+        if (rc == ERROR_SUCCESS)
+            rc = RegOpenKeyExA(h, szName, 0, KEY_READ, &hSub);
+        for (DWORD j = 0; rc == ERROR_SUCCESS; j++) {
+            char szValue[64];
+            BYTE ab[64];
+            DWORD cchValue = sizeof szValue, cb = sizeof ab;
+            rc = RegEnumValueA(hSub, j, szValue, &cchValue, NULL, NULL, ab, &cb);
+            if (rc == ERROR_NO_MORE_ITEMS) {
+                rc = ERROR_SUCCESS;
+                RegCloseKey(hSub);
+                break;
+            }
+        }
+        nWalk = rc;
+    }
+    HANDLE hFile = CreateFileA("C:\\probe.txt", GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
+    DWORD nFile = hFile == INVALID_HANDLE_VALUE ? GetLastError() : 0;
+    if (hFile != INVALID_HANDLE_VALUE)
+        CloseHandle(hFile);
+    DWORD nAttributes = GetFileAttributesA("C:\\Program Files") == INVALID_FILE_ATTRIBUTES ? GetLastError() : 0;
+    std::ofstream(sOut) << "reg " << nOpen << " " << nCreate << " " << nWalk << " file " << nFile << " "
+                        << nAttributes;
+    return 0;
+}
+
 // The tasks of the other processes. Exit code 0 when done, 1 when a check failed, 2 on bad arguments.
 static int ChildMain(int argc, char **argv)
 {
     if (argc < 4)
         return 2;
+    if (strcmp(argv[0], "probe") == 0)
+        return ProbeMain(argv[1], argv[2]);
     std::string sTask = argv[0], sKey = std::string(kTestArea) + "\\" + argv[1];
     HKEY h;
     if (RegCreateKeyExA(HKEY_CURRENT_USER, sKey.c_str(), 0, NULL, 0, KEY_ALL_ACCESS, NULL, &h, NULL) !=
