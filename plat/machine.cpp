@@ -464,9 +464,9 @@ static std::string JoinHost(const std::string &sDir, const std::string &sName)
 
 // Finds the host spelling of an ANSI name in a host folder: the name itself converted to UTF-8 when that
 // exists, else the first entry (in byte order) that equals it without case. False when there is none. With
-// bExactMissing the caller knows the exact spelling is not there, and only the folder is read.
+// bExactMissing the caller knows the exact spelling is not there, and only the folder's index is asked.
 static bool FindHostName(const std::string &sDir, const std::string &sName, std::string *psHostName,
-                         bool bExactMissing = false)
+                         bool bExactMissing = false, const struct stat *pDirStat = nullptr)
 {
     std::string sUtf8 = AnsiToUtf8(sName);
     struct stat st;
@@ -474,22 +474,7 @@ static bool FindHostName(const std::string &sDir, const std::string &sName, std:
         *psHostName = sUtf8;
         return true;
     }
-    DIR *d = opendir(sDir.c_str());
-    if (d == nullptr)
-        return false;
-    std::string sUpper = UpperName(sName);
-    bool bFound = false;
-    while (struct dirent *e = readdir(d)) {
-        bool bLossy = false;
-        std::string sAnsi = Utf8ToAnsi(e->d_name, &bLossy);
-        if (bLossy || sAnsi.size() != sName.size() || UpperName(sAnsi) != sUpper)
-            continue;
-        if (!bFound || strcmp(e->d_name, psHostName->c_str()) < 0)
-            *psHostName = e->d_name;
-        bFound = true;
-    }
-    closedir(d);
-    return bFound;
+    return FindFoldedName(sDir, sName, psHostName, pDirStat);
 }
 
 static bool IsInvalidNameChar(unsigned char c)
@@ -499,7 +484,8 @@ static bool IsInvalidNameChar(unsigned char c)
 
 // The last name of a path, in the host folder sDir where the names before it were found.
 static bool ResolveLastName(const std::string &sDir, const std::string &sName, ResolvedPath *pPath,
-                            DWORD *pnError, unsigned nFlags, bool bExactMissing)
+                            DWORD *pnError, unsigned nFlags, bool bExactMissing,
+                            const struct stat *pDirStat = nullptr)
 {
     std::string sUtf8 = AnsiToUtf8(sName);
     std::string sHostName;
@@ -508,7 +494,7 @@ static bool ResolveLastName(const std::string &sDir, const std::string &sName, R
         return false;
     }
     pPath->sName = sName;
-    if (!(nFlags & RESOLVE_WILDCARDS) && FindHostName(sDir, sName, &sHostName, bExactMissing)) {
+    if (!(nFlags & RESOLVE_WILDCARDS) && FindHostName(sDir, sName, &sHostName, bExactMissing, pDirStat)) {
         pPath->sHost = JoinHost(sDir, sHostName);
     } else {
         pPath->sHost = JoinHost(sDir, sUtf8);
@@ -601,8 +587,10 @@ bool ResolvePath(const char *pszPath, ResolvedPath *pPath, DWORD *pnError, unsig
     }
     // Else the folders on the way, when they exist in the caller's spelling, and the last name in them.
     struct stat st;
-    if (aNames.size() == 1 || (stat(sExactDir.c_str(), &st) == 0 && S_ISDIR(st.st_mode)))
+    if (aNames.size() == 1)
         return ResolveLastName(sExactDir, sLast, pPath, pnError, nFlags, bExactMissing);
+    if (stat(sExactDir.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
+        return ResolveLastName(sExactDir, sLast, pPath, pnError, nFlags, bExactMissing, &st);
 
     // Else name by name, each existing one matched without case when its exact spelling is not there.
     for (size_t k = 0; k + 1 < aNames.size(); k++) {
@@ -618,7 +606,7 @@ bool ResolvePath(const char *pszPath, ResolvedPath *pPath, DWORD *pnError, unsig
         }
         sHost = JoinHost(sHost, sHostName);
     }
-    return ResolveLastName(sHost, sLast, pPath, pnError, nFlags, false);
+    return ResolveLastName(sHost, sLast, pPath, pnError, nFlags, false, &st);
 }
 
 std::string WindowsPathFromHost(const std::string &sHostIn, bool *pbLossy)
@@ -661,9 +649,39 @@ std::string WindowsPathFromHost(const std::string &sHostIn, bool *pbLossy)
     return sWin;
 }
 
+// The platform's reserved device names, as the last name of a path: the name up to its first dot, without
+// the blanks before the dot (or at the end) and the colons after it.
+bool DosDeviceName(const std::string &sPath, std::string *psDevice)
+{
+    if (sPath.size() >= 2 && IsSep(sPath[0]) && IsSep(sPath[1]))
+        return false; // \\?\, \\.\ and network paths
+    size_t nEnd = sPath.size();
+    while (nEnd > 0 && sPath[nEnd - 1] == ':')
+        nEnd--;
+    size_t nStart = nEnd;
+    while (nStart > 0 && !IsSep(sPath[nStart - 1]) && !(nStart == 2 && sPath[1] == ':'))
+        nStart--;
+    std::string sName = sPath.substr(nStart, nEnd - nStart);
+    size_t nDot = sName.find('.');
+    if (nDot != std::string::npos)
+        sName.resize(nDot);
+    while (!sName.empty() && (sName.back() == ' ' || sName.back() == ':'))
+        sName.pop_back();
+    std::string sUpper;
+    for (char c : sName)
+        sUpper += (c >= 'a' && c <= 'z') ? (char)(c - 'a' + 'A') : c;
+    bool bDevice = sUpper == "NUL" || sUpper == "CON" || sUpper == "AUX" || sUpper == "PRN" ||
+                   (sUpper.size() == 4 && (sUpper.compare(0, 3, "COM") == 0 || sUpper.compare(0, 3, "LPT") == 0) &&
+                    sUpper[3] >= '1' && sUpper[3] <= '9');
+    if (bDevice)
+        *psDevice = sName;
+    return bDevice;
+}
+
 } // namespace plat
 
-// The fault switch is checked with the full path, or the name as given when it has none.
+// The fault switch is checked with the full path, or the name as given when it has none. A reserved device
+// name gives the device's path, \\.\NUL, with no file part.
 static DWORD GetFullPathNameAImpl(LPCSTR lpFileName, DWORD nBufferLength, LPSTR lpBuffer, LPSTR *lpFilePart)
 {
     std::string sFull;
@@ -671,7 +689,11 @@ static DWORD GetFullPathNameAImpl(LPCSTR lpFileName, DWORD nBufferLength, LPSTR 
 
     if (lpFilePart != NULL)
         *lpFilePart = NULL;
-    bool bFull = lpFileName != NULL && plat::FullPathName(lpFileName, &sFull);
+    std::string sDevice;
+    bool bDevice = lpFileName != NULL && plat::DosDeviceName(lpFileName, &sDevice);
+    if (bDevice)
+        sFull = "\\\\.\\" + sDevice;
+    bool bFull = bDevice || (lpFileName != NULL && plat::FullPathName(lpFileName, &sFull));
     if (!bFull && lpFileName != NULL)
         sFull = lpFileName;
     if (plat::InjectedFault("GetFullPathNameA", sFull, &nError)) {
@@ -698,7 +720,7 @@ static DWORD GetFullPathNameAImpl(LPCSTR lpFileName, DWORD nBufferLength, LPSTR 
     if (sFull.size() >= nBufferLength || lpBuffer == NULL)
         return (DWORD)sFull.size() + 1;
     memcpy(lpBuffer, sFull.c_str(), sFull.size() + 1);
-    if (lpFilePart != NULL && sFull.back() != '\\') {
+    if (lpFilePart != NULL && sFull.back() != '\\' && !bDevice) {
         size_t n = sFull.rfind('\\');
         *lpFilePart = lpBuffer + (n == std::string::npos ? 0 : n + 1);
     }

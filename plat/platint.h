@@ -104,6 +104,19 @@ std::string SpecialFolderPath(SpecialFolder nFolder); // e.g. "C:\\users\\ann\\D
 std::string UpperName(const std::string &sName);
 bool SameName(const std::string &sName1, const std::string &sName2);
 
+// The host name (UTF-8) in the host folder sDir that equals the ANSI name sName without case, the first in
+// byte order when several do; false when none does or the folder cannot be read. Answered from an index of
+// the folder's names kept while the folder is unchanged (names.cpp), so the cost does not grow with the
+// folder. pDirStat, when given, is the folder's stat taken just before.
+bool FindFoldedName(const std::string &sDir, const std::string &sName, std::string *psHostName,
+                    const struct stat *pDirStat = nullptr);
+// For tests: the indexes checked by the folders' times alone, as where no change events are to be had
+// (true), or by change events where the file system gives them (false, the default). Drops every index.
+// nTickNs > 0 reads the folders' times as if their clock ticked that coarsely (the host's may be finer).
+void NameIndexByTimes(bool bByTimes, long long nTickNs = 0);
+// For tests: how many folders have an index.
+size_t NameIndexFolders();
+
 // The current directory of the process, a full Windows path (no trailing backslash but on a root). It starts
 // as the Windows path of the host's working directory; SetCurrentDirectoryA changes it, the host's does not.
 std::string CurrentDirectory();

@@ -1,0 +1,185 @@
+// test_names.cpp - names found without case stay right while other programs change the folder behind the
+// platform's back: between two lookups, within one tick of the folders' clock, names that differ only in
+// case, a folder replaced under its path, a child process. Each test runs with the folder indexes kept by
+// change events and kept by the folders' times alone.
+
+#include "platint.h"
+
+#include <gtest/gtest.h>
+
+#include <stdio.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+
+namespace fs = std::filesystem;
+
+static std::string DriveC()
+{
+    return plat::MachineRoot() + "/drive_c";
+}
+
+static void Touch(const std::string &sHost)
+{
+    std::ofstream(sHost) << "x";
+}
+
+static const long long kTick = 100000000;
+
+class Names : public ::testing::TestWithParam<bool> {
+  protected:
+    std::string sDir; // the host folder of C:\names
+
+    void SetUp() override
+    {
+        // By times, with a clock of 100 ms ticks: many changes fall within one tick.
+        plat::NameIndexByTimes(GetParam(), kTick);
+        sDir = DriveC() + "/names";
+        fs::remove_all(sDir);
+        fs::create_directories(sDir);
+    }
+    void TearDown() override
+    {
+        plat::NameIndexByTimes(false);
+        fs::remove_all(sDir);
+    }
+
+    // The host name that C:\names\NAME resolves to; "" when it does not exist.
+    std::string Found(const std::string &sName)
+    {
+        plat::ResolvedPath path;
+        DWORD nError = 0;
+        EXPECT_TRUE(plat::ResolvePath(("C:\\names\\" + sName).c_str(), &path, &nError)) << sName;
+        if (!path.bFound)
+            return "";
+        EXPECT_EQ(sDir + "/", path.sHost.substr(0, sDir.size() + 1));
+        return path.sHost.substr(sDir.size() + 1);
+    }
+};
+
+TEST_P(Names, HostChangesBetweenLookupsAreSeen)
+{
+    for (int i = 0; i < 50; i++) {
+        Touch(sDir + "/Abc");
+        Touch(sDir + "/ABC");
+        Touch(sDir + "/other");
+        EXPECT_EQ("ABC", Found("abc")); // the first in byte order
+        ASSERT_EQ(0, unlink((sDir + "/ABC").c_str()));
+        EXPECT_EQ("Abc", Found("abc"));
+        ASSERT_EQ(0, rename((sDir + "/Abc").c_str(), (sDir + "/aBC").c_str()));
+        EXPECT_EQ("aBC", Found("abc"));
+        EXPECT_EQ("aBC", Found("ABc"));
+        ASSERT_EQ(0, unlink((sDir + "/aBC").c_str()));
+        EXPECT_EQ("", Found("abc"));
+        Touch(sDir + "/ABC");
+        EXPECT_EQ("ABC", Found("abc"));
+        // Moved in from another folder, and out to one.
+        ASSERT_EQ(0, rename((sDir + "/ABC").c_str(), (DriveC() + "/ABC-away").c_str()));
+        EXPECT_EQ("", Found("abc"));
+        ASSERT_EQ(0, rename((DriveC() + "/ABC-away").c_str(), (sDir + "/aBc").c_str()));
+        EXPECT_EQ("aBc", Found("ABC"));
+        // A folder made and removed.
+        fs::create_directory(sDir + "/SUB");
+        EXPECT_EQ("SUB", Found("sub"));
+        fs::remove(sDir + "/SUB");
+        EXPECT_EQ("", Found("sub"));
+        // Cyrillic names by the code page's case tables: "ёж.txt" and "ЁЖ.TXT".
+        Touch(sDir + "/\xd0\x81\xd0\x96.TXT");
+        EXPECT_EQ("\xd0\x81\xd0\x96.TXT", Found("\xb8\xe6.txt"));
+        fs::remove(sDir + "/\xd0\x81\xd0\x96.TXT");
+        EXPECT_EQ("", Found("\xb8\xe6.txt"));
+        fs::remove(sDir + "/aBc");
+        fs::remove(sDir + "/other");
+    }
+}
+
+// A name made within the same tick of the folders' clock as the lookup before it: the folder's times may
+// not have moved.
+TEST_P(Names, ChangesWithinOneTickAreSeen)
+{
+    for (int i = 0; i < 300; i++) {
+        std::string sName = "n" + std::to_string(i);
+        Touch(sDir + "/other" + std::to_string(i));
+        EXPECT_EQ("", Found(sName));
+        Touch(sDir + "/N" + std::to_string(i));
+        EXPECT_EQ("N" + std::to_string(i), Found(sName)) << "pass " << i;
+        ASSERT_EQ(0, unlink((sDir + "/N" + std::to_string(i)).c_str()));
+        EXPECT_EQ("", Found(sName)) << "pass " << i;
+    }
+}
+
+// The same, on a folder last changed long ago: its index is trusted, and must still see the change.
+TEST_P(Names, ChangesToAnOldFolderAreSeen)
+{
+    Touch(sDir + "/Stary");
+    struct timespec times[2] = {{1682942400, 0}, {1682942400, 0}};
+    ASSERT_EQ(0, utimensat(AT_FDCWD, sDir.c_str(), times, 0));
+    usleep(3 * kTick / 1000); // past the tick of the folder's change: its index is trusted
+    EXPECT_EQ("Stary", Found("stary"));
+    EXPECT_EQ("", Found("novy"));
+    Touch(sDir + "/NOVY");
+    // The modification time set back as it was: only the change time (or the event) tells.
+    ASSERT_EQ(0, utimensat(AT_FDCWD, sDir.c_str(), times, 0));
+    EXPECT_EQ("NOVY", Found("novy"));
+    ASSERT_EQ(0, rename((sDir + "/NOVY").c_str(), (sDir + "/Novy").c_str()));
+    EXPECT_EQ("Novy", Found("novy"));
+}
+
+TEST_P(Names, AFolderReplacedUnderItsPathIsReadAfresh)
+{
+    Touch(sDir + "/First");
+    EXPECT_EQ("First", Found("first"));
+    EXPECT_EQ("", Found("second"));
+    ASSERT_EQ(0, rename(sDir.c_str(), (sDir + "-old").c_str()));
+    fs::create_directories(sDir);
+    Touch(sDir + "/SECOND");
+    EXPECT_EQ("", Found("first"));
+    EXPECT_EQ("SECOND", Found("second"));
+    fs::remove_all(sDir + "-old");
+}
+
+// A child of fork() shares the parent's descriptors: its lookups must not take the parent's events.
+TEST_P(Names, AChildProcessDoesNotBlindItsParent)
+{
+    Touch(sDir + "/Before");
+    EXPECT_EQ("", Found("later"));
+    pid_t pid = fork();
+    if (pid == 0) {
+        bool bOk = Found("later").empty();
+        Touch(sDir + "/LATER");
+        bOk = bOk && Found("later") == "LATER";
+        _exit(bOk ? 0 : 1);
+    }
+    int status = -1;
+    ASSERT_EQ(pid, waitpid(pid, &status, 0));
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_EQ("LATER", Found("later"));
+    ASSERT_EQ(0, unlink((sDir + "/LATER").c_str()));
+    EXPECT_EQ("", Found("later"));
+}
+
+TEST_P(Names, IndexesStayBounded)
+{
+    for (int i = 0; i < 40; i++) {
+        fs::create_directories(sDir + "/d" + std::to_string(i));
+        Touch(sDir + "/d" + std::to_string(i) + "/File");
+    }
+    usleep(3 * kTick / 1000);
+    for (int i = 0; i < 40; i++) {
+        plat::ResolvedPath path;
+        DWORD nError = 0;
+        std::string s = "C:\\names\\d" + std::to_string(i) + "\\FILE";
+        ASSERT_TRUE(plat::ResolvePath(s.c_str(), &path, &nError));
+        EXPECT_EQ(sDir + "/d" + std::to_string(i) + "/File", path.sHost);
+    }
+    EXPECT_LE(plat::NameIndexFolders(), 16u);
+}
+
+INSTANTIATE_TEST_SUITE_P(ByEventsAndByTimes, Names, ::testing::Values(false, true),
+                         [](const ::testing::TestParamInfo<bool> &info) {
+                             return std::string(info.param ? "ByTimes" : "ByEvents");
+                         });
