@@ -782,6 +782,52 @@ static FindObject *FindFromHandle(HANDLE h)
 
 using namespace plat;
 
+// The device a path names: a reserved name as its last name (C:\x\nul.txt) or the device path itself
+// (\\.\NUL); false for any other path. *psWin is the device path, \\.\ and the name as spelt.
+static bool DevicePath(const char *pszPath, std::string *psWin, std::string *psUpper)
+{
+    std::string sDevice;
+    if (pszPath == nullptr)
+        return false;
+    std::string sPath = pszPath;
+    if (sPath.size() > 4 && sPath.compare(0, 4, "\\\\.\\") == 0 && sPath.find_first_of("\\/", 4) == std::string::npos) {
+        std::string sFound;
+        if (!DosDeviceName(sPath.substr(4), &sFound) || sFound.size() != sPath.size() - 4)
+            return false;
+        sDevice = sFound;
+    } else if (!DosDeviceName(sPath, &sDevice)) {
+        return false;
+    }
+    *psWin = "\\\\.\\" + sDevice;
+    *psUpper = UpperName(sDevice);
+    return true;
+}
+
+// Opens a device as the platform does on a machine with no console, serial or parallel ports: NUL takes
+// every write and reads as empty, whatever the disposition; the others are not found.
+static HANDLE OpenDevice(const std::string &sWin, const std::string &sUpper, DWORD dwDesiredAccess)
+{
+    DWORD nError;
+    if (InjectedFault("CreateFileA", sWin, &nError))
+        return Fail(nError, INVALID_HANDLE_VALUE);
+    if (sUpper != "NUL")
+        return Fail(ERROR_FILE_NOT_FOUND, INVALID_HANDLE_VALUE);
+    FileObject *pFile = new FileObject;
+    pFile->nAccess = AccessBits(dwDesiredAccess);
+    pFile->dwType = FILE_TYPE_CHAR;
+    pFile->sWin = sWin;
+    pFile->sHost = "/dev/null";
+    pFile->fd = open("/dev/null", O_RDWR | O_CLOEXEC);
+    if (pFile->fd < 0) {
+        nError = ErrorFromErrno(errno);
+        delete pFile;
+        return Fail(nError, INVALID_HANDLE_VALUE);
+    }
+    // Not registered as an open file: the sharing rules do not apply to a device.
+    SetLastError(ERROR_SUCCESS);
+    return RegisterHandle(pFile);
+}
+
 static HANDLE CreateFileAImpl(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
                               LPSECURITY_ATTRIBUTES lpSecurityAttributes, DWORD dwCreationDisposition,
                               DWORD dwFlagsAndAttributes, HANDLE hTemplateFile)
@@ -793,6 +839,9 @@ static HANDLE CreateFileAImpl(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dw
     (void)hTemplateFile;
     if (dwCreationDisposition < CREATE_NEW || dwCreationDisposition > TRUNCATE_EXISTING)
         return Fail(ERROR_INVALID_PARAMETER, INVALID_HANDLE_VALUE);
+    std::string sDeviceWin, sDevice;
+    if (DevicePath(lpFileName, &sDeviceWin, &sDevice))
+        return OpenDevice(sDeviceWin, sDevice, dwDesiredAccess);
     if (!ResolveArg("CreateFileA", lpFileName, &path))
         return INVALID_HANDLE_VALUE;
 

@@ -86,6 +86,11 @@ bool MachineDamageReported(); // whether any message was given, for the tools' e
 // Makes and fills the registry of a new machine at sPath (reg.cpp); false when it cannot.
 bool MakeNewRegistry(const std::string &sPath);
 
+// A reserved device name (NUL, CON, AUX, PRN, COM1-COM9, LPT1-LPT9 in any case) as the last name of a path,
+// with any extension, blanks before it or colons after it: true with the name as spelt in the path. Paths
+// of the \\?\ and \\.\ forms and network paths name no device this way.
+bool DosDeviceName(const std::string &sPath, std::string *psDevice);
+
 // The machine's user (the host's login name) and the Windows paths of its special folders.
 std::string UserName();
 enum SpecialFolder {

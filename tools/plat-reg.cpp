@@ -708,6 +708,10 @@ int Run(int argc, char **argv)
         return Usage();
     if (!ParseKey(argv[2], &key, &sError))
         return Fail(sError);
+    // A machine folder without its drive C: is damaged though its registry may be sound: what it holds can
+    // still be read (the command then fails all the same), nothing is changed in it.
+    if (plat::DriveCMissing() && (sCommand == "add" || sCommand == "delete"))
+        return 1;
     if (sCommand == "export") {
         if (argc < 4 || !ParseOptions(sCommand, argc - 4, argv + 4, &opt, &sError))
             return argc < 4 ? Usage() : Fail(sError);

@@ -147,6 +147,53 @@ TEST_F(Files, OpeningFailsWithThePlatformsErrors)
     EXPECT_EQ((DWORD)ERROR_ACCESS_DENIED, GetLastError());
 }
 
+// The platform's reserved device names open the device wherever the path puts them: NUL takes writes and
+// reads as empty; this machine has no console, serial or parallel port, so the others are not found. No
+// host file of the name is made or opened.
+TEST_F(Files, ReservedDeviceNamesOpenTheDeviceNotAFile)
+{
+    for (const char *psz : {"C:\\t\\NUL", "nul", "C:\\t\\Nul.txt", "C:\\t\\NUL  .log", "NUL:", "c:\\t\\nul.tar.gz",
+                            "C:\\t\\missing\\nul", "Q:\\nul", "\\\\.\\NUL", "\\\\.\\nul"}) {
+        for (DWORD dwDisposition : {CREATE_NEW, CREATE_ALWAYS, OPEN_EXISTING, TRUNCATE_EXISTING}) {
+            SetLastError(1234);
+            HANDLE h = Open(psz, GENERIC_READ | GENERIC_WRITE, 0, dwDisposition);
+            ASSERT_NE(INVALID_HANDLE_VALUE, h) << psz << " error " << GetLastError();
+            EXPECT_EQ((DWORD)ERROR_SUCCESS, GetLastError()) << psz;
+            EXPECT_EQ((DWORD)FILE_TYPE_CHAR, GetFileType(h)) << psz;
+            DWORD n = 0;
+            EXPECT_TRUE(WriteFile(h, "hello", 5, &n, NULL)) << psz;
+            EXPECT_EQ(5u, n) << psz;
+            char sz[8];
+            n = 99;
+            EXPECT_TRUE(ReadFile(h, sz, sizeof sz, &n, NULL)) << psz;
+            EXPECT_EQ(0u, n) << psz;
+            EXPECT_TRUE(CloseHandle(h));
+        }
+        // Opened for reading only, it refuses writes as a file does.
+        HANDLE h = Open(psz, GENERIC_READ, 0, OPEN_EXISTING);
+        DWORD n = 0;
+        EXPECT_FALSE(WriteFile(h, "x", 1, &n, NULL)) << psz;
+        CloseHandle(h);
+    }
+    for (const char *psz : {"C:\\t\\COM1", "con", "AUX.txt", "prn", "lpt9.x", "C:\\t\\Com3 .txt", "LPT1:",
+                            "\\\\.\\COM2"}) {
+        for (DWORD dwDisposition : {CREATE_ALWAYS, OPEN_EXISTING}) {
+            SetLastError(0);
+            EXPECT_EQ(INVALID_HANDLE_VALUE, Open(psz, GENERIC_WRITE, 0, dwDisposition)) << psz;
+            EXPECT_EQ((DWORD)ERROR_FILE_NOT_FOUND, GetLastError()) << psz;
+        }
+    }
+    EXPECT_TRUE(fs::is_empty(Host(""))) << "a host file was made";
+    // Names that only look like devices are files.
+    for (const char *psz : {"NULL", "COM0", "COM10", "LPT", "CONSOLE.txt", "nul x", "xnul", ".nul"}) {
+        HANDLE h = Open(psz, GENERIC_WRITE, 0, CREATE_NEW);
+        ASSERT_NE(INVALID_HANDLE_VALUE, h) << psz << " error " << GetLastError();
+        EXPECT_EQ((DWORD)FILE_TYPE_DISK, GetFileType(h)) << psz;
+        CloseHandle(h);
+        EXPECT_TRUE(fs::is_regular_file(Host(psz))) << psz;
+    }
+}
+
 TEST_F(Files, NamesMatchWithoutCaseAndLoseTrailingDotsAndBlanks)
 {
     Make("C:\\t\\\xcf\xf0\xe8\xe2\xe5\xf2.txt", "cyr"); // Привет.txt

@@ -90,7 +90,30 @@ static const FullCase kFull[] = {
     {"..", "C:\\"},
     {"C:.", "C:\\work"},
     {"Z:\\tmp\\..\\usr", "Z:\\usr"},
+    {"C:\\x\\NULL", "C:\\x\\NULL"},
+    {"COM0", "C:\\work\\COM0"},
+    {"LPT10.txt", "C:\\work\\LPT10.txt"},
+    {"\\\\.\\CON", "\\\\.\\CON"}, // a device path passes as it is
 };
+
+// Reserved device names, as the last name of any path, give the device's path with no file part.
+static const FullCase kDevices[] = {
+    {"C:\\x\\NUL", "\\\\.\\NUL"},       {"nul.txt", "\\\\.\\nul"},       {"Com1 .log", "\\\\.\\Com1"},
+    {"C:\\x\\LPT9:", "\\\\.\\LPT9"},    {"D:aux", "\\\\.\\aux"},         {"..\\prn.a.b", "\\\\.\\prn"},
+    {"C:\\x\\con  ", "\\\\.\\con"},
+};
+
+TEST_F(Machine, FullPathOfADeviceNameIsTheDevice)
+{
+    for (const auto &c : kDevices) {
+        char sz[MAX_PATH];
+        LPSTR pszPart = sz;
+        DWORD n = GetFullPathNameA(c.pszIn, sizeof sz, sz, &pszPart);
+        EXPECT_EQ(strlen(c.pszFull), n) << c.pszIn;
+        EXPECT_STREQ(c.pszFull, sz) << c.pszIn;
+        EXPECT_EQ(NULL, pszPart) << c.pszIn;
+    }
+}
 
 TEST_F(Machine, FullPathFollowsThePlatformRules)
 {

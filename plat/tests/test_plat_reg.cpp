@@ -330,3 +330,18 @@ TEST(PlatReg, MissingDatabaseIsSaidToBeMissing)
                          "/registry.db (drive_c is there: the folder is no new machine)");
     EXPECT_FALSE(std::filesystem::exists(sMachine + "/registry.db"));
 }
+
+TEST(PlatReg, MissingDriveCIsSaidAndNothingIsChanged)
+{
+    std::string sMachine = MakeMachine("nodrive");
+    std::filesystem::remove_all(sMachine + "/drive_c");
+    std::string sMessage = "drive C: of the machine folder is missing: " + sMachine +
+                           "/drive_c (the registry is there: the folder is no new machine)";
+    ExpectOneMessage(RunToolOn(sMachine, {"add", kKey, "/v", "n", "/d", "y"}), sMessage);
+    ExpectOneMessage(RunToolOn(sMachine, {"delete", kKey, "/v", "small", "/f"}), sMessage);
+    ToolRun r = RunToolOn(sMachine, {"query", kKey});
+    ExpectOneMessage(r, sMessage);
+    EXPECT_NE(std::string::npos, r.sOut.find("    small    REG_SZ    x\n")) << r.sOut; // still readable
+    EXPECT_EQ(std::string::npos, r.sOut.find("    n    ")) << r.sOut;
+    EXPECT_FALSE(std::filesystem::exists(sMachine + "/drive_c"));
+}
