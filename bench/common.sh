@@ -1,7 +1,9 @@
 # common.sh - sourced by the benchmarks: the programs of the linux build, a work folder on the disk the
 # benchmark measures, and the generators of test data.
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-bin=$root/build/linux/bin
+# KAL_BENCH_BUILD: another Linux build folder than build/linux.
+build=${KAL_BENCH_BUILD:-$root/build/linux}
+bin=$build/bin
 pkgtool=$bin/pkgtool
 if [ ! -x "$pkgtool" ]; then
     echo "build first: cmake --preset linux && cmake --build --preset linux" >&2

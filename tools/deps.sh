@@ -1,19 +1,22 @@
 #!/usr/bin/env bash
-# deps.sh demo|test [--list] - makes sure the Debian packages that running the demo or building and testing
-# need are there. As root it installs what is missing (and generates the Russian locale that Wine needs);
-# otherwise it prints the one command that is missing and fails. --list only prints the package list.
+# deps.sh demo|test|bench [--list] - makes sure the Debian packages that running the demo, building and
+# testing, or running the benchmarks (bench/) need are there. As root it installs what is missing (and
+# generates the Russian locale that Wine needs); otherwise it prints the one command that is missing and
+# fails. --list only prints the package list.
 set -euo pipefail
 
 demo="make cmake ninja-build g++ binutils-mingw-w64-x86-64 gcc-mingw-w64-x86-64 libsqlite3-dev libfltk1.3-dev
       fonts-liberation"
 test="$demo clang libclang-rt-14-dev googletest g++-mingw-w64-x86-64 g++-mingw-w64-i686 wine wine64 locales
       xvfb xauth mscompress liblnk-utils imagemagick xdotool"
+bench="$demo hyperfine time python3 mscompress"
 
 case "${1:-}" in
 demo) want=$demo ;;
 test) want=$test ;;
+bench) want=$bench ;;
 *)
-    echo "usage: tools/deps.sh demo|test [--list]" >&2
+    echo "usage: tools/deps.sh demo|test|bench [--list]" >&2
     exit 2
     ;;
 esac
