@@ -2,13 +2,14 @@
 # deps.sh demo|test|bench [--list] - makes sure the Debian packages that running the demo, building and
 # testing, or running the benchmarks (bench/) need are there. As root it installs what is missing (and
 # generates the Russian locale that Wine needs); otherwise it prints the one command that is missing and
-# fails. --list only prints the package list.
+# fails. --list only prints the package list. The tests of the 32-bit Windows build need Wine's 32-bit half
+# (wine32:i386), so "test" also adds the i386 architecture to dpkg when it is missing.
 set -euo pipefail
 
 demo="make cmake ninja-build g++ binutils-mingw-w64-x86-64 gcc-mingw-w64-x86-64 libsqlite3-dev libfltk1.3-dev
       fonts-liberation"
 test="$demo clang libclang-rt-14-dev googletest g++-mingw-w64-x86-64 g++-mingw-w64-i686 wine wine64 locales
-      xvfb xauth mscompress liblnk-utils imagemagick xdotool"
+      xvfb xauth mscompress liblnk-utils imagemagick xdotool wine32:i386"
 bench="$demo hyperfine time python3 mscompress"
 
 case "${1:-}" in
@@ -29,6 +30,10 @@ missing=""
 for p in $want; do
     dpkg-query -W -f='${Status}\n' "$p" 2>/dev/null | grep -q '^install ok installed$' || missing="$missing $p"
 done
+needarch=""
+case " $missing " in
+*":i386 "*) dpkg --print-foreign-architectures | grep -qx i386 || needarch=yes ;;
+esac
 needlocale=""
 if [ "$1" = test ] && ! locale -a 2>/dev/null | grep -qix 'ru_RU.utf8'; then
     needlocale=yes
@@ -40,6 +45,7 @@ fi
 if [ "$(id -u)" -eq 0 ]; then
     if [ -n "$missing" ]; then
         export DEBIAN_FRONTEND=noninteractive
+        [ -z "$needarch" ] || dpkg --add-architecture i386
         apt-get update
         apt-get install -y $missing
     fi
@@ -50,6 +56,10 @@ if [ "$(id -u)" -eq 0 ]; then
     fi
     exit 0
 fi
-[ -n "$missing" ] && echo "missing packages; run: sudo apt-get install$missing" >&2
+if [ -n "$needarch" ]; then
+    echo "missing packages; run: sudo dpkg --add-architecture i386 && sudo apt-get update && sudo apt-get install$missing" >&2
+elif [ -n "$missing" ]; then
+    echo "missing packages; run: sudo apt-get install$missing" >&2
+fi
 [ -n "$needlocale" ] && echo "missing locale; run: sudo sh -c \"sed -i 's/^# *ru_RU.UTF-8/ru_RU.UTF-8/' /etc/locale.gen && locale-gen\"" >&2
 exit 1
