@@ -220,8 +220,20 @@ TEST_F(Installer, StepsRefuseAReportThatIsNoLongerInOrder)
 // ---------------------------------------------------------------------------------------------------------
 // An older version: its entry, its folder with the user's data, the takeover and the removal
 
-static const char kOlderDir[] = "C:\\Program Files\\Kalmori6";
-static const char kNewDir[] = "C:\\Program Files\\Kalmor61";
+// The program-files folder of a new machine as this process sees it: a 32-bit process on 64-bit Windows is
+// given the folder of 32-bit programs, and the installer puts both versions there.
+static std::string ProgramFiles()
+{
+#if defined(_WIN32) && !defined(_WIN64)
+    BOOL bWow64 = FALSE;
+    if (IsWow64Process(GetCurrentProcess(), &bWow64) && bWow64)
+        return "C:\\Program Files (x86)";
+#endif
+    return "C:\\Program Files";
+}
+
+static const std::string kOlderDir = ProgramFiles() + "\\Kalmori6";
+static const std::string kNewDir = ProgramFiles() + "\\Kalmor61";
 
 static void PutFile(const std::string &sPath, const std::string &sData)
 {
@@ -262,24 +274,24 @@ class OlderVersion : public Installer {
     void SetUp() override
     {
         Installer::SetUp();
-        UtlDeleteTree(kOlderDir);
-        UtlDeleteTree(kNewDir);
+        UtlDeleteTree(kOlderDir.c_str());
+        UtlDeleteTree(kNewDir.c_str());
         // Kalmori6 with a display name, a catalogue and a plan; the new folder as the steps before left it.
         Register("Kalmori6");
         SetDisplayName("Kalmorist 6.0");
-        ASSERT_TRUE(UtlCreateDir(kOlderDir));
+        ASSERT_TRUE(UtlCreateDir(kOlderDir.c_str()));
         ASSERT_TRUE(UtlCreateDir((std::string(kOlderDir) + "\\Katalogy").c_str()));
         PutFile(std::string(kOlderDir) + "\\Katalogy\\Mine.kmc", "my catalogue");
         PutFile(std::string(kOlderDir) + "\\Plan.sc1", "my plan");
-        ASSERT_TRUE(UtlCreateDir(kNewDir));
+        ASSERT_TRUE(UtlCreateDir(kNewDir.c_str()));
         ASSERT_TRUE(UtlCreateDir((std::string(kNewDir) + "\\Katalogy").c_str()));
         PutFile(OwnLink(FOLDER_PROGRAMS), "own link");
         PutFile(OwnLink(FOLDER_DESKTOP), "own link");
     }
     void TearDown() override
     {
-        UtlDeleteTree(kOlderDir);
-        UtlDeleteTree(kNewDir);
+        UtlDeleteTree(kOlderDir.c_str());
+        UtlDeleteTree(kNewDir.c_str());
         UtlDeleteFile(OwnLink(FOLDER_PROGRAMS).c_str());
         UtlDeleteFile(OwnLink(FOLDER_DESKTOP).c_str());
         Installer::TearDown();
@@ -358,7 +370,7 @@ TEST_F(Installer, EntryValueOfAnotherTypeIsReplaced)
     EXPECT_TRUE(ShlRegGetString(hKey, "DisplayName", sz, sizeof sz));
     EXPECT_STREQ("Kalmorist 6.1", sz);
     ShlRegClose(hKey);
-    UtlDeleteTree(kNewDir);
+    UtlDeleteTree(kNewDir.c_str());
 }
 
 #ifndef _WIN32

@@ -18,6 +18,9 @@ if [ "$mode" = wine ]; then
     export HOME=$work/home WINEPREFIX=$work/prefix
     . "$here/wine-env.sh"
     unset DISPLAY
+    # One server for all the runs below: a run that starts while the server of the run before is shutting
+    # down can lose its connection ("wine client error: recvmsg").
+    "$WINESERVER" -p
     cleanup() {
         "$WINESERVER" -k >/dev/null 2>&1
         "$WINESERVER" -w >/dev/null 2>&1
@@ -29,7 +32,7 @@ if [ "$mode" = wine ]; then
     run() {
         local args=() a
         for a in "$@"; do args+=("$a"); done
-        "$WINE64" "$tool" "${args[@]}"
+        "$WINE" "$tool" "${args[@]}"
     }
 else
     export PLAT_ROOT=$work/machine

@@ -49,6 +49,18 @@ static bool KeyExists(HKEY hParent, const char *pszPath)
     return h != NULL;
 }
 
+// A 32-bit process on 64-bit Windows reads the registry's 32-bit view (under WOW6432Node), where the
+// program-files values name the folder of 32-bit programs; every other process gets "C:\Program Files".
+static bool Is32BitOn64BitWindows()
+{
+#if defined(_WIN32) && !defined(_WIN64)
+    BOOL bWow64 = FALSE;
+    return IsWow64Process(GetCurrentProcess(), &bWow64) && bWow64;
+#else
+    return false;
+#endif
+}
+
 // ---------------------------------------------------------------------------------------------------------
 // Keys
 
@@ -103,6 +115,31 @@ TEST(ShlRegKeys, KeyOpenedForReadingIsNotWritten)
     EXPECT_STREQ("old", sz);
     EXPECT_EQ(1, ShlRegClose(h));
 }
+
+#if defined(_WIN32) && !defined(_WIN64)
+TEST(ShlRegKeys, MachineKeysOfA32BitProcessAreInThe32BitViewUnderWow6432Node)
+{
+    if (!Is32BitOn64BitWindows())
+        GTEST_SKIP() << "not a 32-bit process on 64-bit Windows: there is one view";
+    HKEY h = ShlRegCreate(HKEY_LOCAL_MACHINE, "Software\\KalShlTest\\View");
+    ASSERT_NE((HKEY)NULL, h);
+    ShlRegClose(h);
+    // As a 64-bit program sees the machine: under WOW6432Node, and not where the name says.
+    HKEY h64 = NULL;
+    EXPECT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\WOW6432Node\\KalShlTest\\View", 0,
+                                           KEY_READ | KEY_WOW64_64KEY, &h64));
+    RegCloseKey(h64);
+    h64 = NULL;
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND, RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\KalShlTest\\View", 0,
+                                                  KEY_READ | KEY_WOW64_64KEY, &h64));
+    RegCloseKey(h64);
+    HKEY hArea = ShlRegOpen(HKEY_LOCAL_MACHINE, "Software\\KalShlTest", 1);
+    ASSERT_NE((HKEY)NULL, hArea);
+    EXPECT_EQ(1, ShlRegDeleteKey(hArea, "View"));
+    ShlRegClose(hArea);
+    EXPECT_EQ(1, ShlRegDeleteKey(HKEY_LOCAL_MACHINE, "Software\\KalShlTest"));
+}
+#endif
 
 // ---------------------------------------------------------------------------------------------------------
 // String values
@@ -243,13 +280,15 @@ class ShlFolders : public ::testing::Test
 
 TEST_F(ShlFolders, NewMachineHasTheProgramFilesFolders)
 {
+    std::string sProgramFiles = Is32BitOn64BitWindows() ? "C:\\Program Files (x86)" : "C:\\Program Files";
+    std::string sCommonFiles = sProgramFiles + "\\Common Files";
     char sz[MAX_PATH];
-    EXPECT_STREQ("C:\\Program Files", szProgramFiles);
-    EXPECT_STREQ("C:\\Program Files\\Common Files", szCommonFiles);
+    EXPECT_EQ(sProgramFiles, szProgramFiles);
+    EXPECT_EQ(sCommonFiles, szCommonFiles);
     ASSERT_EQ(1, ShlGetFolder(FOLDER_PROGRAMFILES, sz, sizeof sz));
-    EXPECT_STREQ("C:\\Program Files", sz);
+    EXPECT_EQ(sProgramFiles, sz);
     ASSERT_EQ(1, ShlGetFolder(FOLDER_COMMONFILES, sz, sizeof sz));
-    EXPECT_STREQ("C:\\Program Files\\Common Files", sz);
+    EXPECT_EQ(sCommonFiles, sz);
 }
 
 struct FolderValueCase {

@@ -2,6 +2,9 @@
 # Expects WINEPREFIX and HOME to be set by the caller.
 WINE64=${WINE64:-/usr/lib/wine/wine64}
 WINESERVER=${WINESERVER:-/usr/lib/wine/wineserver}
+# The loader of the programs under test: wine64 for the x86_64 build; the i686 build sets KAL_WINE to the
+# 32-bit loader, which runs them in the same 64-bit (WoW64) prefix as a 64-bit Windows runs 32-bit programs.
+WINE=${KAL_WINE:-$WINE64}
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="winemenubuilder.exe=d;mscoree=d;mshtml=d"
 export LANG=ru_RU.UTF-8 LC_ALL=ru_RU.UTF-8

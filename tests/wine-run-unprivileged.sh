@@ -23,7 +23,7 @@ export HOME=$work/home WINEPREFIX=$work/prefix TMPDIR=$work/tmp
 . "$here/wine-env.sh"
 unset DISPLAY
 as_user() { setpriv --reuid="$user" --regid="$group" --clear-groups "$@"; }
-(cd "$work" && as_user "$WINE64" "$program" "$@")
+(cd "$work" && as_user "$WINE" "$program" "$@")
 rc=$?
 as_user "$WINESERVER" -k >/dev/null 2>&1
 as_user "$WINESERVER" -w >/dev/null 2>&1

@@ -10,7 +10,7 @@ mkdir -p "$work/home"
 export HOME=$work/home WINEPREFIX=$work/prefix
 . "$here/wine-env.sh"
 unset DISPLAY
-"$WINE64" "$@"
+"$WINE" "$@"
 rc=$?
 "$WINESERVER" -k >/dev/null 2>&1
 "$WINESERVER" -w >/dev/null 2>&1

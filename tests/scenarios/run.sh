@@ -2,8 +2,11 @@
 # run.sh linux|wine BUILD NAME... - runs scenarios of scenarios.txt against one build of the installer:
 #   linux: BUILD is a Linux build folder; its medium/setup runs with the script front end on a fresh machine
 #          folder (PLAT_ROOT) per scenario;
-#   wine:  BUILD is the win64 build folder; its medium/Setup.exe runs under Wine in a fresh copy of the
-#          template prefix (KAL_WINE_TEMPLATE), driven by bin/wizdrive.exe.
+#   wine:  BUILD is the win64 or win32 build folder; its medium/Setup.exe runs under Wine in a fresh copy of
+#          the template prefix (KAL_WINE_TEMPLATE), driven by bin/wizdrive.exe. A 32-bit Setup.exe runs as on
+#          64-bit Windows: its folder is under Program Files (x86) and its uninstall entry under WOW6432Node,
+#          and an older version is seeded where a 32-bit installer would have put it. Its outcome names
+#          these places as the other builds do, so that compare.sh compares it with the Linux one.
 # The tools that seed and inspect a machine (machinedump, restext, plat-reg, pkgtool) and the sample files
 # come from the linux build (build/linux), which is built here if need be. For each scenario the run writes
 # BUILD/scenarios/NAME.log (what happened) and NAME.outcome (the report, the registry, the files and the
@@ -25,6 +28,21 @@ if [ ! -x "$host/bin/machinedump" ] || [ ! -x "$host/bin/restext" ] || [ ! -f "$
 fi
 samples=$host/medium-src
 mkdir -p "$build/scenarios"
+
+# The machine type of a PE file: 014c for i386, 8664 for x86_64.
+pe_machine() {
+    local off
+    off=$(od -An -tu4 -j60 -N4 "$1" | tr -d ' ')
+    od -An -tx2 -j$((off + 4)) -N2 "$1" | tr -d ' '
+}
+# The program-files folder (host form and Windows form) and the part of HKLM\Software the installer sees.
+PF="Program Files"
+WOW=""
+if [ "$platform" = wine ] && [ "$(pe_machine "$build/medium/Setup.exe")" = 014c ]; then
+    PF="Program Files (x86)"
+    WOW="WOW6432Node/"
+fi
+APPW="C:\\$PF\\Kalmor61"
 
 # ---------------------------------------------------------------------------------------------------------
 # The platform: a fresh machine, its registry, running the installer
@@ -67,7 +85,7 @@ trap machine_end EXIT
 
 # reg_add KEY [NAME DATA]: a key under HKLM ("/" between names), or a string value in it.
 reg_add() {
-    local key="HKLM\\$(echo "$1" | tr / '\\')"
+    local key="HKLM\\$(echo "$1" | sed "s|^Software/|Software/$WOW|" | tr / '\\')"
     local tool=("$host/bin/plat-reg")
     [ "$platform" = wine ] && tool=("$WINE64" reg)
     if [ $# -ge 3 ]; then
@@ -79,7 +97,7 @@ reg_add() {
 
 # The uninstall area as sorted lines "[KEY] VALUE", in UTF-8.
 reg_dump() {
-    local key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall'
+    local key="HKLM\\Software\\$(echo "$WOW" | tr / '\\')Microsoft\\Windows\\CurrentVersion\\Uninstall"
     local file=$WORK/export.reg
     rm -f "$file"
     if [ "$platform" = linux ]; then
@@ -90,7 +108,7 @@ reg_dump() {
     [ -f "$file" ] || { echo "(no uninstall area)"; return; }
     # Wine's reg.exe gives a key it adds an empty default value (@=""); the installer never writes one.
     iconv -f UTF-16 -t UTF-8 "$file" | tr -d '\r' | sed '1s/^\xef\xbb\xbf//' | grep -v '^@=""$' |
-        awk '/^Windows Registry Editor/ {next} /^$/ {next} /^\[/ {key=tolower($0); print key; next} {print key " " $0}' |
+        awk '/^Windows Registry Editor/ {next} /^$/ {next} /^\[/ {key=tolower($0); i = index(key, "\\wow6432node\\"); if (i) key = substr(key, 1, i) substr(key, i + 13); print key; next} {print key " " $0}' |
         LC_ALL=C sort
 }
 
@@ -106,7 +124,7 @@ run_setup() {
         # the output.
         local try
         for try in 1 2; do
-            (cd "$WORK" && timeout 120 "$WINE64" wizdrive.exe ${HOLD[@]+"${HOLD[@]}"} "$SETUP" "$@" 2>&1 |
+            (cd "$WORK" && timeout 120 "$WINE" wizdrive.exe ${HOLD[@]+"${HOLD[@]}"} "$SETUP" "$@" 2>&1 |
                 tr -d '\r' >"$out")
             grep -q '^wizdrive: the installer ended (exit code [0-9]*) before its dialog appeared' "$out" || break
             if [ $try = 1 ]; then cp "$out" "$out.first"; fi
@@ -147,7 +165,10 @@ link_info() {
 # The lines of one scenario, with the path names replaced.
 block() {
     awk -v name="$1" '$1 == "scenario" && $2 == name {on=1; next} on && $1 == "end" {exit} on && !/^[[:space:]]*#/ && NF {sub(/^[[:space:]]+/, ""); print}' "$table" |
-        sed -e "s|{APP}|Program Files/Kalmor61|g" -e "s|{OLD}|Program Files/Kalmori6|g" -e "s|{USER}|$user|g"
+        sed -e "s|{APP}|Program Files/Kalmor61|g" -e "s|{OLD}|Program Files/Kalmori6|g" -e "s|{USER}|$user|g" |
+        if [ "$PF" = "Program Files" ]; then cat; else
+            sed -e "s|Program Files/|$PF/|g" -e "s|C:\\\\Program Files\\\\|C:\\\\$PF\\\\|g"
+        fi
 }
 
 winpath() { echo "C:\\$(echo "$1" | tr / '\\')"; }
@@ -196,6 +217,7 @@ seed() {
     dir) mkdir -p "$DRIVE_C/$rest" ;;
     file)
         local file=${rest%% = *} text="contents of ${rest%% = *}"
+        text=${text//"$PF"/Program Files} # the same bytes from every build
         [ "$file" != "$rest" ] && text=${rest#* = }
         mkdir -p "$(dirname "$DRIVE_C/$file")" "$(dirname "$WORK/seed/$file")"
         printf '%s\n' "$text" >"$DRIVE_C/$file"
@@ -206,7 +228,7 @@ seed() {
         local mode
         mode=$(stat -c %a "$DRIVE_C/$rest")
         chmod u+w "$DRIVE_C/$rest"
-        printf 'changed by the scenario: %s\n' "$rest" >"$DRIVE_C/$rest"
+        printf 'changed by the scenario: %s\n' "${rest//"$PF"/Program Files}" >"$DRIVE_C/$rest" # as in "file"
         touch -d '2023-05-01 12:00:00 UTC' "$DRIVE_C/$rest"
         chmod "$mode" "$DRIVE_C/$rest"
         ;;
@@ -260,7 +282,7 @@ check_app() {
     local kind=$1 n=${2:-}
     local got=$WORK/app.dump ctime=1
     [ "$platform" = wine ] && ctime=0
-    dump 'C:\Program Files\Kalmor61' >"$got"
+    dump "$APPW" >"$got"
     case $kind in
     absent)
         grep -q '^none ' "$got" || fail "the application folder is there"
@@ -297,7 +319,7 @@ check_link() {
     [ -f "$path" ] || { fail "no link $1"; return; }
     local info want
     info=$(link_info "$path")
-    want="target=C:\\Program Files\\Kalmor61\\Kalmori.exe workdir=C:\\users\\$user\\Documents"
+    want="target=$APPW\\Kalmori.exe workdir=C:\\users\\$user\\Documents"
     [ "$info" = "$want" ] || fail "link $1 reads '$info', not '$want'"
 }
 
@@ -310,7 +332,7 @@ expect() {
         local args=() a
         for a in $rest; do
             a=${a//\{MEDIUM\}/$MEDIUMW}
-            a=${a//\{APPW\}/C:\\Program Files\\Kalmor61}
+            a=${a//\{APPW\}/$APPW}
             args+=("$a")
         done
         restext_report "${args[@]}" >"$WORK/report.want"
@@ -329,9 +351,13 @@ expect() {
         if grep -qxF "$k" "$WORK/registry.have"; then
             [ "$state" = present ] || fail "the uninstall entry $key is there"
             if [ "$key" = Kalmor61 ]; then
-                grep -qiF "$k \"UninstallString\"=\"C:\\\\Program Files\\\\Kalmor61\\\\Uninst.exe\"" "$WORK/registry.have" ||
+                grep -qiF "$k \"UninstallString\"=\"${APPW//\\/\\\\}\\\\Uninst.exe\"" "$WORK/registry.have" ||
                     fail "UninstallString of $key is wrong"
                 grep -qiF "$k \"DisplayName\"=\"Kalmorist 6.1\"" "$WORK/registry.have" || fail "DisplayName of $key is wrong"
+                # The 32-bit installer's entry is in the 32-bit view only.
+                if [ -n "$WOW" ] && "$WINE64" reg query "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\$key" >/dev/null 2>&1; then
+                    fail "the uninstall entry $key is in the 64-bit view, not under WOW6432Node"
+                fi
             fi
         else
             [ "$state" = absent ] || fail "no uninstall entry $key"
@@ -386,21 +412,31 @@ restext_report() {
 # The machine as far as the installer may touch it: the uninstall area, the program files, the user's
 # folders (no access times).
 state_of() {
+    local folders=('C:\Program Files')
+    [ "$PF" = "Program Files" ] || folders+=("C:\\$PF")
     reg_dump
-    dump --no-hash 'C:\Program Files' "C:\\users\\$user" | awk '$1 == "F" {$6 = ""} {print}'
+    dump --no-hash "${folders[@]}" "C:\\users\\$user" | awk '$1 == "F" {$6 = ""} {print}'
 }
 
 # The outcome both platforms must agree on: the report, the uninstall area, the folders of this and the older
 # versions and the shortcuts (files without access and creation times and without the archive bit, which the
 # platforms set differently; the uninstaller, a program of its platform, by name only; links by their target
-# and working folder).
+# and working folder). The 32-bit installer's places (Program Files (x86), and WOW6432Node, which reg_dump
+# leaves out) are named as the other builds name theirs.
 outcome_of() {
+    if [ "$PF" = "Program Files" ]; then
+        outcome_here
+    else
+        outcome_here | sed "s|$PF|Program Files|g"
+    fi
+}
+outcome_here() {
     local folder
     echo "[report]"
     sed "s|$(printf '%s' "$MEDIUMW" | sed 's/[\\&|]/\\&/g')|{MEDIUM}|g" "$WORK/report.have"
     echo "[registry]"
     cat "$WORK/registry.have"
-    for folder in 'Program Files\Kalmor61' 'Program Files\Kalmori6' 'Program Files\Kalmori5' 'Shared'; do
+    for folder in "$PF\\Kalmor61" "$PF\\Kalmori6" "$PF\\Kalmori5" 'Shared'; do
         echo "[$folder]"
         dump "C:\\$folder" | awk '$1 == "F" || $1 == "D" || $1 == "L" {gsub("A", "", $3); if ($3 == "") $3 = "-"}
             $1 == "F" {$6 = ""; $7 = ""; if ($2 == "Uninst.exe") {$4 = ""; $5 = ""; $8 = ""}} $1 != "none" {print}'
