@@ -1,7 +1,7 @@
 # The two commands of the quick start, and the builds they rest on. Each first makes sure the Debian
 # packages it needs are installed (tools/deps.sh).
 
-PRESETS_TESTED := linux linux-asan win64
+PRESETS_TESTED := linux linux-asan win64 win32
 
 .PHONY: demo test build deps-demo deps-test clean
 
@@ -11,7 +11,7 @@ demo: deps-demo
 	cmake --build --preset linux
 	tools/demo.sh
 
-# Builds all four presets and runs the tests of linux, linux-asan and win64 (under Wine).
+# Builds all four presets and runs the tests of each (win64 and win32 under Wine).
 test: deps-test
 	for p in linux linux-asan win64 win32; do \
 	    cmake --preset $$p >/dev/null && cmake --build --preset $$p || exit 1; \
