@@ -4,6 +4,7 @@
 #include "install.h"
 #include "charstr.h"
 #include "package.h"
+#include "product.h"
 #include "resource.h"
 #include "shlutl.h"
 #include "sysassert.h"
@@ -13,78 +14,6 @@ static const char szThisModule[] = "app\\INSTALL";
 
 #define INSTALL_PAGES 10
 #define INSTALL_PATH 260
-
-// The installed application's identity.
-static const char szInstallKey[] = "Kalmor61";
-static const char szDisplayName[] = "Kalmorist 6.1";
-static const char szLinkName[] = "Kalmorist 6.1.lnk"; // the display name followed by ".lnk"
-static const char szProgramName[] = "Kalmori.exe";
-static const char szUninstaller[] = "Uninst.exe";
-static const char szPackage[] = "Install.pkg";
-static const char szUninstallArea[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
-static const char szInstallEntry[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Kalmor61";
-
-// Key names of older versions in the uninstall area, in order of preference.
-static const char szOlderVersions[] = "Kalmori6; Kalmori5";
-
-// Sub-folders of the application folder, created in this order.
-static const char *const pszInstallDirs[] = {"Katalogy", "Modely", NULL};
-
-// The n-th file of the package is written to the n-th path of this table.
-static const char *const pszInstallFiles[] = {
-    "Kalmori.exe",
-    "Kalmori.hlp",
-    "Kalmori.cnt",
-    "Kalmori.lgo",
-    "Trevan.lgo",
-    "Trevan.pdf",
-    "Katalogy\\StavPrv.kmc",
-    "Katalogy\\StavPrv.bak",
-    "Katalogy\\TvAgreg.kmc",
-    "Katalogy\\TvAgreg.bak",
-    "Modely\\Stul.gim",
-    "Modely\\Stul.pdf",
-    "Modely\\Zidle.gim",
-    "Modely\\Zidle.pdf",
-    "Modely\\Skrin.gim",
-    "Modely\\Skrin.pdf",
-    "Modely\\Postel.gim",
-    "Modely\\Postel.pdf",
-    "Modely\\Regal.gim",
-    "Modely\\Regal.pdf",
-    "Modely\\Komoda.gim",
-    "Modely\\Komoda.pdf",
-    "Modely\\Lavice.gim",
-    "Modely\\Lavice.pdf",
-    "Modely\\Police.gim",
-    "Modely\\Police.pdf",
-    "Modely\\Dvere.gim",
-    "Modely\\Dvere.pdf",
-    "Modely\\Okno.gim",
-    "Modely\\Okno.pdf",
-    "Modely\\Schody.gim",
-    "Modely\\Schody.pdf",
-    "Modely\\Kuchyn.gim",
-    "Modely\\Kuchyn.pdf",
-    "Modely\\Koupelna.gim",
-    "Modely\\Koupelna.pdf",
-    "Modely\\Garaz.gim",
-    "Modely\\Garaz.pdf",
-    "Modely\\Terasa.gim",
-    "Modely\\Terasa.pdf",
-    "Modely\\Plot.gim",
-    "Modely\\Strecha.gim",
-    "Modely\\Strecha.pdf",
-    "Modely\\Sklep.gim",
-    "Modely\\Podkrovi.gim",
-    "Modely\\Podkrovi.pdf",
-    "Modely\\Zahrada.gim",
-    "Modely\\Zahrada.pdf",
-    NULL,
-};
-
-// The user's data files of an older version, relative to its application folder.
-static const char *const pszTakeOverFiles[] = {"Katalogy\\*.kmc", "*.sc1", NULL};
 
 // ---------------------------------------------------------------------------------------------------------
 // Main flow

@@ -7,6 +7,7 @@ endif()
 
 set(KAL_RES_DEPENDS
     ${CMAKE_SOURCE_DIR}/res/resource.h
+    ${CMAKE_SOURCE_DIR}/res/wizard.rc
     ${CMAKE_SOURCE_DIR}/res/welcome.bmp
     ${CMAKE_SOURCE_DIR}/res/setup.ico
 )

@@ -372,6 +372,10 @@ struct FileObject : KernelObject {
     {
         return sWin;
     }
+    int HostFd() const override
+    {
+        return bDir ? -1 : fd;
+    }
     BOOL Read(void *pBuffer, DWORD nBytes, DWORD *pnRead) override;
     BOOL Write(const void *pBuffer, DWORD nBytes, DWORD *pnWritten) override;
     ~FileObject() override;
@@ -1204,6 +1208,22 @@ static BOOL RemoveDirectoryAImpl(LPCSTR lpPathName)
     return TRUE;
 }
 
+// Gives a copy the host's executable bits of its source, as far as the umask lets a new file have them, so
+// that a program copied on the machine still runs on the host. The platform has no such bit and nothing
+// else shows it, so a host that refuses the change (another owner's file) does not fail the copy.
+static void CopyExecutableBits(int fdDest, mode_t nSourceMode)
+{
+    struct stat st;
+    if (fstat(fdDest, &st) != 0)
+        return;
+    mode_t nMask = umask(0);
+    umask(nMask);
+    mode_t nMode = st.st_mode & 07777;
+    mode_t nNew = (nMode & ~(mode_t)0111) | (nSourceMode & 0111 & ~nMask);
+    if (nNew != nMode && fchmod(fdDest, nNew) != 0)
+        return;
+}
+
 static BOOL CopyFileAImpl(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, BOOL bFailIfExists)
 {
     ResolvedPath src, dest;
@@ -1260,6 +1280,8 @@ static BOOL CopyFileAImpl(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, BOOL 
         ts[1] = stSrc.st_mtim;
         if (nError == ERROR_SUCCESS && futimens(fdDest, ts) != 0)
             nError = ErrorFromErrno(errno);
+        if (nError == ERROR_SUCCESS)
+            CopyExecutableBits(fdDest, stSrc.st_mode);
         if (nError == ERROR_SUCCESS && (dwAttributes & FILE_ATTRIBUTE_READONLY))
             nError = SetReadOnlyMode(dest.sHost, fdDest, true);
         bDone = nError == ERROR_SUCCESS;
@@ -1276,6 +1298,41 @@ static BOOL CopyFileAImpl(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, BOOL 
     return TRUE;
 }
 
+// MoveFileExA with MOVEFILE_DELAY_UNTIL_REBOOT: nothing moves now; the operation is recorded for the
+// machine's next start (boot.cpp) with the source's full path and the target's ("" for a deletion, when
+// lpNewFileName is null), and fails only when the registry cannot take it (with the registry's error). The
+// source must exist, a file or a folder (2 else): the platform's documentation does not say whether it
+// checks, this layer does, so that a wrong name fails where it was made. A copy cannot be delayed
+// (MOVEFILE_COPY_ALLOWED: 87); MOVEFILE_WRITE_THROUGH is of no account.
+static BOOL MoveFileDelayed(const char *pszCall, LPCSTR lpExistingFileName, LPCSTR lpNewFileName,
+                            DWORD dwFlags)
+{
+    ResolvedPath src;
+    struct stat lst;
+    std::string sTarget;
+    DWORD nError;
+
+    if (!ResolveArg(pszCall, lpExistingFileName, &src))
+        return FALSE;
+    if (lpNewFileName != NULL) {
+        bool bFull = FullPathName(lpNewFileName, &sTarget);
+        if (InjectedFault(pszCall, bFull ? sTarget : std::string(lpNewFileName), &nError))
+            return Fail(nError, FALSE);
+        if (!bFull)
+            return Fail(ERROR_PATH_NOT_FOUND, FALSE);
+    }
+    if (dwFlags & ~(DWORD)(MOVEFILE_REPLACE_EXISTING | MOVEFILE_DELAY_UNTIL_REBOOT | MOVEFILE_WRITE_THROUGH))
+        return Fail(ERROR_INVALID_PARAMETER, FALSE);
+    if (src.bRoot)
+        return Fail(ERROR_ACCESS_DENIED, FALSE);
+    if (!LstatOf(src, &lst))
+        return Fail(ERROR_FILE_NOT_FOUND, FALSE);
+    if (!RecordPendingFileOperation(src.sWin, lpNewFileName != NULL ? &sTarget : nullptr,
+                                    (dwFlags & MOVEFILE_REPLACE_EXISTING) != 0, &nError))
+        return Fail(nError, FALSE);
+    return TRUE;
+}
+
 // MoveFileA and MoveFileExA: a rename within the host's file system, a copy and delete of a file across file
 // systems when the flags allow it. With MOVEFILE_REPLACE_EXISTING a file in the way is replaced in one step
 // (the host's rename), unless it is read-only or a folder (5) or open without delete sharing (32).
@@ -1284,6 +1341,8 @@ static BOOL MoveFileImpl(const char *pszCall, LPCSTR lpExistingFileName, LPCSTR 
     ResolvedPath src, dest;
     struct stat lstSrc, lstDest;
 
+    if (dwFlags & MOVEFILE_DELAY_UNTIL_REBOOT)
+        return MoveFileDelayed(pszCall, lpExistingFileName, lpNewFileName, dwFlags);
     if (!ResolveArg(pszCall, lpExistingFileName, &src) || !ResolveArg(pszCall, lpNewFileName, &dest))
         return FALSE;
     if (dwFlags & ~(DWORD)(MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED | MOVEFILE_WRITE_THROUGH))

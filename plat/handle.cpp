@@ -60,6 +60,7 @@ struct StdStream : KernelObject {
     int fd;
     explicit StdStream(int f) : fd(f) {}
     bool IsStatic() const override { return true; }
+    int HostFd() const override { return fd; }
     DWORD FileType() const override { return isatty(fd) ? FILE_TYPE_CHAR : FILE_TYPE_PIPE; }
     BOOL Read(void *pBuffer, DWORD nBytes, DWORD *pnRead) override
     {

@@ -145,25 +145,32 @@ static void MakeOrCheckMachine(const std::string &sRoot)
         MakeSpecialFolders(sRoot, &ec);
 }
 
+std::string MachineFolderPath()
+{
+    const char *pszRoot = getenv("PLAT_ROOT");
+    std::string s;
+    if (pszRoot != nullptr && *pszRoot != '\0') {
+        s = pszRoot;
+    } else {
+        const char *pszHome = getenv("HOME");
+        s = std::string(pszHome != nullptr ? pszHome : "/tmp") + "/.local/share/plat/machine";
+    }
+    std::error_code ec;
+    fs::path p = fs::absolute(s, ec).lexically_normal();
+    s = p.string();
+    while (s.size() > 1 && s.back() == '/')
+        s.pop_back();
+    return s;
+}
+
 std::string MachineRoot()
 {
     static std::string sRoot;
     static std::once_flag once;
 
     std::call_once(once, [] {
-        const char *pszRoot = getenv("PLAT_ROOT");
-        std::string s;
-        if (pszRoot != nullptr && *pszRoot != '\0') {
-            s = pszRoot;
-        } else {
-            const char *pszHome = getenv("HOME");
-            s = std::string(pszHome != nullptr ? pszHome : "/tmp") + "/.local/share/plat/machine";
-        }
+        std::string s = MachineFolderPath();
         std::error_code ec;
-        fs::path p = fs::absolute(s, ec).lexically_normal();
-        s = p.string();
-        while (s.size() > 1 && s.back() == '/')
-            s.pop_back();
         sRoot = s;
         fs::create_directories(s, ec);
         if (!fs::is_directory(s)) {

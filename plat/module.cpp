@@ -4,11 +4,13 @@
 #include "platint.h"
 
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 #include <unistd.h>
 
 #include <fstream>
 #include <iterator>
+#include <mutex>
 
 // The program's resources, linked in by the build as one .res image (see cmake/resources.cmake). Weak, so
 // that a program without resources links too and finds none.
@@ -108,32 +110,31 @@ DWORD WINAPI GetModuleFileNameA(HMODULE hModule, LPSTR lpFilename, DWORD nSize)
     return call.Value(n, n != 0);
 }
 
-// The command line as Windows would show it: arguments joined by blanks, those with blanks quoted, in the
-// ANSI code page.
+// The command line in the ANSI code page: the very line the parent gave CreateProcessA, when it came along
+// in PLAT_COMMAND_LINE and splits into this process's arguments (a variable left over from another start
+// does not); else the arguments joined as the platform's rules read them back (JoinCommandLine).
 LPSTR WINAPI GetCommandLineA(void)
 {
     static std::string sLine;
-    static bool bDone;
+    static std::once_flag once;
 
-    if (!bDone) {
+    std::call_once(once, [] {
         std::ifstream in("/proc/self/cmdline", std::ios::binary);
         std::string sAll((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        std::vector<std::string> aArgs;
         size_t nStart = 0;
         while (nStart < sAll.size()) {
             size_t nEnd = sAll.find('\0', nStart);
             if (nEnd == std::string::npos)
                 nEnd = sAll.size();
-            std::string sArg = plat::Utf8ToAnsi(sAll.substr(nStart, nEnd - nStart));
-            if (!sLine.empty())
-                sLine += ' ';
-            if (sArg.empty() || sArg.find_first_of(" \t") != std::string::npos)
-                sLine += '"' + sArg + '"';
-            else
-                sLine += sArg;
+            aArgs.push_back(plat::Utf8ToAnsi(sAll.substr(nStart, nEnd - nStart)));
             nStart = nEnd + 1;
         }
-        bDone = true;
-    }
+        const char *pszGiven = getenv("PLAT_COMMAND_LINE");
+        std::string sGiven = pszGiven != nullptr ? plat::Utf8ToAnsi(pszGiven) : std::string();
+        sLine = pszGiven != nullptr && plat::SplitCommandLine(sGiven) == aArgs ? sGiven
+                                                                               : plat::JoinCommandLine(aArgs);
+    });
     return &sLine[0];
 }
 

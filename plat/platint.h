@@ -32,6 +32,11 @@ struct KernelObject {
     {
         return std::string();
     }
+    // The host file descriptor behind the handle, for a child's standard streams; -1 for objects without one.
+    virtual int HostFd() const
+    {
+        return -1;
+    }
 };
 HANDLE RegisterHandle(KernelObject *pObject);
 KernelObject *LookupHandle(HANDLE h); // null, with ERROR_INVALID_HANDLE set, for a handle not registered
@@ -73,6 +78,8 @@ namespace plat {
 // filled on first use with its special folders. Drive C: is its drive_c folder; drive Z: is the host's root.
 // The result is an absolute host path.
 std::string MachineRoot();
+// The same path, without making or checking anything: for tools that must not make a machine.
+std::string MachineFolderPath();
 
 // A machine folder is made only when it is new: missing, or empty. Any other folder without its registry
 // (registry.db missing or of zero length) or without drive_c is damaged: nothing is made in it, and the
@@ -218,6 +225,47 @@ class TracedCall
     bool bEnded = false;
     std::vector<std::pair<unsigned long long, std::string>> aChecks; // number and UTF-8 path, to be written
 };
+
+} // namespace plat
+
+namespace plat {
+
+// Processes (process.cpp).
+
+// A command line split into arguments by the platform's rules: the program's name up to the first blank
+// outside quotes (quotes dropped, backslashes kept); then arguments separated by blanks and tabs, where
+// quotes group, 2n backslashes before a quote stand for n and the quote groups, 2n+1 for n and a quote,
+// other backslashes stand for themselves, and "" inside quotes is one quote.
+std::vector<std::string> SplitCommandLine(const std::string &sLine);
+// The line that splits back into these arguments: the program's name quoted when it holds a blank (it
+// cannot hold a quote), each other argument quoted and escaped when it is empty or holds a blank or a quote.
+std::string JoinCommandLine(const std::vector<std::string> &aArgs);
+// For tests: waiting for a process polls the host (a zombie or a gone process in /proc, a child's status)
+// every few milliseconds, as where the host has no process descriptors (true), or waits on a process
+// descriptor where it has them (false, the default). Applies to handles opened afterwards.
+void ProcessWaitByPolling(bool bPolling);
+
+// Operations left for the machine's next start (boot.cpp), as the platform keeps them: pairs of strings in
+// the REG_MULTI_SZ value PendingFileRenameOperations of HKLM\SYSTEM\CurrentControlSet\Control\Session
+// Manager, the source "\??\C:\full\path" and the target: "" to delete the source, "\??\C:\new" to
+// rename it, "!\??\C:\new" to rename it over a file in the way.
+extern const char kSessionManagerKey[];
+extern const char kPendingValue[];
+// Appends one operation in one registry transaction; false with the registry's error.
+bool RecordPendingFileOperation(const std::string &sSourceFull, const std::string *psTargetFull,
+                                bool bReplace, DWORD *pnError);
+// Carries out the recorded operations in order with the machine's own file calls, then removes them from
+// the value (the value goes when nothing else was added meanwhile). One message (UTF-8) per operation that
+// failed in *paFailures. False when the registry could not be read or changed.
+bool RunPendingFileOperations(std::vector<std::string> *paFailures);
+
+// Reads and changes one registry value in one transaction (reg.cpp). change() is given whether the value
+// exists, its type and its data; it returns VALUE_KEEP, or VALUE_SET with the new type and data in place
+// (the key is made when missing), or VALUE_DELETE. ERROR_SUCCESS, or the registry's error.
+enum ValueChange { VALUE_KEEP, VALUE_SET, VALUE_DELETE };
+typedef std::function<ValueChange(bool bExists, DWORD *pnType, std::string *psData)> ValueChanger;
+LSTATUS ChangeRegistryValue(HKEY hRoot, const std::string &sKeyPath, const std::string &sName,
+                            const ValueChanger &change);
 
 } // namespace plat
 

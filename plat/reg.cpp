@@ -881,6 +881,71 @@ static LSTATUS RegEnumValueAImpl(HKEY hKey, DWORD dwIndex, LPSTR lpValueName, LP
     return CopyData(st.Blob(2), nType, lpData, lpcbData);
 }
 
+LSTATUS plat::ChangeRegistryValue(HKEY hRoot, const std::string &sKeyPath, const std::string &sName,
+                                  const ValueChanger &change)
+{
+    std::lock_guard<std::recursive_mutex> lock(mxReg);
+    sqlite3_int64 nId;
+    std::vector<std::string> aNames;
+    size_t nDepth = 0;
+
+    if (PredefinedIndex(hRoot) < 0)
+        return ERROR_INVALID_HANDLE;
+    LSTATUS rc = SplitPath(sKeyPath.c_str(), &aNames);
+    if (rc != ERROR_SUCCESS)
+        return rc;
+    Txn txn(true);
+    rc = Resolve(hRoot, 0, &nId);
+    if (rc == ERROR_SUCCESS && !txn.bOpen)
+        rc = ERROR_REGISTRY_IO_FAILED;
+    if (rc == ERROR_SUCCESS)
+        rc = Walk(&nId, aNames, &nDepth);
+    if (rc != ERROR_SUCCESS && rc != ERROR_FILE_NOT_FOUND)
+        return rc;
+    bool bKey = rc == ERROR_SUCCESS;
+    bool bExists = false;
+    DWORD nType = REG_NONE;
+    std::string sData;
+    if (bKey) {
+        Stmt st("SELECT type, data FROM vals WHERE key = ? AND fold = ?");
+        st.Bind(1, nId).Bind(2, Fold(sName));
+        int nStep = st.Step();
+        if (nStep != SQLITE_ROW && nStep != SQLITE_DONE)
+            return ERROR_REGISTRY_IO_FAILED;
+        bExists = nStep == SQLITE_ROW;
+        if (bExists) {
+            nType = (DWORD)st.Int(0);
+            sData = st.Blob(1);
+        }
+    }
+    ValueChange nChange = change(bExists, &nType, &sData);
+    if (nChange == VALUE_KEEP || (nChange == VALUE_DELETE && !bExists))
+        return ERROR_SUCCESS;
+    if (nChange == VALUE_SET) {
+        // The keys missing on the way are made, as RegCreateKeyExA would.
+        for (size_t i = nDepth; !bKey && i < aNames.size(); i++) {
+            sqlite3_int64 nChild;
+            rc = InsertKey(nId, aNames[i], std::string(), &nChild);
+            Stmt stTouch("UPDATE keys SET written = ? WHERE id = ?");
+            stTouch.Bind(1, Now()).Bind(2, nId);
+            if (rc == ERROR_SUCCESS && stTouch.Step() != SQLITE_DONE)
+                rc = ERROR_REGISTRY_IO_FAILED;
+            if (rc != ERROR_SUCCESS)
+                return rc;
+            nId = nChild;
+        }
+        rc = SetValue(nId, sName, nType, sData.data(), sData.size());
+    } else {
+        Stmt st("DELETE FROM vals WHERE key = ? AND fold = ?");
+        st.Bind(1, nId).Bind(2, Fold(sName));
+        Stmt stTouch("UPDATE keys SET written = ? WHERE id = ?");
+        stTouch.Bind(1, Now()).Bind(2, nId);
+        rc = st.Step() == SQLITE_DONE && stTouch.Step() == SQLITE_DONE ? ERROR_SUCCESS
+                                                                       : ERROR_REGISTRY_IO_FAILED;
+    }
+    return rc == ERROR_SUCCESS ? txn.Commit() : rc;
+}
+
 // The calls themselves: each one run as a traced call of the fault switch.
 
 LSTATUS WINAPI RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD ulOptions, REGSAM samDesired, PHKEY phkResult)

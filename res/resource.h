@@ -44,3 +44,29 @@
 #define IDS_NO_READ 1078
 #define IDS_NO_MEMORY 1079
 #define IDS_NO_TAKEOVER 1083
+
+// The uninstaller's texts (uninst.rc), in the same order as the installer's.
+#define IDS_UN_TITLE 2000
+#define IDS_UN_BACK 2001
+#define IDS_UN_NEXT 2002
+#define IDS_UN_FINISH 2003
+#define IDS_UN_CANCEL 2004
+#define IDS_UN_CLOSE 2005
+#define IDS_UN_WELCOME 2010
+#define IDS_UN_DATA 2011
+#define IDS_UN_DATA_CHECK 2012
+#define IDS_UN_WORKING 2017
+#define IDS_UN_NOTHING 2020
+#define IDS_UN_DONE 2050
+#define IDS_UN_CANCELLED 2051
+#define IDS_UN_INCOMPLETE 2052
+#define IDS_UN_NOT_INSTALLED 2060
+#define IDS_UN_FILE_LEFT 2061
+#define IDS_UN_DIR_LEFT 2062
+#define IDS_UN_DIR_LINK 2063
+#define IDS_UN_LINK_LEFT 2064
+#define IDS_UN_ENTRY_LEFT 2065
+#define IDS_UN_DATA_KEPT 2066
+#define IDS_UN_NO_PATHS 2067
+#define IDS_UN_DIR_BUSY 2068
+#define IDS_UN_OTHER_DIR 2069

@@ -2,7 +2,12 @@
 // installer, finds its dialog and presses its buttons (BM_CLICK on Next 101, Back 100, Cancel/Close 2 and
 // the check box 401), and prints the final page's text (id 500) in UTF-8 when the installation is done.
 //
-//   wizdrive [--hold FILE]... [--timeout SECONDS] SETUP ACTION...
+//   wizdrive [--hold FILE]... [--timeout SECONDS] [--follow] SETUP ACTION...
+//
+// With --follow the program may hand its wizard to another process and end (the uninstaller started from
+// the application folder runs from a copy of itself): when it ends with exit code 0 before any dialog of its
+// own appeared, the driver takes the wizard dialog of whichever process shows one, and that process's exit
+// code.
 //
 // Actions: next, back, cancel (the Cancel button, also Close on the final page), check, uncheck; each is
 // sent, so the wizard has handled it before the next. After an action that reaches the final page the driver
@@ -36,7 +41,7 @@ static void Fail(const char *pszWhat)
 }
 
 struct FindData {
-    DWORD dwProcess;
+    DWORD dwProcess; // 0: any process but the driver
     HWND hDialog;
 };
 
@@ -47,7 +52,9 @@ static BOOL CALLBACK FindDialog(HWND hWnd, LPARAM lParam)
     char szClass[64];
 
     GetWindowThreadProcessId(hWnd, &dwProcess);
-    if (dwProcess != pFind->dwProcess || !IsWindowVisible(hWnd))
+    if (pFind->dwProcess != 0 ? dwProcess != pFind->dwProcess : dwProcess == GetCurrentProcessId())
+        return TRUE;
+    if (!IsWindowVisible(hWnd))
         return TRUE;
     // The dialog is visible from its creation; it is ready once the wizard has shown its buttons.
     HWND hCancel = GetDlgItem(hWnd, kIdCancel);
@@ -134,7 +141,8 @@ static void WaitForReport(HWND hDialog, HANDLE hProcess, const std::string &sWor
     }
 }
 
-// The text the final page shows while the installation runs, from the installer's own resources.
+// The text the final page shows while the work runs, from the program's own resources: text 1017 of the
+// installer, 2017 of the uninstaller.
 static std::string WorkingText(const char *pszSetup)
 {
     char szAnsi[512];
@@ -144,16 +152,19 @@ static std::string WorkingText(const char *pszSetup)
     if (hSetup == NULL)
         Fail("cannot read the installer's texts");
     int n = LoadStringA(hSetup, 1017, szAnsi, sizeof szAnsi);
+    if (n <= 0)
+        n = LoadStringA(hSetup, 2017, szAnsi, sizeof szAnsi);
     FreeLibrary(hSetup);
     if (n <= 0 || MultiByteToWideChar(CP_ACP, 0, szAnsi, -1, wsz, 512) <= 0 ||
         WideCharToMultiByte(CP_UTF8, 0, wsz, -1, szUtf8, sizeof szUtf8, NULL, NULL) <= 0)
-        Fail("the installer has no text 1017");
+        Fail("the program has no text 1017 or 2017");
     return szUtf8;
 }
 
 int main(int argc, char **argv)
 {
     std::vector<HANDLE> aHeld;
+    bool bFollow = false;
     int i = 1;
 
     for (; i < argc; i++) {
@@ -162,6 +173,8 @@ int main(int argc, char **argv)
             if (h == INVALID_HANDLE_VALUE)
                 Fail("cannot open the file to hold");
             aHeld.push_back(h);
+        } else if (strcmp(argv[i], "--follow") == 0) {
+            bFollow = true;
         } else if (strcmp(argv[i], "--timeout") == 0 && i + 1 < argc) {
             dwTimeoutMs = (DWORD)atoi(argv[++i]) * 1000;
         } else {
@@ -169,7 +182,7 @@ int main(int argc, char **argv)
         }
     }
     if (i >= argc) {
-        fprintf(stderr, "usage: wizdrive [--hold FILE]... [--timeout SECONDS] SETUP ACTION...\n");
+        fprintf(stderr, "usage: wizdrive [--hold FILE]... [--timeout SECONDS] [--follow] SETUP ACTION...\n");
         return 2;
     }
     const char *pszSetup = argv[i++];
@@ -185,9 +198,27 @@ int main(int argc, char **argv)
     WaitForInputIdle(pi.hProcess, dwTimeoutMs);
 
     HWND hDialog = WaitForDialog(pi.hProcess, pi.dwProcessId);
+    DWORD dwEarly = 0;
+    if (hDialog == NULL && bFollow && GetExitCodeProcess(pi.hProcess, &dwEarly) && dwEarly == 0) {
+        // Handed over: the dialog of the process it started, which the driver waits for from now on.
+        DWORD dwStart = GetTickCount();
+        FindData find = {0, NULL};
+        while (EnumWindows(FindDialog, (LPARAM)&find), find.hDialog == NULL) {
+            if (GetTickCount() - dwStart > dwTimeoutMs)
+                Fail("no process took the wizard over");
+            Sleep(50);
+        }
+        DWORD dwOther = 0;
+        GetWindowThreadProcessId(find.hDialog, &dwOther);
+        HANDLE hOther = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_INFORMATION, FALSE, dwOther);
+        if (hOther == NULL)
+            Fail("cannot open the process that shows the wizard");
+        CloseHandle(pi.hProcess);
+        pi.hProcess = hOther;
+        hDialog = find.hDialog;
+    }
     if (hDialog == NULL) {
         // Every run of the installer shows its wizard: ending without it is the driver's failure to report.
-        DWORD dwEarly = 0;
         GetExitCodeProcess(pi.hProcess, &dwEarly);
         fprintf(stderr, "wizdrive: the installer ended (exit code %lu) before its dialog appeared\n",
                 (unsigned long)dwEarly);

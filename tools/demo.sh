@@ -28,5 +28,9 @@ The installer ended with exit code $rc. The demo machine is $PLAT_ROOT; to look 
   PLAT_ROOT=$PLAT_ROOT build/linux/bin/plat-reg query 'HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Kalmor61'
   ls -lR "$PLAT_ROOT/drive_c/Program Files/Kalmor61"
   lnkinfo -c windows-1251 "$PLAT_ROOT/drive_c/users/$(id -un)/Desktop/Kalmorist 6.1.lnk"
+To uninstall it, run the installed uninstaller on the same machine (it works from a copy of itself in the
+machine's temporary folder, which goes when the machine next starts: plat-boot):
+  PLAT_ROOT=$PLAT_ROOT "$PLAT_ROOT/drive_c/Program Files/Kalmor61/Uninst.exe"
+  PLAT_ROOT=$PLAT_ROOT build/linux/bin/plat-boot
 EOT
 exit $rc

@@ -1,5 +1,6 @@
 // winbase.h - the kernel services for the Linux build: errors, the process and its module, files, folders,
-// file search, paths and times. Paths are Windows paths on the emulated machine (see machine.cpp).
+// file search, paths, times, and other processes (process.cpp). Paths are Windows paths on the emulated
+// machine (see machine.cpp).
 #pragma once
 
 #include "wintypes.h"
@@ -42,6 +43,7 @@
 #define ERROR_BAD_PATHNAME 161L
 #define ERROR_BUSY 170L
 #define ERROR_ALREADY_EXISTS 183L
+#define ERROR_BAD_EXE_FORMAT 193L
 #define ERROR_FILENAME_EXCED_RANGE 206L
 #define ERROR_MORE_DATA 234L
 #define ERROR_NO_MORE_ITEMS 259L
@@ -195,7 +197,77 @@ BOOL WINAPI MoveFileA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName);
 BOOL WINAPI MoveFileExA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, DWORD dwFlags);
 #define MOVEFILE_REPLACE_EXISTING 0x1
 #define MOVEFILE_COPY_ALLOWED 0x2
+#define MOVEFILE_DELAY_UNTIL_REBOOT 0x4
 #define MOVEFILE_WRITE_THROUGH 0x8
+
+// Processes
+typedef struct _STARTUPINFOA {
+    DWORD cb;
+    LPSTR lpReserved;
+    LPSTR lpDesktop;
+    LPSTR lpTitle;
+    DWORD dwX;
+    DWORD dwY;
+    DWORD dwXSize;
+    DWORD dwYSize;
+    DWORD dwXCountChars;
+    DWORD dwYCountChars;
+    DWORD dwFillAttribute;
+    DWORD dwFlags;
+    WORD wShowWindow;
+    WORD cbReserved2;
+    LPBYTE lpReserved2;
+    HANDLE hStdInput;
+    HANDLE hStdOutput;
+    HANDLE hStdError;
+} STARTUPINFOA, *LPSTARTUPINFOA;
+
+typedef struct _PROCESS_INFORMATION {
+    HANDLE hProcess;
+    HANDLE hThread;
+    DWORD dwProcessId;
+    DWORD dwThreadId;
+} PROCESS_INFORMATION, *PPROCESS_INFORMATION, *LPPROCESS_INFORMATION;
+
+#define STARTF_USESHOWWINDOW 0x00000001
+#define STARTF_USESTDHANDLES 0x00000100
+
+#define DEBUG_PROCESS 0x00000001
+#define DEBUG_ONLY_THIS_PROCESS 0x00000002
+#define CREATE_SUSPENDED 0x00000004
+#define DETACHED_PROCESS 0x00000008
+#define CREATE_NEW_CONSOLE 0x00000010
+#define NORMAL_PRIORITY_CLASS 0x00000020
+#define IDLE_PRIORITY_CLASS 0x00000040
+#define HIGH_PRIORITY_CLASS 0x00000080
+#define CREATE_NEW_PROCESS_GROUP 0x00000200
+#define CREATE_UNICODE_ENVIRONMENT 0x00000400
+#define CREATE_DEFAULT_ERROR_MODE 0x04000000
+#define CREATE_NO_WINDOW 0x08000000
+
+#define PROCESS_TERMINATE 0x0001
+#define PROCESS_QUERY_INFORMATION 0x0400
+#define PROCESS_QUERY_LIMITED_INFORMATION 0x1000
+#define PROCESS_ALL_ACCESS (0x000F0000L | SYNCHRONIZE | 0xFFFF)
+
+#define INFINITE 0xFFFFFFFF
+#define WAIT_OBJECT_0 0x00000000L
+#define WAIT_ABANDONED 0x00000080L
+#define WAIT_TIMEOUT 258L
+#define WAIT_FAILED ((DWORD)0xFFFFFFFF)
+#define STILL_ACTIVE 259L
+
+BOOL WINAPI CreateProcessA(LPCSTR lpApplicationName, LPSTR lpCommandLine,
+                           LPSECURITY_ATTRIBUTES lpProcessAttributes,
+                           LPSECURITY_ATTRIBUTES lpThreadAttributes, BOOL bInheritHandles,
+                           DWORD dwCreationFlags, LPVOID lpEnvironment, LPCSTR lpCurrentDirectory,
+                           LPSTARTUPINFOA lpStartupInfo, LPPROCESS_INFORMATION lpProcessInformation);
+HANDLE WINAPI OpenProcess(DWORD dwDesiredAccess, BOOL bInheritHandle, DWORD dwProcessId);
+DWORD WINAPI WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds);
+BOOL WINAPI GetExitCodeProcess(HANDLE hProcess, LPDWORD lpExitCode);
+BOOL WINAPI TerminateProcess(HANDLE hProcess, UINT uExitCode);
+DWORD WINAPI GetCurrentProcessId(void);
+void WINAPI Sleep(DWORD dwMilliseconds);
 
 // Folders and file search
 BOOL WINAPI CreateDirectoryA(LPCSTR lpPathName, LPSECURITY_ATTRIBUTES lpSecurityAttributes);

@@ -1,0 +1,404 @@
+// test_uninst.cpp - the uninstaller's logic apart from the wizard: the arguments it gives its copy, the
+// folder it takes from the uninstall entry, and what the removal deletes, keeps and reports. The whole run,
+// with the copy in the temporary folder, is covered by the scenario tests (tests/scenarios/).
+
+#include "charstr.h"
+#include "product.h"
+#include "resource.h"
+#include "shlutl.h"
+#include "uninst.h"
+#include "utils.h"
+#include "wizard.h"
+#include "wizutl.h"
+
+#include <gtest/gtest.h>
+
+#include <stdlib.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#ifndef _WIN32
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+static const char kEntry[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Kalmor61";
+
+static std::string Text(int nId)
+{
+    char sz[512];
+    return LoadStringA(GetModuleHandleA(NULL), (UINT)nId, sz, sizeof sz) > 0 ? sz : "";
+}
+
+static std::string Formatted(int nId, const std::string &sArg)
+{
+    std::string s = Text(nId);
+    size_t n = s.find("%s");
+    if (n != std::string::npos)
+        s.replace(n, 2, sArg);
+    return s;
+}
+
+// The program-files folder as this process sees it (a 32-bit process on 64-bit Windows gets the one of
+// 32-bit programs).
+static std::string ProgramFiles()
+{
+#if defined(_WIN32) && !defined(_WIN64)
+    BOOL bWow64 = FALSE;
+    if (IsWow64Process(GetCurrentProcess(), &bWow64) && bWow64)
+        return "C:\\Program Files (x86)";
+#endif
+    return "C:\\Program Files";
+}
+
+static const std::string kApp = ProgramFiles() + "\\Kalmor61";
+
+static void PutFile(const std::string &sPath, const std::string &sData)
+{
+    HANDLE h = CreateFileA(sPath.c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
+    ASSERT_NE(INVALID_HANDLE_VALUE, h) << sPath;
+    DWORD n;
+    WriteFile(h, sData.data(), (DWORD)sData.size(), &n, NULL);
+    CloseHandle(h);
+}
+
+static bool IsThere(const std::string &sPath)
+{
+    return GetFileAttributesA(sPath.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+static std::string Link(int nFolder)
+{
+    char sz[MAX_PATH];
+    EXPECT_TRUE(ShlGetFolder(nFolder, sz, sizeof sz));
+    return std::string(sz) + "\\Kalmorist 6.1.lnk";
+}
+
+static bool EntryThere()
+{
+    HKEY hKey = ShlRegOpen(HKEY_LOCAL_MACHINE, kEntry, 0);
+    ShlRegClose(hKey);
+    return hKey != NULL;
+}
+
+static void SetEntry(const char *pszUninstallString)
+{
+    HKEY hKey = ShlRegCreate(HKEY_LOCAL_MACHINE, kEntry);
+    ASSERT_TRUE(hKey != NULL);
+    EXPECT_TRUE(ShlRegSetString(hKey, "UninstallString", pszUninstallString));
+    EXPECT_TRUE(ShlRegSetString(hKey, "DisplayName", "Kalmorist 6.1"));
+    ShlRegClose(hKey);
+}
+
+// ---------------------------------------------------------------------------------------------------------
+// Arguments and the entry
+
+struct CopyArgsCase {
+    const char *pszLine;
+    int nResult;
+    DWORD dwParent;
+    const char *pszDir;
+};
+static const CopyArgsCase kCopyArgs[] = {
+    {"\"C:\\T\\Kalmor61-Uninst-7.exe\" /copy 1234 \"C:\\Program Files\\Kalmor61\"", 1, 1234,
+     "C:\\Program Files\\Kalmor61"},
+    {"C:\\T\\u.exe /COPY 7 \"C:\\A B\"  ", 1, 7, "C:\\A B"},
+    {"u.exe\t/copy\t4294967295\t\"D:\\x\"", 1, 4294967295u, "D:\\x"},
+    {"u.exe", 0, 0, ""},
+    {"\"C:\\Program Files\\Kalmor61\\Uninst.exe\"", 0, 0, ""},
+    {"u.exe /copy", 0, 0, ""},
+    {"u.exe /copy 12", 0, 0, ""},
+    {"u.exe /copy 12 C:\\A", 0, 0, ""},           // the folder is always quoted
+    {"u.exe /copy 12 \"C:\\A", 0, 0, ""},         // unterminated
+    {"u.exe /copy 12 \"\"", 0, 0, ""},            // empty
+    {"u.exe /copy 12 \"C:\\A\" more", 0, 0, ""},  // anything after it
+    {"u.exe /copy 4294967296 \"C:\\A\"", 0, 0, ""}, // no process id that large
+    {"u.exe /copy 1x \"C:\\A\"", 0, 0, ""},
+    {"u.exe /copyx 1 \"C:\\A\"", 0, 0, ""},
+    {"u.exe copy 1 \"C:\\A\"", 0, 0, ""},
+};
+
+TEST(UninstallerArgs, TheCopysArgumentsAreReadExactlyOrNotAtAll)
+{
+    for (const auto &c : kCopyArgs) {
+        DWORD dwParent = 99;
+        char szDir[MAX_PATH] = "junk";
+        EXPECT_EQ(c.nResult, UninstParseCopyArgs(c.pszLine, &dwParent, szDir, sizeof szDir)) << c.pszLine;
+        EXPECT_EQ(c.dwParent, dwParent) << c.pszLine;
+        EXPECT_STREQ(c.pszDir, szDir) << c.pszLine;
+    }
+    char szSmall[6];
+    DWORD dwParent;
+    EXPECT_EQ(0, UninstParseCopyArgs("u /copy 1 \"C:\\Abc\"", &dwParent, szSmall, sizeof szSmall));
+    EXPECT_STREQ("", szSmall);
+}
+
+struct UserDataCase {
+    const char *pszPath;
+    int bData;
+};
+static const UserDataCase kUserData[] = {
+    {"Katalogy\\StavPrv.kmc", 1}, {"KATALOGY\\Mine.KMC", 1}, {"Plan.sc1", 1},
+    {"Katalogy\\StavPrv.bak", 0}, {"Katalogy\\Plan.sc1", 0}, {"Modely\\x.kmc", 0},
+    {"x.kmc", 0},                 {"Kalmori.exe", 0},        {"Modely\\Stul.gim", 0},
+};
+
+TEST(UninstallerData, TheUsersDataIsWhatTheTakeoverPatternsMatch)
+{
+    for (const auto &c : kUserData)
+        EXPECT_EQ(c.bData, ProdIsUserData(c.pszPath)) << c.pszPath;
+    int nData = 0;
+    for (int i = 0; pszInstallFiles[i] != NULL; i++)
+        nData += ProdIsUserData(pszInstallFiles[i]);
+    EXPECT_EQ(2, nData); // the two catalogues the package brings
+}
+
+class Uninstaller : public ::testing::Test {
+  protected:
+    void SetUp() override
+    {
+        hWizInstance = GetModuleHandleA(NULL);
+        ResInit();
+        Clean();
+    }
+    void TearDown() override
+    {
+        Clean();
+        ResFreeAll();
+    }
+    static void Clean()
+    {
+        for (int i = 0; pszInstallFiles[i] != NULL; i++)
+            SetFileAttributesA((kApp + "\\" + pszInstallFiles[i]).c_str(), FILE_ATTRIBUTE_NORMAL);
+        UtlDeleteTree(kApp.c_str());
+        UtlDeleteFile(Link(FOLDER_PROGRAMS).c_str());
+        UtlDeleteFile(Link(FOLDER_DESKTOP).c_str());
+        ShlRegDeleteKey(HKEY_LOCAL_MACHINE, kEntry);
+    }
+    // What a finished installation leaves: the entry, the folders, the 48 files, the uninstaller and the
+    // two shortcuts.
+    static void Install()
+    {
+        SetEntry((kApp + "\\Uninst.exe").c_str());
+        ASSERT_TRUE(UtlCreateDir(kApp.c_str()));
+        for (int i = 0; pszInstallDirs[i] != NULL; i++)
+            ASSERT_TRUE(UtlCreateDir((kApp + "\\" + pszInstallDirs[i]).c_str()));
+        for (int i = 0; pszInstallFiles[i] != NULL; i++)
+            PutFile(kApp + "\\" + pszInstallFiles[i], pszInstallFiles[i]);
+        PutFile(kApp + "\\Uninst.exe", "uninstaller");
+        PutFile(Link(FOLDER_PROGRAMS), "link");
+        PutFile(Link(FOLDER_DESKTOP), "link");
+    }
+    static std::string Remove(int bDeleteData)
+    {
+        WizResult res;
+        WizResultInit(&res, IDS_UN_DONE);
+        UninstRemove(kApp.c_str(), bDeleteData, &res);
+        return ResGetString(WizResultText(&res));
+    }
+    // The files of the application folder, relative to it, sorted.
+    static std::vector<std::string> Left()
+    {
+        std::vector<std::string> a;
+        ListInto(kApp, "", &a);
+        std::sort(a.begin(), a.end());
+        return a;
+    }
+    static void ListInto(const std::string &sDir, const std::string &sRel, std::vector<std::string> *pList)
+    {
+        WIN32_FIND_DATAA fd;
+        HANDLE h = FindFirstFileA((sDir + "\\*.*").c_str(), &fd);
+        if (h == INVALID_HANDLE_VALUE)
+            return;
+        do {
+            std::string sName = fd.cFileName;
+            if (sName == "." || sName == "..")
+                continue;
+            if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+                ListInto(sDir + "\\" + sName, sRel + sName + "\\", pList);
+            else
+                pList->push_back(sRel + sName);
+        } while (FindNextFileA(h, &fd));
+        FindClose(h);
+    }
+};
+
+struct EntryCase {
+    const char *pszValue; // null: no entry
+    int nState;
+    const char *pszDir; // relative to the program-files folder; null for none
+};
+
+TEST_F(Uninstaller, TheEntryNamesTheFolderOnlyWhenItIsTheInstallers)
+{
+    const std::string pf = ProgramFiles();
+    const EntryCase kCases[] = {
+        {NULL, UNINST_NOT_INSTALLED, ""},
+        {"\\Kalmor61\\Uninst.exe", UNINST_READY, "\\Kalmor61"},
+        {"\\KALMOR61\\uninst.EXE", UNINST_READY, "\\KALMOR61"},
+        {"\"\\Kalmor61\\Uninst.exe\"", UNINST_READY, "\\Kalmor61"}, // quoted
+        {"\\Kalmor61\\Other.exe", UNINST_OTHER_DIR, "\\Kalmor61"},
+        {"\\Uninst.exe", UNINST_OTHER_DIR, ""},                      // the program-files folder itself
+        {"\\Kalmor61\\..\\Uninst.exe", UNINST_OTHER_DIR, "\\Kalmor61\\.."},
+        {"", UNINST_OTHER_DIR, NULL},
+    };
+    for (const auto &c : kCases) {
+        ShlRegDeleteKey(HKEY_LOCAL_MACHINE, kEntry);
+        std::string sValue;
+        if (c.pszValue != NULL) {
+            sValue = c.pszValue;
+            if (!sValue.empty())
+                sValue.insert(sValue[0] == '"' ? 1 : 0, pf);
+            SetEntry(sValue.c_str());
+        }
+        char szDir[MAX_PATH];
+        EXPECT_EQ(c.nState, UninstFindApp(szDir, sizeof szDir)) << sValue;
+        if (c.nState == UNINST_READY) {
+            EXPECT_EQ(pf + c.pszDir, szDir) << sValue;
+        }
+    }
+    // A value of another folder's name, or a relative one, is never taken for the application folder.
+    SetEntry("C:\\Windows\\Uninst.exe");
+    char szDir[MAX_PATH];
+    EXPECT_EQ(UNINST_OTHER_DIR, UninstFindApp(szDir, sizeof szDir));
+    SetEntry("Kalmor61\\Uninst.exe");
+    EXPECT_EQ(UNINST_OTHER_DIR, UninstFindApp(szDir, sizeof szDir));
+}
+
+// ---------------------------------------------------------------------------------------------------------
+// The removal
+
+TEST_F(Uninstaller, TheUsersDataStaysUnlessAsked)
+{
+    Install();
+    PutFile(kApp + "\\Katalogy\\Mine.kmc", "my catalogue");
+    PutFile(kApp + "\\Plan.sc1", "my plan");
+    EXPECT_EQ(Text(IDS_UN_DONE) + Formatted(IDS_UN_DATA_KEPT, kApp), Remove(0));
+    const std::vector<std::string> kKept = {"Katalogy\\Mine.kmc", "Katalogy\\StavPrv.kmc",
+                                            "Katalogy\\TvAgreg.kmc", "Plan.sc1"};
+    EXPECT_EQ(kKept, Left());
+    EXPECT_FALSE(IsThere(kApp + "\\Modely"));
+    EXPECT_FALSE(IsThere(Link(FOLDER_PROGRAMS)));
+    EXPECT_FALSE(IsThere(Link(FOLDER_DESKTOP)));
+    EXPECT_FALSE(EntryThere());
+}
+
+TEST_F(Uninstaller, AskedToDeleteTheDataNothingRemains)
+{
+    Install();
+    PutFile(kApp + "\\Katalogy\\Mine.kmc", "my catalogue");
+    PutFile(kApp + "\\Plan.sc1", "my plan");
+    SetFileAttributesA((kApp + "\\Plan.sc1").c_str(), FILE_ATTRIBUTE_READONLY);
+    SetFileAttributesA((kApp + "\\Kalmori.exe").c_str(), FILE_ATTRIBUTE_READONLY);
+    SetFileAttributesA((kApp + "\\Modely\\Stul.gim").c_str(), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN);
+    EXPECT_EQ(Text(IDS_UN_DONE), Remove(1));
+    EXPECT_FALSE(IsThere(kApp));
+    EXPECT_FALSE(EntryThere());
+}
+
+TEST_F(Uninstaller, OtherFilesStayAndAreReportedWhileTheEntryGoes)
+{
+    Install();
+    PutFile(kApp + "\\Modely\\notes.txt", "someone else's");
+    PutFile(kApp + "\\readme.txt", "someone else's");
+    EXPECT_EQ(Text(IDS_UN_DONE) + Formatted(IDS_UN_DIR_LEFT, kApp + "\\Modely") +
+                  Formatted(IDS_UN_DIR_LEFT, kApp),
+              Remove(1));
+    const std::vector<std::string> kKept = {"Modely\\notes.txt", "readme.txt"};
+    EXPECT_EQ(kKept, Left());
+    EXPECT_FALSE(EntryThere());
+}
+
+TEST_F(Uninstaller, AFileInUseStaysWithTheEntryAndASecondRunFinishes)
+{
+    Install();
+    const std::string sHeld = kApp + "\\Modely\\Stul.gim";
+    HANDLE h = CreateFileA(sHeld.c_str(), GENERIC_READ, 0, NULL, OPEN_EXISTING, 0, NULL);
+    ASSERT_NE(INVALID_HANDLE_VALUE, h);
+    std::string sReport = Remove(1);
+    EXPECT_EQ(0u, sReport.find(Text(IDS_UN_INCOMPLETE) + Formatted(IDS_UN_FILE_LEFT, sHeld))) << sReport;
+    CloseHandle(h);
+    // Nothing else of this version went missing that a second run would need: the file, the uninstaller
+    // and the entry are there.
+    const std::vector<std::string> kKept = {"Modely\\Stul.gim", "Uninst.exe"};
+    EXPECT_EQ(kKept, Left());
+    EXPECT_TRUE(EntryThere());
+    EXPECT_EQ(Text(IDS_UN_DONE), Remove(1));
+    EXPECT_FALSE(IsThere(kApp));
+    EXPECT_FALSE(EntryThere());
+}
+
+TEST_F(Uninstaller, AFolderInAShortcutsPlaceIsNotTheInstallers)
+{
+    Install();
+    UtlDeleteFile(Link(FOLDER_DESKTOP).c_str());
+    ASSERT_TRUE(UtlCreateDir(Link(FOLDER_DESKTOP).c_str()));
+    EXPECT_EQ(Text(IDS_UN_DONE), Remove(1));
+    EXPECT_TRUE(IsThere(Link(FOLDER_DESKTOP)));
+    EXPECT_FALSE(IsThere(Link(FOLDER_PROGRAMS)));
+    UtlRemoveDir(Link(FOLDER_DESKTOP).c_str());
+}
+
+TEST_F(Uninstaller, NothingInstalledIsNothingToDo)
+{
+    SetEntry((kApp + "\\Uninst.exe").c_str());
+    EXPECT_EQ(Text(IDS_UN_DONE), Remove(0));
+    EXPECT_FALSE(EntryThere());
+}
+
+#ifndef _WIN32
+// On Linux a host symbolic link is the platform's link: a sub-folder that is one is never worked in, and a
+// link inside a folder is removed as a link only.
+static std::string HostPath(const std::string &sWindows)
+{
+    std::string s = std::string(getenv("PLAT_ROOT")) + "/drive_c" + sWindows.substr(2);
+    for (char &c : s)
+        if (c == '\\')
+            c = '/';
+    return s;
+}
+
+TEST_F(Uninstaller, LinksAreNeverFollowed)
+{
+    Install();
+    const std::string sOutside = std::string(getenv("PLAT_ROOT")) + "/drive_c/Outside";
+    ASSERT_EQ(0, system(("mkdir -p '" + sOutside + "/Katalogy' && echo keep >'" + sOutside +
+                         "/Katalogy/StavPrv.bak' && echo keep >'" + sOutside + "/Stul.gim'")
+                            .c_str()));
+    // Katalogy is a link to a folder outside holding a file of an installed name; Modely holds a link to
+    // the folder outside and a link to a file there named as an installed file.
+    ASSERT_EQ(0, system(("rm -rf '" + HostPath(kApp) + "/Katalogy' && ln -s '" + sOutside + "/Katalogy' '" +
+                         HostPath(kApp) + "/Katalogy' && ln -s '" + sOutside + "' '" + HostPath(kApp) +
+                         "/Modely/away' && rm '" + HostPath(kApp) + "/Modely/Stul.gim' && ln -s '" + sOutside +
+                         "/Stul.gim' '" + HostPath(kApp) + "/Modely/Stul.gim'")
+                            .c_str()));
+    std::string sReport = Remove(1);
+    EXPECT_EQ(0u, sReport.find(Text(IDS_UN_INCOMPLETE) + Formatted(IDS_UN_DIR_LINK, kApp + "\\Katalogy")))
+        << sReport;
+    struct stat st;
+    EXPECT_EQ(0, stat((sOutside + "/Katalogy/StavPrv.bak").c_str(), &st));
+    EXPECT_EQ(0, stat((sOutside + "/Stul.gim").c_str(), &st));
+    EXPECT_EQ(0, lstat((HostPath(kApp) + "/Modely/away").c_str(), &st)); // another's link stays
+    EXPECT_NE(0, lstat((HostPath(kApp) + "/Modely/Stul.gim").c_str(), &st)); // the installed name goes
+    EXPECT_TRUE(EntryThere());
+    EXPECT_TRUE(IsThere(kApp + "\\Uninst.exe"));
+    system(("rm -rf '" + sOutside + "' '" + HostPath(kApp) + "'").c_str());
+}
+
+TEST_F(Uninstaller, AnApplicationFolderThatIsALinkIsNotWorkedIn)
+{
+    const std::string sOutside = std::string(getenv("PLAT_ROOT")) + "/drive_c/Elsewhere";
+    ASSERT_EQ(0, system(("mkdir -p '" + sOutside + "' && echo keep >'" + sOutside + "/Kalmori.exe' && ln -s '" +
+                         sOutside + "' '" + HostPath(kApp) + "'")
+                            .c_str()));
+    SetEntry((kApp + "\\Uninst.exe").c_str());
+    std::string sReport = Remove(1);
+    EXPECT_EQ(0u, sReport.find(Text(IDS_UN_INCOMPLETE) + Formatted(IDS_UN_DIR_LINK, kApp))) << sReport;
+    struct stat st;
+    EXPECT_EQ(0, stat((sOutside + "/Kalmori.exe").c_str(), &st));
+    EXPECT_TRUE(EntryThere());
+    system(("rm -rf '" + sOutside + "' '" + HostPath(kApp) + "'").c_str());
+}
+#endif
