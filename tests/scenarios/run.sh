@@ -1,19 +1,23 @@
 #!/usr/bin/env bash
-# run.sh linux|wine BUILD NAME... - runs scenarios of scenarios.txt against one build of the installer:
-#   linux: BUILD is a Linux build folder; its medium/setup runs with the script front end on a fresh machine
-#          folder (PLAT_ROOT) per scenario;
-#   wine:  BUILD is the win64 or win32 build folder; its medium/Setup.exe runs under Wine in a fresh copy of
-#          the template prefix (KAL_WINE_TEMPLATE), driven by bin/wizdrive.exe. A 32-bit Setup.exe runs as on
-#          64-bit Windows: its folder is under Program Files (x86) and its uninstall entry under WOW6432Node,
-#          and an older version is seeded where a 32-bit installer would have put it. Its outcome names
-#          these places as the other builds do, so that compare.sh compares it with the Linux one.
+# run.sh COLUMN BUILD NAME... - runs scenarios of scenarios.txt against one build of the installer on one kind
+# of machine, a column of the table (columns.sh):
+#   linux:   BUILD is a Linux build folder; its medium/setup runs with the script front end on a fresh machine
+#            folder (PLAT_ROOT) per scenario;
+#   win64, wow64, win32os: BUILD is the win64 (win64) or win32 build folder (wow64, win32os); its
+#            medium/Setup.exe runs under Wine in a fresh copy of the template prefix (KAL_WINE_TEMPLATE: a
+#            64-bit one for win64 and wow64, a 32-bit one for win32os), driven by bin/wizdrive.exe. In wow64
+#            the 32-bit Setup.exe runs as on 64-bit Windows: its folder is under Program Files (x86) and its
+#            uninstall entry under WOW6432Node, and an older version is seeded where a 32-bit installer would
+#            have put it; its outcome names these places as the other columns do, so that compare.sh compares
+#            them. In win32os it runs as on 32-bit Windows, where these places are the plain ones.
 # The tools that seed and inspect a machine (machinedump, restext, plat-reg, pkgtool) and the sample files
 # come from the linux build (build/linux), which is built here if need be. For each scenario the run writes
-# BUILD/scenarios/NAME.log (what happened) and NAME.outcome (the report, the registry, the files and the
-# links, in a form both platforms share; compare.sh compares them). Exit code 0 when every expectation held.
+# NAME.log (what happened) and NAME.outcome (the report, the registry, the files and the links, in a form all
+# columns share; compare.sh compares them) to BUILD/scenarios, or BUILD/scenarios-win32os for win32os. Exit
+# code 0 when every expectation held.
 set -uo pipefail
 
-platform=${1:?linux or wine}
+column=${1:?column: linux, win64, wow64 or win32os}
 build=$(cd "${2:?build folder}" && pwd)
 shift 2
 here=$(cd "$(dirname "$0")" && pwd)
@@ -21,13 +25,20 @@ root=$(cd "$here/../.." && pwd)
 table=$here/scenarios.txt
 host=$root/build/linux
 user=$(id -un)
+# shellcheck source=SCRIPTDIR/columns.sh
+. "$here/columns.sh"
+column_words "$column" >/dev/null || { echo "no column $column ($KAL_COLUMNS)"; exit 2; }
+platform=wine
+[ "$column" = linux ] && platform=linux
 
 if [ ! -x "$host/bin/machinedump" ] || [ ! -x "$host/bin/restext" ] || [ ! -f "$host/medium-src.list" ]; then
     [ -f "$host/build.ninja" ] || (cd "$root" && cmake --preset linux >/dev/null)
     cmake --build "$host" --target machinedump restext plat-reg pkgtool medium >/dev/null || exit 1
 fi
 samples=$host/medium-src
-mkdir -p "$build/scenarios"
+results=$build/scenarios
+[ "$column" = win32os ] && results=$build/scenarios-win32os
+mkdir -p "$results"
 
 # The machine type of a PE file: 014c for i386, 8664 for x86_64.
 pe_machine() {
@@ -35,10 +46,21 @@ pe_machine() {
     off=$(od -An -tu4 -j60 -N4 "$1" | tr -d ' ')
     od -An -tx2 -j$((off + 4)) -N2 "$1" | tr -d ' '
 }
+# A Windows column runs the Setup.exe of its bitness on a prefix of its Windows: a 64-bit prefix says
+# "#arch=win64" in its registry files, a 32-bit one "#arch=win32".
+if [ "$platform" = wine ]; then
+    want_pe=014c want_arch=win64
+    [ "$column" = win64 ] && want_pe=8664
+    [ "$column" = win32os ] && want_arch=win32
+    pe=$(pe_machine "$build/medium/Setup.exe")
+    [ "$pe" = "$want_pe" ] || { echo "$build/medium/Setup.exe is no Setup.exe for $column (PE machine $pe)"; exit 2; }
+    arch=$(sed -n 's/^#arch=//p' "${KAL_WINE_TEMPLATE:?}/prefix/system.reg" | head -1)
+    [ "$arch" = "$want_arch" ] || { echo "the template prefix $KAL_WINE_TEMPLATE is #arch=${arch:-?}; $column needs $want_arch"; exit 2; }
+fi
 # The program-files folder (host form and Windows form) and the part of HKLM\Software the installer sees.
 PF="Program Files"
 WOW=""
-if [ "$platform" = wine ] && [ "$(pe_machine "$build/medium/Setup.exe")" = 014c ]; then
+if [ "$column" = wow64 ]; then
     PF="Program Files (x86)"
     WOW="WOW6432Node/"
 fi
@@ -61,6 +83,7 @@ machine_new() {
         "$host/bin/plat-reg" query 'HKLM\Software' >/dev/null 2>&1 # makes the machine
         DRIVE_C=$PLAT_ROOT/drive_c
         SETUP=$MEDIUM/setup
+        REG=("$host/bin/plat-reg")
     else
         . "$root/tests/wine-env.sh"
         cp -a "${KAL_WINE_TEMPLATE:?}/prefix" "$WORK/prefix"
@@ -70,6 +93,10 @@ machine_new() {
         DRIVE_C=$WINEPREFIX/drive_c
         SETUP=$MEDIUMW\\Setup.exe
         cp "$build/bin/wizdrive.exe" "$WORK/wizdrive.exe"
+        # The machine's own reg.exe: the 64-bit one on 64-bit Windows (which sees the 64-bit view, and the
+        # 32-bit one under WOW6432Node), the 32-bit one on 32-bit Windows.
+        REG=("$WINE64" reg)
+        [ "$column" = win32os ] && REG=("$WINE" reg)
     fi
 }
 
@@ -86,24 +113,24 @@ trap machine_end EXIT
 # reg_add KEY [NAME DATA]: a key under HKLM ("/" between names), or a string value in it.
 reg_add() {
     local key="HKLM\\$(echo "$1" | sed "s|^Software/|Software/$WOW|" | tr / '\\')"
-    local tool=("$host/bin/plat-reg")
-    [ "$platform" = wine ] && tool=("$WINE64" reg)
     if [ $# -ge 3 ]; then
-        "${tool[@]}" add "$key" /v "$2" /d "$3" /f >/dev/null 2>&1
+        "${REG[@]}" add "$key" /v "$2" /d "$3" /f >/dev/null 2>&1
     else
-        "${tool[@]}" add "$key" /f >/dev/null 2>&1
+        "${REG[@]}" add "$key" /f >/dev/null 2>&1
     fi
 }
 
-# The uninstall area as sorted lines "[KEY] VALUE", in UTF-8.
+# reg_dump [native]: the uninstall area the installer sees (or the machine's own) as sorted lines
+# "[KEY] VALUE", in UTF-8.
 reg_dump() {
     local key="HKLM\\Software\\$(echo "$WOW" | tr / '\\')Microsoft\\Windows\\CurrentVersion\\Uninstall"
+    [ "${1:-}" = native ] && key="HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall"
     local file=$WORK/export.reg
     rm -f "$file"
     if [ "$platform" = linux ]; then
-        "$host/bin/plat-reg" export "$key" "$file" /y >/dev/null 2>&1
+        "${REG[@]}" export "$key" "$file" /y >/dev/null 2>&1
     else
-        "$WINE64" reg export "$key" "Z:$(echo "$file" | tr / '\\')" /y >/dev/null 2>&1
+        "${REG[@]}" export "$key" "Z:$(echo "$file" | tr / '\\')" /y >/dev/null 2>&1
     fi
     [ -f "$file" ] || { echo "(no uninstall area)"; return; }
     # Wine's reg.exe gives a key it adds an empty default value (@=""); the installer never writes one.
@@ -162,9 +189,9 @@ link_info() {
 # ---------------------------------------------------------------------------------------------------------
 # The table
 
-# The lines of one scenario, with the path names replaced.
+# The lines of one scenario that hold in this column, with the path names replaced.
 block() {
-    awk -v name="$1" '$1 == "scenario" && $2 == name {on=1; next} on && $1 == "end" {exit} on && !/^[[:space:]]*#/ && NF {sub(/^[[:space:]]+/, ""); print}' "$table" |
+    scenario_lines "$table" "$1" "$column" |
         sed -e "s|{APP}|Program Files/Kalmor61|g" -e "s|{OLD}|Program Files/Kalmori6|g" -e "s|{USER}|$user|g" |
         if [ "$PF" = "Program Files" ]; then cat; else
             sed -e "s|Program Files/|$PF/|g" -e "s|C:\\\\Program Files\\\\|C:\\\\$PF\\\\|g"
@@ -415,20 +442,27 @@ state_of() {
     local folders=('C:\Program Files')
     [ "$PF" = "Program Files" ] || folders+=("C:\\$PF")
     reg_dump
+    [ "$column" != wow64 ] || reg_dump native
     dump --no-hash "${folders[@]}" "C:\\users\\$user" | awk '$1 == "F" {$6 = ""} {print}'
 }
 
-# The outcome both platforms must agree on: the report, the uninstall area, the folders of this and the older
+# The outcome all columns must agree on: the report, the uninstall area, the folders of this and the older
 # versions and the shortcuts (files without access and creation times and without the archive bit, which the
 # platforms set differently; the uninstaller, a program of its platform, by name only; links by their target
-# and working folder). The 32-bit installer's places (Program Files (x86), and WOW6432Node, which reg_dump
-# leaves out) are named as the other builds name theirs.
+# and working folder). The 32-bit installer's places in wow64 (Program Files (x86), and WOW6432Node, which
+# reg_dump leaves out) are named as the other columns name theirs. In wow64 the outcome ends with what is in
+# the 64-bit view's places that the installer does not see, when there is anything.
 outcome_of() {
     if [ "$PF" = "Program Files" ]; then
         outcome_here
     else
         outcome_here | sed "s|$PF|Program Files|g"
     fi
+}
+# dump_folder FOLDER: a folder of the outcome (FOLDER without C:\), if it is there.
+dump_folder() {
+    dump "C:\\$1" | awk '$1 == "F" || $1 == "D" || $1 == "L" {gsub("A", "", $3); if ($3 == "") $3 = "-"}
+        $1 == "F" {$6 = ""; $7 = ""; if ($2 == "Uninst.exe") {$4 = ""; $5 = ""; $8 = ""}} $1 != "none" {print}'
 }
 outcome_here() {
     local folder
@@ -438,8 +472,7 @@ outcome_here() {
     cat "$WORK/registry.have"
     for folder in "$PF\\Kalmor61" "$PF\\Kalmori6" "$PF\\Kalmori5" 'Shared'; do
         echo "[$folder]"
-        dump "C:\\$folder" | awk '$1 == "F" || $1 == "D" || $1 == "L" {gsub("A", "", $3); if ($3 == "") $3 = "-"}
-            $1 == "F" {$6 = ""; $7 = ""; if ($2 == "Uninst.exe") {$4 = ""; $5 = ""; $8 = ""}} $1 != "none" {print}'
+        dump_folder "$folder"
     done
     echo "[links]"
     for folder in "$DRIVE_C/users/$user/Desktop" "$DRIVE_C/users/$user/AppData/Roaming/Microsoft/Windows/Start Menu/Programs"; do
@@ -452,23 +485,30 @@ outcome_here() {
             fi
         done
     done
+    if [ "$column" = wow64 ]; then
+        reg_dump native | grep -vx '\[hkey_local_machine\\software\\microsoft\\windows\\currentversion\\uninstall\]' >"$WORK/native.have"
+        if [ -s "$WORK/native.have" ]; then
+            echo "[the 64-bit view's uninstall area, which the 32-bit installer does not see]"
+            cat "$WORK/native.have"
+        fi
+        for folder in 'Program Files\Kalmor61' 'Program Files\Kalmori6' 'Program Files\Kalmori5'; do
+            dump_folder "$folder" >"$WORK/native.have"
+            if [ -s "$WORK/native.have" ]; then
+                echo "[64-bit $folder, which the 32-bit installer does not see]"
+                cat "$WORK/native.have"
+            fi
+        done
+    fi
 }
 
 run_scenario() {
     local name=$1
     local lines
-    lines=$(block "$name")
-    [ -n "$lines" ] || { echo "no scenario $name"; return 1; }
+    lines=$(block "$name") || return 1
     FAILED=0
     machine_new
     local actions=""
     while read -r word rest; do
-        local only=""
-        if [ "$word" = linux ] || [ "$word" = wine ]; then
-            only=$word
-            read -r word rest <<<"$rest"
-        fi
-        [ -z "$only" ] || [ "$only" = "$platform" ] || continue
         case $word in
         seed) seed "$rest" ;;
         actions) actions=$rest ;;
@@ -487,23 +527,17 @@ run_scenario() {
     report_of "$WORK/setup.out" >"$WORK/report.have"
     reg_dump >"$WORK/registry.have"
     while read -r word rest; do
-        local only=""
-        if [ "$word" = linux ] || [ "$word" = wine ]; then
-            only=$word
-            read -r word rest <<<"$rest"
-        fi
-        [ -z "$only" ] || [ "$only" = "$platform" ] || continue
         [ "$word" = expect ] || continue
         expect "$rest"
     done <<<"$lines"
-    outcome_of >"$build/scenarios/$name.outcome"
+    outcome_of >"$results/$name.outcome"
     machine_end
     return $FAILED
 }
 
 status=0
 for name in "$@"; do
-    log=$build/scenarios/$name.log
+    log=$results/$name.log
     if run_scenario "$name" >"$log" 2>&1; then
         echo "scenario $name: passed"
     else
