@@ -110,9 +110,13 @@ machine_end() {
 }
 trap machine_end EXIT
 
-# reg_add KEY [NAME DATA]: a key under HKLM ("/" between names), or a string value in it.
+# reg_add VIEW KEY [NAME DATA]: a key under HKLM ("/" between names), or a string value in it, in the view the
+# installer sees (VIEW "installer") or in the machine's own (VIEW "native"; the same but in wow64).
 reg_add() {
-    local key="HKLM\\$(echo "$1" | sed "s|^Software/|Software/$WOW|" | tr / '\\')"
+    local view=$1
+    shift
+    local key="HKLM\\$(echo "$1" | tr / '\\')"
+    [ "$view" = native ] || key="HKLM\\$(echo "$1" | sed "s|^Software/|Software/$WOW|" | tr / '\\')"
     if [ $# -ge 3 ]; then
         "${REG[@]}" add "$key" /v "$2" /d "$3" /f >/dev/null 2>&1
     else
@@ -189,13 +193,14 @@ link_info() {
 # ---------------------------------------------------------------------------------------------------------
 # The table
 
-# The lines of one scenario that hold in this column, with the path names replaced.
+# The lines of one scenario that hold in this column, with the path names replaced: the installer's
+# program-files folder as the column has it, then {NATIVE}, the machine's own (the 64-bit one in wow64).
 block() {
     scenario_lines "$table" "$1" "$column" |
         sed -e "s|{APP}|Program Files/Kalmor61|g" -e "s|{OLD}|Program Files/Kalmori6|g" -e "s|{USER}|$user|g" |
         if [ "$PF" = "Program Files" ]; then cat; else
             sed -e "s|Program Files/|$PF/|g" -e "s|C:\\\\Program Files\\\\|C:\\\\$PF\\\\|g"
-        fi
+        fi | sed -e "s|{NATIVE}|Program Files|g"
 }
 
 winpath() { echo "C:\\$(echo "$1" | tr / '\\')"; }
@@ -232,13 +237,14 @@ seed() {
         *) fail "unknown medium seed $kind" ;;
         esac
         ;;
-    reg)
-        local key name data
+    reg | native-reg)
+        local key name data view=installer
+        [ "$what" = native-reg ] && view=native
         read -r key name data <<<"$rest"
         if [ -n "$name" ]; then
-            reg_add "$key" "$name" "$data"
+            reg_add $view "$key" "$name" "$data"
         else
-            reg_add "$key"
+            reg_add $view "$key"
         fi
         ;;
     dir) mkdir -p "$DRIVE_C/$rest" ;;
@@ -388,6 +394,15 @@ expect() {
             fi
         else
             [ "$state" = absent ] || fail "no uninstall entry $key"
+        fi
+        ;;
+    native-entry)
+        local key state
+        read -r key state <<<"$rest"
+        if "${REG[@]}" query "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\$key" >/dev/null 2>&1; then
+            [ "$state" = present ] || fail "the uninstall entry $key is there in the machine's own view"
+        else
+            [ "$state" = absent ] || fail "no uninstall entry $key in the machine's own view"
         fi
         ;;
     app)
