@@ -3,7 +3,10 @@
 # Windows build under Wine, on a private Xvfb display; each page also side by side (Wine left, Linux right).
 #   WHAT = wizdemo    the wizard demonstration (page1..page4); needs wizdemo built for linux and win64
 #          installer  the installer from the demo medium: a first installation (install-*) and an upgrade
-#                     from an older version (upgrade-*); needs build/linux/medium and build/win64/medium
+#                     from an older version (upgrade-*); the first and final page of a first installation
+#                     by the 32-bit Setup.exe too (install-*-wine32, as on 64-bit Windows: the 32-bit
+#                     loader in the same 64-bit prefix); needs build/linux/medium, build/win64/medium and
+#                     build/win32/medium
 #          all        both (the default)
 # OUTDIR defaults to docs/. Every run uses fresh machines: a temporary PLAT_ROOT for each Linux run and a
 # fresh copy of a Wine prefix made for the display for each Windows run. The images carry no time stamps, so
@@ -25,8 +28,9 @@ if want wizdemo; then
     fi
 fi
 if want installer; then
-    if [ ! -x "$root/build/linux/medium/setup" ] || [ ! -f "$root/build/win64/medium/Setup.exe" ]; then
-        echo "build the demo medium for linux and win64 first (cmake --build --preset linux, then win64)" >&2
+    if [ ! -x "$root/build/linux/medium/setup" ] || [ ! -f "$root/build/win64/medium/Setup.exe" ] ||
+        [ ! -f "$root/build/win32/medium/Setup.exe" ]; then
+        echo "build the demo medium for linux, win64 and win32 first (cmake --build --preset linux, then win64, win32)" >&2
         exit 1
     fi
 fi
@@ -167,17 +171,22 @@ wine_template() {
     "$WINESERVER" -w
 }
 
-# run_wine NAME WALK PROGRAM [SEED]: runs the Windows program in a fresh copy of the template prefix (seeded
-# by the function SEED, if given) and walks it.
+# run_wine NAME WALK PROGRAM [SEED [LOADER]]: runs the Windows program in a fresh copy of the template prefix
+# (seeded by the function SEED, if given) and walks it. LOADER "wine32" runs a 32-bit program with the 32-bit
+# loader, as 64-bit Windows runs it; its shots are NAME-<page>-wine32.
 run_wine() {
     wine_template
-    export WINEPREFIX=$work/prefix-$1
+    local loader=$WINE64 label=wine
+    if [ "${5:-}" = wine32 ]; then
+        loader=${KAL_WINE:-/usr/lib/wine/wine} label=wine32
+    fi
+    export WINEPREFIX=$work/prefix-$1-$label
     cp -a "$work/template" "$WINEPREFIX"
     prefixes+=("$WINEPREFIX")
     [ -z "${4:-}" ] || "$4"
-    "$WINE64" "$3" &
+    "$loader" "$3" &
     app=$!
-    "$2" "$1" wine --name 'Установка'
+    "$2" "$1" $label --name 'Установка'
     wait "$app" || true
     app=""
     "$WINESERVER" -k >/dev/null 2>&1 || true
@@ -224,5 +233,9 @@ if want installer; then
     publish upgrade-1 upgrade-1-welcome
     publish upgrade-2 upgrade-2-option
     publish upgrade-3 upgrade-3-final
+    # The 32-bit Setup.exe: the first and the final page of a first installation.
+    run_wine install walk_install "$root/build/win32/medium/Setup.exe" "" wine32
+    cp "$work/install-1-wine32.png" "$out/install-1-welcome-wine32.png"
+    cp "$work/install-2-wine32.png" "$out/install-2-final-wine32.png"
 fi
 echo "screenshots in $out"
