@@ -20,7 +20,7 @@ static const char szThisModule[] = "app\\UNINST";
 // What a folder holds besides what the removal has taken care of (FolderHolds).
 #define HOLDS_DATA 1  // the user's data files
 #define HOLDS_OTHER 2 // anything else that is not the installer's
-#define HOLDS_DIRS 4  // the application's sub-folders, each reported on its own
+#define HOLDS_OWN 4   // this version's sub-folders and files, whatever stays of them reported on its own
 
 static const char szCopyFlag[] = "/copy";
 
@@ -394,8 +394,9 @@ static void RemoveUserData(const char *szAppDir, const int *pbSafe)
 }
 
 // What a folder of the application (szRel relative to the application folder, "" for the folder itself)
-// still holds: HOLDS_DATA for the user's data files, HOLDS_DIRS for the application's sub-folders, HOLDS_OTHER
-// for anything else. A folder that cannot be listed holds "other".
+// still holds: HOLDS_DATA for the user's data files, HOLDS_OWN for this version's sub-folders and files (what
+// could not be removed, reported already), HOLDS_OTHER for anything else. A folder that cannot be listed
+// holds "other".
 static int FolderHolds(const char *szFolder, const char *szRel)
 {
     char szSearch[UNINST_PATH];
@@ -410,18 +411,25 @@ static int FolderHolds(const char *szFolder, const char *szRel)
     if (hFind == INVALID_HANDLE_VALUE)
         return GetLastError() == ERROR_FILE_NOT_FOUND ? 0 : HOLDS_OTHER;
     do {
-        int bOwnDir = 0;
+        int bOwn = 0;
         if (StrMatch(fd.cFileName, ".", 0) || StrMatch(fd.cFileName, "..", 0))
             continue;
-        if (szRel[0] == EOS && (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
-            for (int i = 0; pszInstallDirs[i] != NULL; i++)
-                if (StrMatch(fd.cFileName, pszInstallDirs[i], STR_NOCASE))
-                    bOwnDir = 1;
-        if (bOwnDir)
-            nHolds |= HOLDS_DIRS;
-        else if (!(fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
-            UtlJoinEntry(szRelPath, szRel, fd.cFileName, sizeof szRelPath) && ProdIsUserData(szRelPath))
+        if (!UtlJoinEntry(szRelPath, szRel, fd.cFileName, sizeof szRelPath)) {
+            nHolds |= HOLDS_OTHER;
+            continue;
+        }
+        if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+            for (int i = 0; szRel[0] == EOS && pszInstallDirs[i] != NULL; i++)
+                bOwn |= StrMatch(fd.cFileName, pszInstallDirs[i], STR_NOCASE);
+        } else {
+            for (int i = 0; pszInstallFiles[i] != NULL; i++)
+                bOwn |= StrMatch(szRelPath, pszInstallFiles[i], STR_NOCASE);
+            bOwn |= StrMatch(szRelPath, szUninstaller, STR_NOCASE);
+        }
+        if (!(fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && ProdIsUserData(szRelPath))
             nHolds |= HOLDS_DATA;
+        else if (bOwn)
+            nHolds |= HOLDS_OWN;
         else
             nHolds |= HOLDS_OTHER;
     } while (FindNextFileA(hFind, &fd));

@@ -406,7 +406,7 @@ TEST_F(Processes, StartFailsWithThePlatformsErrors)
 // thread handle waits for it too. Both with process descriptors and by polling.
 TEST_F(Processes, WaitTimesOutWhileTheChildRunsAndEndsWithItsExitCode)
 {
-    setenv("KAL_CHILD_SLEEP_MS", "600", 1);
+    setenv("KAL_CHILD_SLEEP_MS", "3000", 1); // long enough for the checks before its end on a loaded machine
     setenv("KAL_CHILD_EXIT", "42", 1);
     for (bool bPolling : {false, true}) {
         plat::ProcessWaitByPolling(bPolling);
@@ -464,7 +464,7 @@ TEST_F(Processes, OpenProcessNoticesTheEndOfAProcessNotOurs)
     for (bool bPolling : {false, true}) {
         plat::ProcessWaitByPolling(bPolling);
         // A process this test starts itself: a zombie until the test reaps it.
-        pid_t pid = SpawnHost({"/bin/sh", "-c", "sleep 0.5; exit 7"}, Environment());
+        pid_t pid = SpawnHost({"/bin/sh", "-c", "sleep 3; exit 7"}, Environment());
         ASSERT_GT(pid, 0);
         HANDLE h = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_INFORMATION, FALSE, (DWORD)pid);
         ASSERT_NE((HANDLE)NULL, h) << GetLastError();
@@ -483,7 +483,7 @@ TEST_F(Processes, OpenProcessNoticesTheEndOfAProcessNotOurs)
         int afd[2];
         ASSERT_EQ(0, pipe(afd));
         pid_t pidShell =
-            SpawnHost({"/bin/sh", "-c", "sleep 0.5 >/dev/null & echo $!"}, Environment(), afd[1]);
+            SpawnHost({"/bin/sh", "-c", "sleep 3 >/dev/null & echo $!"}, Environment(), afd[1]);
         close(afd[1]);
         ASSERT_GT(pidShell, 0);
         char sz[32] = {};

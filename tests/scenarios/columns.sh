@@ -26,7 +26,7 @@ column_words() {
     esac
 }
 
-# scenario_lines TABLE NAME COLUMN: the scenario's seed, actions and expect lines that hold in COLUMN, in
+# scenario_lines TABLE NAME COLUMN: the scenario's seed, actions, uninstall, expect and reboot lines that hold in COLUMN, in
 # order, without their prefix word; comments and blank lines left out. Fails on a scenario that is not
 # there and on a line that is none of these (a misspelt prefix would otherwise drop the line unseen).
 scenario_lines() {
@@ -44,8 +44,8 @@ scenario_lines() {
         /^[[:space:]]*#/ || !NF {next}
         {sub(/^[[:space:]]+/, "")}
         $1 in prefix {if (!($1 in mine)) next; sub(/^[^[:space:]]+[[:space:]]+/, "")}
-        $1 != "seed" && $1 != "actions" && $1 != "expect" {
-            print "scenarios.txt: scenario " name ": no seed, actions or expect line: " $0 > "/dev/stderr"
+        $1 != "seed" && $1 != "actions" && $1 != "uninstall" && $1 != "expect" && $1 != "reboot" {
+            print "scenarios.txt: scenario " name ": no seed, actions, uninstall, expect or reboot line: " $0 > "/dev/stderr"
             bad = 1; exit}
         {print}
         END {if (!found) {print "scenarios.txt: no scenario " name > "/dev/stderr"; bad = 1}; exit bad}' "$1"

@@ -145,18 +145,47 @@ reg_dump() {
 
 # Runs the installer with the actions; its output goes to FILE.
 run_setup() {
+    run_program "$SETUP" "$@"
+}
+
+# run_uninstaller FILE installed|medium ACTION...: runs the uninstaller with the actions, the one in the
+# application folder (which hands its work to a copy of itself in the temporary folder) or the medium's.
+run_uninstaller() {
+    local out=$1 which=$2
+    shift 2
+    local program=$MEDIUM/Uninst.exe
+    if [ "$platform" = wine ]; then
+        program=$MEDIUMW\\Uninst.exe
+        [ "$which" = installed ] && program=$APPW\\Uninst.exe
+    elif [ "$which" = installed ]; then
+        program="$DRIVE_C/$PF/Kalmor61/Uninst.exe"
+    fi
+    run_program "$program" --follow "$out" "$@"
+}
+
+# run_program PROGRAM [--follow] FILE ACTION...: runs the installer or the uninstaller with the actions; its
+# output goes to FILE. On Linux the output is read through a pipe, which ends only when every process that
+# holds it has (the uninstaller's copy too); under Wine the driver follows the wizard to the copy.
+run_program() {
+    local program=$1 follow=()
+    shift
+    if [ "$1" = --follow ]; then
+        follow=(--follow)
+        shift
+    fi
     local out=$1
     shift
     if [ "$platform" = linux ]; then
-        PLAT_UI=script PLAT_SCRIPT="$*" PLAT_FAULT="$FAULT" timeout 120 "$SETUP" >"$out" 2>&1
+        PLAT_UI=script PLAT_SCRIPT="$*" PLAT_FAULT="$FAULT" timeout 120 "$program" 2>&1 | cat >"$out"
+        return "${PIPESTATUS[0]}"
     else
         # A Windows console program's output has CRLF line ends. Rarely, on a loaded machine, the installer
         # ends under Wine before its dialog ever shows (nothing has been done then): one more run, said in
         # the output.
         local try
         for try in 1 2; do
-            (cd "$WORK" && timeout 120 "$WINE" wizdrive.exe ${HOLD[@]+"${HOLD[@]}"} "$SETUP" "$@" 2>&1 |
-                tr -d '\r' >"$out")
+            (cd "$WORK" && timeout 120 "$WINE" wizdrive.exe ${HOLD[@]+"${HOLD[@]}"} ${follow[@]+"${follow[@]}"} \
+                "$program" "$@" 2>&1 | tr -d '\r' >"$out")
             grep -q '^wizdrive: the installer ended (exit code [0-9]*) before its dialog appeared' "$out" || break
             if [ $try = 1 ]; then cp "$out" "$out.first"; fi
         done
@@ -164,6 +193,25 @@ run_setup() {
             { echo "(a first run ended before the dialog appeared:"; cat "$out.first"; echo ")"; } >>"$out"
         fi
     fi
+}
+
+# The machine starts again: the file operations left for its start are carried out (on Linux by plat-boot;
+# under Wine a new session of the prefix is the machine's start, and wineboot -r begins one).
+REBOOTED=""
+reboot() {
+    REBOOTED=1
+    if [ "$platform" = linux ]; then
+        "$host/bin/plat-boot" || fail "plat-boot failed"
+    else
+        "$WINESERVER" -w >/dev/null 2>&1
+        "$WINE" wineboot -r >/dev/null 2>&1
+        "$WINESERVER" -w >/dev/null 2>&1
+    fi
+}
+
+# The uninstaller's copies in the temporary folder (their names, one a line).
+temp_copies() {
+    find "$DRIVE_C/users/$user" -name 'Kalmor61-Uninst-*.exe' -printf '%f\n' 2>/dev/null
 }
 
 # The final page's text from the installer's output (a transcript, or wizdrive's report), or nothing.
@@ -219,7 +267,25 @@ seed() {
     read -r what rest <<<"$1"
     case $what in
     install)
-        run_setup "$WORK/seed-install.out" next cancel
+        # shellcheck disable=SC2086
+        run_setup "$WORK/seed-install.out" ${rest:-next cancel}
+        FAULT="" HOLD=()
+        ;;
+    uninstall)
+        # shellcheck disable=SC2086
+        run_uninstaller "$WORK/seed-uninstall.out" $rest
+        [ "$platform" = linux ] || "$WINESERVER" -w >/dev/null 2>&1
+        FAULT="" HOLD=()
+        ;;
+    readonly) chmod a-w "$DRIVE_C/$rest" ;;
+    busy)
+        # A file in use: open without sharing under Wine; on Linux, where sharing does not cross processes,
+        # its deletion fails as it would.
+        if [ "$platform" = linux ]; then
+            FAULT="DeleteFileA 32 $(winpath "$rest")"
+        else
+            HOLD=(--hold "$(winpath "$rest")")
+        fi
         ;;
     medium)
         local kind n
@@ -434,6 +500,16 @@ expect() {
             [ "$what" = differs ] || fail "$a differs from $b (or is missing)"
         fi
         ;;
+    temp-copy)
+        # Until a reboot, as the run left it (under Wine the next command would start a new session).
+        local copies
+        if [ -n "$REBOOTED" ]; then copies=$(temp_copies); else copies=$(cat "$WORK/temp.have"); fi
+        if [ -n "$copies" ]; then
+            [ "$rest" = present ] || fail "the uninstaller's copy is in the temporary folder: $(echo "$copies" | tr '\n' ' ')"
+        else
+            [ "$rest" = absent ] || fail "no copy of the uninstaller in the temporary folder"
+        fi
+        ;;
     unchanged)
         state_of >"$WORK/state.after"
         if ! diff -u "$WORK/state.before" "$WORK/state.after" >"$WORK/diff"; then
@@ -522,28 +598,42 @@ run_scenario() {
     lines=$(block "$name") || return 1
     FAILED=0
     machine_new
-    local actions=""
+    local actions="" uninstall=""
     while read -r word rest; do
         case $word in
         seed) seed "$rest" ;;
         actions) actions=$rest ;;
+        uninstall) uninstall=$rest ;;
         esac
     done <<<"$lines"
     state_of >"$WORK/state.before"
-    echo "actions: $actions"
-    run_setup "$WORK/setup.out" $actions
-    local rc=$?
+    local rc
+    if [ -n "$uninstall" ]; then
+        echo "uninstall: $uninstall"
+        # shellcheck disable=SC2086
+        run_uninstaller "$WORK/setup.out" $uninstall
+        rc=$?
+    else
+        echo "actions: $actions"
+        # shellcheck disable=SC2086
+        run_setup "$WORK/setup.out" $actions
+        rc=$?
+    fi
     sed 's/^/  | /' "$WORK/setup.out"
     if [ "$platform" = wine ]; then
         rc=$(awk '/^--- exit / {print $3}' "$WORK/setup.out")
         [ "$platform" = wine ] && "$WINESERVER" -w >/dev/null 2>&1
     fi
-    [ "${rc:-x}" = 0 ] || fail "the installer ended with exit code ${rc:-none}"
+    [ "${rc:-x}" = 0 ] || fail "the program ended with exit code ${rc:-none}"
+    temp_copies >"$WORK/temp.have"
+    REBOOTED=""
     report_of "$WORK/setup.out" >"$WORK/report.have"
     reg_dump >"$WORK/registry.have"
     while read -r word rest; do
-        [ "$word" = expect ] || continue
-        expect "$rest"
+        case $word in
+        expect) expect "$rest" ;;
+        reboot) reboot ;;
+        esac
     done <<<"$lines"
     outcome_of >"$results/$name.outcome"
     machine_end
