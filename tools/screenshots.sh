@@ -7,7 +7,9 @@
 #                     by the 32-bit Setup.exe too (install-*-wine32, as on 64-bit Windows: the 32-bit
 #                     loader in the same 64-bit prefix); needs build/linux/medium, build/win64/medium and
 #                     build/win32/medium
-#          all        both (the default)
+#          uninstaller  the uninstaller started from the application folder after a first installation
+#                     (uninstall-*: welcome, option, final page); needs the same media and win64's wizdrive
+#          all        all of them (the default)
 # OUTDIR defaults to docs/. Every run uses fresh machines: a temporary PLAT_ROOT for each Linux run and a
 # fresh copy of a Wine prefix made for the display for each Windows run. The images carry no time stamps, so
 # a run that draws the same pixels writes the same bytes.
@@ -16,8 +18,8 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 what=${1:-all}
 out=${2:-$root/docs}
 case $what in
-wizdemo | installer | all) ;;
-*) echo "usage: $0 [wizdemo|installer|all] [OUTDIR]" >&2; exit 2 ;;
+wizdemo | installer | uninstaller | all) ;;
+*) echo "usage: $0 [wizdemo|installer|uninstaller|all] [OUTDIR]" >&2; exit 2 ;;
 esac
 want() { [ "$what" = all ] || [ "$what" = "$1" ]; }
 
@@ -27,7 +29,7 @@ if want wizdemo; then
         exit 1
     fi
 fi
-if want installer; then
+if want installer || want uninstaller; then
     if [ ! -x "$root/build/linux/medium/setup" ] || [ ! -f "$root/build/win64/medium/Setup.exe" ] ||
         [ ! -f "$root/build/win32/medium/Setup.exe" ]; then
         echo "build the demo medium for linux, win64 and win32 first (cmake --build --preset linux, then win64, win32)" >&2
@@ -149,7 +151,7 @@ run_linux() {
     rm -rf "$PLAT_ROOT"
     mkdir -p "$PLAT_ROOT"
     [ -z "${4:-}" ] || "$4"
-    PLAT_UI=gui "$3" &
+    PLAT_UI=gui "${3//@ROOT@/$PLAT_ROOT}" &
     app=$!
     "$2" "$1" linux --class FLTK
     wait "$app" || true
@@ -186,11 +188,31 @@ run_wine() {
     [ -z "${4:-}" ] || "$4"
     "$loader" "$3" &
     app=$!
-    "$2" "$1" $label --name 'Установка'
+    "$2" "$1" $label --name "$TITLE"
     wait "$app" || true
     app=""
     "$WINESERVER" -k >/dev/null 2>&1 || true
     rm -rf "$WINEPREFIX"
+}
+
+# The caption Wine's window is found by.
+TITLE='Установка'
+
+# The uninstaller: the welcome page, Enter (Next), the option page (the user's data kept), Enter (Finish),
+# the final page with the report, Enter (Close). Started from the application folder, it shows its wizard
+# from its copy in the temporary folder.
+walk_uninstall() {
+    walk_upgrade "$@"
+}
+
+# A first installation before the uninstaller runs: scripted on Linux, driven by wizdrive under Wine.
+seed_install_linux() {
+    PLAT_UI=script PLAT_SCRIPT="next cancel" "$root/build/linux/medium/setup" >/dev/null 2>&1
+}
+seed_install_wine() {
+    "$WINE64" "$root/build/win64/bin/wizdrive.exe" "Z:$(echo "$root/build/win64/medium/Setup.exe" | tr / '\\')" \
+        next cancel >/dev/null 2>&1
+    "$WINESERVER" -w
 }
 
 # The older version for the upgrade: its uninstall entry and its folder with a catalogue.
@@ -237,5 +259,14 @@ if want installer; then
     run_wine install walk_install "$root/build/win32/medium/Setup.exe" "" wine32
     cp "$work/install-1-wine32.png" "$out/install-1-welcome-wine32.png"
     cp "$work/install-2-wine32.png" "$out/install-2-final-wine32.png"
+fi
+if want uninstaller; then
+    run_linux uninstall walk_uninstall "@ROOT@/drive_c/Program Files/Kalmor61/Uninst.exe" seed_install_linux
+    TITLE='Удаление'
+    run_wine uninstall walk_uninstall 'C:\Program Files\Kalmor61\Uninst.exe' seed_install_wine
+    TITLE='Установка'
+    publish uninstall-1 uninstall-1-welcome
+    publish uninstall-2 uninstall-2-option
+    publish uninstall-3 uninstall-3-final
 fi
 echo "screenshots in $out"
