@@ -12,6 +12,8 @@
 #include "wizard.h"
 #include "wizutl.h"
 
+#include "testmachine.h"
+
 #include <gtest/gtest.h>
 
 #include <stdlib.h>
@@ -220,29 +222,8 @@ TEST_F(Installer, StepsRefuseAReportThatIsNoLongerInOrder)
 // ---------------------------------------------------------------------------------------------------------
 // An older version: its entry, its folder with the user's data, the takeover and the removal
 
-// The program-files folder of a new machine as this process sees it: a 32-bit process on 64-bit Windows is
-// given the folder of 32-bit programs, and the installer puts both versions there.
-static std::string ProgramFiles()
-{
-#if defined(_WIN32) && !defined(_WIN64)
-    BOOL bWow64 = FALSE;
-    if (IsWow64Process(GetCurrentProcess(), &bWow64) && bWow64)
-        return "C:\\Program Files (x86)";
-#endif
-    return "C:\\Program Files";
-}
-
 static const std::string kOlderDir = ProgramFiles() + "\\Kalmori6";
 static const std::string kNewDir = ProgramFiles() + "\\Kalmor61";
-
-static void PutFile(const std::string &sPath, const std::string &sData)
-{
-    HANDLE h = CreateFileA(sPath.c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
-    ASSERT_NE(INVALID_HANDLE_VALUE, h) << sPath;
-    DWORD n;
-    WriteFile(h, sData.data(), (DWORD)sData.size(), &n, NULL);
-    CloseHandle(h);
-}
 
 static std::string GetFile(const std::string &sPath)
 {
@@ -254,11 +235,6 @@ static std::string GetFile(const std::string &sPath)
     ReadFile(h, sz, sizeof sz, &n, NULL);
     CloseHandle(h);
     return std::string(sz, n);
-}
-
-static bool IsThere(const std::string &sPath)
-{
-    return GetFileAttributesA(sPath.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
 // This version's shortcut in each of the two link folders.

@@ -11,6 +11,8 @@
 #include "wizard.h"
 #include "wizutl.h"
 
+#include "testmachine.h"
+
 #include <gtest/gtest.h>
 
 #include <stdlib.h>
@@ -41,33 +43,7 @@ static std::string Formatted(int nId, const std::string &sArg)
     return s;
 }
 
-// The program-files folder as this process sees it (a 32-bit process on 64-bit Windows gets the one of
-// 32-bit programs).
-static std::string ProgramFiles()
-{
-#if defined(_WIN32) && !defined(_WIN64)
-    BOOL bWow64 = FALSE;
-    if (IsWow64Process(GetCurrentProcess(), &bWow64) && bWow64)
-        return "C:\\Program Files (x86)";
-#endif
-    return "C:\\Program Files";
-}
-
 static const std::string kApp = ProgramFiles() + "\\Kalmor61";
-
-static void PutFile(const std::string &sPath, const std::string &sData)
-{
-    HANDLE h = CreateFileA(sPath.c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
-    ASSERT_NE(INVALID_HANDLE_VALUE, h) << sPath;
-    DWORD n;
-    WriteFile(h, sData.data(), (DWORD)sData.size(), &n, NULL);
-    CloseHandle(h);
-}
-
-static bool IsThere(const std::string &sPath)
-{
-    return GetFileAttributesA(sPath.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
 
 static std::string Link(int nFolder)
 {
