@@ -1,7 +1,9 @@
 // fuzz_hostile.cpp - the older version's folder filled with hostile names, then deleted (UtlDeleteTree) or
-// taken over and removed (InstallTakeOver, InstallRemoveOlder), on a machine of its own. Whatever the names,
-// nothing outside the older and the new application folders may change, and the data files the takeover
-// reports as taken over must be in the new folder with their bytes.
+// taken over and removed (InstallTakeOver, InstallRemoveOlder), on a machine of its own; or the same tree
+// made this version's application folder and uninstalled (UninstRemove). Whatever the names, nothing
+// outside the older and the new application folders may change, the data files the takeover reports as
+// taken over must be in the new folder with their bytes, and the uninstaller removes nothing in the folder
+// but this version's files and, when asked, the user's data files its search presents.
 //
 // The tree is built with the host's own calls, as hostile names get in: names of blanks and no-break
 // spaces, dots, ".." with trailing blanks, separators and drives inside a name, characters the platform
@@ -10,13 +12,16 @@
 // (never from the input's bytes), and links point only inside the machine folder, so a wrong deletion
 // stays there.
 //
-// Input: byte 0 chooses the mode and variants; then 3 bytes an entry (kind and parent folder, name, the
+// Input: byte 0 chooses the mode and variants (bit 0 the takeover; else bits 5-7: 7 the older folder a
+// link, 6 the uninstaller, 5 the uninstaller on an application folder that is a link, bit 1 with the data); then 3 bytes an entry (kind and parent folder, name, the
 // name's decoration). FUZZ_HOSTILE_SEEDS=DIR writes the seed inputs to DIR and exits.
 
 #include "charstr.h"
 #include "install.h"
 #include "resource.h"
+#include "product.h"
 #include "shlutl.h"
+#include "uninst.h"
 #include "utils.h"
 
 #include <dirent.h>
@@ -306,7 +311,6 @@ struct Entry {
 
 static const char szOlderWin[] = "C:\\Program Files\\Kalmori6";
 static const char szNewWin[] = "C:\\Program Files\\Kalmor61";
-static const char szUninstallArea[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
 
 static void RemoveMachine()
 {
@@ -525,8 +529,9 @@ static bool IsDataFile(const Entry &e)
                           (e.nParent == 0 && EndsWithNoCase(e.sName, ".sc1")));
 }
 
-// The entries the platform's search presents for the takeover's two masks.
-static std::set<size_t> Presented(const std::vector<Entry> &a)
+// The entries the platform's search presents as files for the takeover's two masks in the folder szDir:
+// regular files, and with bLinks links too (which the uninstaller removes as links).
+static std::set<size_t> Presented(const std::vector<Entry> &a, const char *szDir, bool bLinks = false)
 {
     std::set<size_t> aFound;
     static const struct {
@@ -535,7 +540,7 @@ static std::set<size_t> Presented(const std::vector<Entry> &a)
     } kMasks[] = {{0, "*.sc1"}, {1, "Katalogy\\*.kmc"}};
     for (const auto &m : kMasks) {
         WIN32_FIND_DATAA fd;
-        HANDLE h = FindFirstFileA((std::string(szOlderWin) + "\\" + m.pszMask).c_str(), &fd);
+        HANDLE h = FindFirstFileA((std::string(szDir) + "\\" + m.pszMask).c_str(), &fd);
         if (h == INVALID_HANDLE_VALUE)
             continue;
         do {
@@ -543,7 +548,7 @@ static std::set<size_t> Presented(const std::vector<Entry> &a)
                 continue;
             for (size_t i = 2; i < a.size(); i++) {
                 std::string sAnsi;
-                if (a[i].nParent == m.nParent && a[i].bRegular && AnsiName(a[i].sName, &sAnsi) &&
+                if (a[i].nParent == m.nParent && (a[i].bRegular || bLinks) && AnsiName(a[i].sName, &sAnsi) &&
                     sAnsi == fd.cFileName)
                     aFound.insert(i);
             }
@@ -585,6 +590,54 @@ static void CheckNewFolderOwnFiles()
     }
 }
 
+// Whether an entry's Windows path relative to the application folder names one of this version's files.
+static bool IsOwnFile(const Entry &e)
+{
+    if (e.sRel.empty())
+        return false;
+    for (int i = 0; pszInstallFiles[i] != NULL; i++)
+        if (StrMatch(e.sRel.c_str(), pszInstallFiles[i], STR_NOCASE))
+            return true;
+    return StrMatch(e.sRel.c_str(), szUninstaller, STR_NOCASE) != 0;
+}
+
+// The tree made this version's application folder, its entry written, then uninstalled: outside the folder
+// nothing changes; inside, only this version's files go, the user's data files the search presents when
+// asked, and the application's own sub-folders when empty; what stays keeps its bytes.
+static void Uninstall(std::vector<Entry> *pa, bool bDeleteData)
+{
+    std::vector<Entry> &a = *pa;
+    if (rename(sOlderDir.c_str(), sNewDir.c_str()) != 0)
+        Fail("cannot make the tree the application folder");
+    for (Entry &e : a)
+        e.sHost = sNewDir + e.sHost.substr(sOlderDir.size());
+    HKEY hKey = ShlRegCreate(HKEY_LOCAL_MACHINE, (std::string(szUninstallArea) + "\\Kalmor61").c_str());
+    if (hKey == NULL || !ShlRegSetString(hKey, "UninstallString", "C:\\Program Files\\Kalmor61\\Uninst.exe"))
+        Fail("cannot write this version's uninstall entry");
+    ShlRegClose(hKey);
+    std::set<size_t> aPresented = Presented(a, szNewWin, true);
+
+    WizResult result;
+    WizResultInit(&result, IDS_UN_DONE);
+    UninstRemove(szNewWin, bDeleteData, &result);
+    CheckSentinel("UninstRemove");
+    for (size_t i = 1; i < a.size(); i++) {
+        const Entry &e = a[i];
+        struct stat st;
+        bool bThere = lstat(e.sHost.c_str(), &st) == 0;
+        bool bMayGo = IsOwnFile(e) || (bDeleteData && aPresented.count(i) > 0) ||
+                      (i == 1 && e.nKind == KIND_FOLDER);
+        if (!bThere && !bMayGo)
+            Fail("UninstRemove(%s) deleted \"%s\", which is not this version's", bDeleteData ? "with the data" : "",
+                 Printable(e.sHost.substr(sNewDir.size() + 1)).c_str());
+        std::string sData;
+        if (bThere && e.bRegular && S_ISREG(st.st_mode) && (!HostRead(e.sHost, &sData) || sData != e.sData))
+            Fail("UninstRemove changed \"%s\"", Printable(e.sHost.substr(sNewDir.size() + 1)).c_str());
+    }
+    ResFree(result.hReport);
+    ShlRegDeleteKey(HKEY_LOCAL_MACHINE, (std::string(szUninstallArea) + "\\Kalmor61").c_str());
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *pData, size_t nData)
 {
     if (nData < 1)
@@ -593,12 +646,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *pData, size_t nData)
     uint8_t nMode = in.Byte();
     bool bTakeOver = (nMode & 1) != 0;
     bool bOlderIsLink = (nMode >> 5) == 7;
+    bool bUninstall = !bTakeOver && ((nMode >> 5) == 6 || (nMode >> 5) == 5);
 
     HostRemoveTree(sOlderDir);
     HostRemoveTree(sNewDir);
     truncate((sMachine + "/shell-notify.log").c_str(), 0);
-    std::vector<Entry> a = BuildTree(&in, bOlderIsLink);
+    std::vector<Entry> a = BuildTree(&in, bOlderIsLink || (bUninstall && (nMode >> 5) == 5));
 
+    if (bUninstall) {
+        Uninstall(&a, (nMode & 2) != 0);
+        return 0;
+    }
     if (!bTakeOver) {
         const char *pszSpelling = kTreeSpellings[(nMode >> 1) & 3];
         int bDeleted = UtlDeleteTree(pszSpelling);
@@ -614,7 +672,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *pData, size_t nData)
 
     MakeNewFolder();
     SetOlderEntry(kDisplayNames[(nMode >> 3) & 3]);
-    std::set<size_t> aPresented = Presented(a);
+    std::set<size_t> aPresented = Presented(a, szOlderWin);
 
     WizResult result;
     WizResultInit(&result, IDS_DONE);
@@ -701,6 +759,8 @@ static void WriteSeeds(const char *pszDir)
             WriteSeed(pszDir, szName + std::string("file"), f);
             WriteSeed(pszDir, szName + std::string("folder"), d);
             WriteSeed(pszDir, szName + std::string("takeover"), t);
+            t[0] = 0xC2; // the same tree uninstalled, the data with it
+            WriteSeed(pszDir, szName + std::string("uninstall"), t);
         }
     }
     // Long names: 250, 255 (the host's limit), 256 and 300 characters.
@@ -738,6 +798,10 @@ static void WriteSeeds(const char *pszDir)
         WriteSeed(pszDir, nMode ? "links-takeover" : "links-delete", a);
         std::vector<uint8_t> l = {(uint8_t)(0xE0 | nMode)};
         WriteSeed(pszDir, nMode ? "older-is-link-takeover" : "older-is-link-delete", l);
+        a[0] = (uint8_t)(0xC0 | nMode << 1); // uninstalled, without and with the data
+        WriteSeed(pszDir, nMode ? "links-uninstall-data" : "links-uninstall", a);
+        l[0] = (uint8_t)(0xA0 | nMode << 1);
+        WriteSeed(pszDir, nMode ? "app-is-link-uninstall-data" : "app-is-link-uninstall", l);
     }
     // The four spellings of the older folder for the deletion, and the display names for the removal.
     for (int n = 0; n < 4; n++) {
