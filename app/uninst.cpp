@@ -346,8 +346,11 @@ static void RemoveOwnFile(const char *szPath)
 }
 
 // Deletes the user's data files in the application folder: what each pattern's search finds there, by exactly
-// the name the search gave. A search that fails for another reason than "nothing there" is a failure.
-static void RemoveUserData(const char *szAppDir, const int *pbSafe)
+// the name the search gave, when that name is the user's data by the patterns themselves: a search also
+// matches through short names (Katalogy\*.kmc finds Mine.kmcx), and such a file is not the installer's. A
+// search that fails for another reason than "nothing there" is a failure. With bCheckOnly nothing is deleted:
+// a data file the search still finds is a failure.
+static void RemoveUserData(const char *szAppDir, const int *pbSafe, int bCheckOnly)
 {
     for (int i = 0; pszTakeOverFiles[i] != NULL; i++) {
         char szPart[UNINST_PATH];
@@ -380,16 +383,65 @@ static void RemoveUserData(const char *szAppDir, const int *pbSafe)
         }
         do {
             char szPath[UNINST_PATH];
+            char szRel[UNINST_PATH];
             if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
                 continue;
-            if (UtlJoinEntry(szPath, szFolder, fd.cFileName, sizeof szPath))
-                RemoveOwnFile(szPath);
-            else
+            if (!UtlJoinEntry(szPath, szFolder, fd.cFileName, sizeof szPath) ||
+                !UtlJoinEntry(szRel, szPart, fd.cFileName, sizeof szRel))
                 AddProblem(IDS_UN_FILE_LEFT, 1, fd.cFileName);
+            else if (ProdIsUserData(szRel) && bCheckOnly)
+                AddProblem(IDS_UN_FILE_LEFT, 1, szPath);
+            else if (ProdIsUserData(szRel))
+                RemoveOwnFile(szPath);
         } while (FindNextFileA(hFind, &fd));
         if (GetLastError() != ERROR_NO_MORE_FILES)
             AddProblem(IDS_UN_FILE_LEFT, 1, szSearch);
         FindClose(hFind);
+    }
+}
+
+// Whether a path of this version is free of it now: only "not found" counts, or a plain folder, which is not
+// the installer's and stays. Anything else is a failure: a call that said a file was not there, or was
+// deleted, may not have told the truth.
+static void CheckGone(const char *szPath)
+{
+    DWORD dwAttributes = GetFileAttributesA(szPath);
+    DWORD nError;
+
+    if (dwAttributes == INVALID_FILE_ATTRIBUTES) {
+        nError = GetLastError();
+        if (nError == ERROR_FILE_NOT_FOUND || nError == ERROR_PATH_NOT_FOUND)
+            return;
+    } else if ((dwAttributes & FILE_ATTRIBUTE_DIRECTORY) && !(dwAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+        return;
+    }
+    AddProblem(IDS_UN_FILE_LEFT, 1, szPath);
+}
+
+// Looks again, before the uninstaller and the entry go, that nothing else of this version stays: the files of
+// the table (the user's data among them only when it was to go), the user's data then, the two shortcuts.
+static void CheckAllGone(const char *szAppDir, int bDeleteData, const int *pbSafe)
+{
+    static const int aLinkFolders[] = {FOLDER_PROGRAMS, FOLDER_DESKTOP};
+    char szPath[UNINST_PATH];
+    char szFolder[UNINST_PATH];
+
+    for (int i = 0; pszInstallFiles[i] != NULL; i++) {
+        if (!bDeleteData && ProdIsUserData(pszInstallFiles[i]))
+            continue;
+        if (UtlJoinPath(szPath, szAppDir, pszInstallFiles[i], sizeof szPath))
+            CheckGone(szPath);
+        else
+            AddProblem(IDS_UN_NO_PATHS, 1, NULL);
+    }
+    if (bDeleteData)
+        RemoveUserData(szAppDir, pbSafe, 1);
+    for (int i = 0; i < 2; i++) {
+        if (ShlGetFolder(aLinkFolders[i], szFolder, sizeof szFolder) &&
+            UtlJoinPath(szPath, szFolder, szLinkName, sizeof szPath))
+            CheckGone(szPath);
+        else
+            AddProblem(IDS_UN_NO_PATHS, 1, NULL);
     }
 }
 
@@ -518,7 +570,7 @@ void UninstRemove(const char *szAppDir, int bDeleteData, WizResult *pResult)
                 RemoveOwnFile(szPath);
         }
         if (bDeleteData)
-            RemoveUserData(szAppDir, abSafe);
+            RemoveUserData(szAppDir, abSafe, 0);
     }
 
     // The shortcuts. A folder of a shortcut's name is not the installer's and stays.
@@ -537,6 +589,8 @@ void UninstRemove(const char *szAppDir, int bDeleteData, WizResult *pResult)
             AddProblem(IDS_UN_LINK_LEFT, 1, szPath);
     }
 
+    if (nFailures == 0)
+        CheckAllGone(szAppDir, bDeleteData, abSafe);
     if (bAppThere) {
         // The uninstaller goes only when everything else of this version has: otherwise it stays, with the
         // entry, for another try.
@@ -554,8 +608,14 @@ void UninstRemove(const char *szAppDir, int bDeleteData, WizResult *pResult)
             AddProblem(IDS_UN_DATA_KEPT, 0, szAppDir);
     }
 
-    // The entry goes last, and only when nothing of this version stays; a deletion that reported success
-    // while the key still opens is a failure too.
+    // The entry goes last, and only when nothing of this version stays, as looked at once more; a deletion
+    // that reported success while the key still opens is a failure too.
+    if (nFailures == 0) {
+        if (UtlJoinPath(szPath, szAppDir, szUninstaller, sizeof szPath))
+            CheckGone(szPath);
+        else
+            AddProblem(IDS_UN_NO_PATHS, 1, NULL);
+    }
     if (nFailures == 0) {
         HKEY hKey;
         if (!ShlRegDeleteKey(HKEY_LOCAL_MACHINE, szInstallEntry))

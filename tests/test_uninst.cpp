@@ -274,6 +274,22 @@ TEST_F(Uninstaller, AskedToDeleteTheDataNothingRemains)
     EXPECT_FALSE(EntryThere());
 }
 
+TEST_F(Uninstaller, AskedToDeleteTheDataOnlyTheDataGoes)
+{
+    // Katalogy\*.kmc and *.sc1 also find these through their short names (MINE~1.KMC, PLAN~1.SC1): they
+    // are not the user's data by the patterns, and not the installer's.
+    Install();
+    PutFile(kApp + "\\Katalogy\\Mine.kmc", "my catalogue");
+    PutFile(kApp + "\\Katalogy\\Mine.kmcx", "someone else's");
+    PutFile(kApp + "\\Plan.sc1x", "someone else's");
+    EXPECT_EQ(Text(IDS_UN_DONE) + Formatted(IDS_UN_DIR_LEFT, kApp + "\\Katalogy") +
+                  Formatted(IDS_UN_DIR_LEFT, kApp),
+              Remove(1));
+    const std::vector<std::string> kKept = {"Katalogy\\Mine.kmcx", "Plan.sc1x"};
+    EXPECT_EQ(kKept, Left());
+    EXPECT_FALSE(EntryThere());
+}
+
 TEST_F(Uninstaller, OtherFilesStayAndAreReportedWhileTheEntryGoes)
 {
     Install();
@@ -299,6 +315,31 @@ TEST_F(Uninstaller, AFileInUseStaysWithTheEntryAndASecondRunFinishes)
     // Nothing else of this version went missing that a second run would need: the file, the uninstaller
     // and the entry are there.
     const std::vector<std::string> kKept = {"Modely\\Stul.gim", "Uninst.exe"};
+    EXPECT_EQ(kKept, Left());
+    EXPECT_TRUE(EntryThere());
+    EXPECT_EQ(Text(IDS_UN_DONE), Remove(1));
+    EXPECT_FALSE(IsThere(kApp));
+    EXPECT_FALSE(EntryThere());
+}
+
+TEST_F(Uninstaller, AFileSaidToBeGoneThatStaysKeepsTheUninstallerAndTheEntry)
+{
+    // A deletion that answers "not found" while the file stays: the look before the uninstaller and the
+    // entry go finds it.
+    Install();
+    const std::string sStays = kApp + "\\Modely\\Zidle.gim";
+    setenv("PLAT_FAULT", "DeleteFileA 2 *\\Modely\\Zidle.gim", 1);
+    std::string sReport = Remove(1);
+    unsetenv("PLAT_FAULT");
+    EXPECT_EQ(Text(IDS_UN_INCOMPLETE) + Formatted(IDS_UN_FILE_LEFT, sStays), sReport);
+    const std::vector<std::string> kKept = {"Modely\\Zidle.gim", "Uninst.exe"};
+    EXPECT_EQ(kKept, Left());
+    EXPECT_TRUE(EntryThere());
+    // So does a look at the application folder that answers "not found" while it is there.
+    setenv("PLAT_FAULT", ("GetFileAttributesA 3 " + kApp).c_str(), 1);
+    sReport = Remove(1);
+    unsetenv("PLAT_FAULT");
+    EXPECT_EQ(0u, sReport.find(Text(IDS_UN_INCOMPLETE) + Formatted(IDS_UN_FILE_LEFT, sStays))) << sReport;
     EXPECT_EQ(kKept, Left());
     EXPECT_TRUE(EntryThere());
     EXPECT_EQ(Text(IDS_UN_DONE), Remove(1));
