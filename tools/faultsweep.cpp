@@ -15,11 +15,26 @@
 //      new one;
 //   f  the run again without faults succeeds and leaves a complete installation (c, d and e hold too).
 //
+// The uninstall scenarios run the medium's Uninst.exe (which works in place, in one process) on a machine
+// with a first installation, the user's data beside it, things that are not the installer's in its folder
+// and a folder outside that links in it lead to. There a and d are as above, and:
+//
+//   b  the success report (header 2050) only when the entry, the 48 files (with the data kept, those of
+//      them that are the user's data aside), Uninst.exe and both links are gone, and with the data deleted
+//      the user's data too;
+//   g  what is not this version's in the application folder (a file, a link leading outside) as it was;
+//   h  with the data kept, every user data file (Katalogy\*.kmc, *.sc1) byte for byte as it was;
+//   i  the entry gone only when everything of this version is gone as for b (the entry goes last);
+//   f  the run again without faults (the same actions, or "next cancel" when the entry is gone and the
+//      uninstaller finds nothing) reports success, or that nothing is installed, and leaves what b asks;
+//      d, g, h and i hold too.
+//
 //   faultsweep [--jobs J] [--stride K] [--mode fault|cut|both] [--only N] [--keep DIR] BUILD [SCENARIO...]
 //
 // BUILD is a Linux build folder with medium/, medium-src/, medium-src.list and bin/pkgtool, bin/restext.
 // Environment: KAL_SWEEP_JOBS, KAL_SWEEP_STRIDE, KAL_SWEEP_MODE, KAL_SWEEP_KEEP as the options. Scenarios:
-// first-install, reinstall-keep, reinstall-replace, upgrade-remove, upgrade-keep (all when none is named).
+// first-install, reinstall-keep, reinstall-replace, upgrade-remove, upgrade-keep, uninstall-keep,
+// uninstall-delete (all when none is named).
 // Output: one line per scenario and mode, then one line per violation. Exit code 0 when nothing was
 // violated, 1 otherwise, 2 for bad usage or a sweep that could not be set up.
 //
@@ -702,22 +717,27 @@ struct Scenario {
     bool bInstalled; // a first installation is made before the scenario
     bool bOlder;     // the older version Kalmori6 is on the machine
     bool bRemoval;   // the older version is to be removed
+    int nUninstall;  // 0: the installer; 1: the uninstaller, data kept; 2: the uninstaller, data deleted
 };
 
 const Scenario kScenarios[] = {
-    {"first-install", "next cancel", false, false, false},
-    {"reinstall-keep", "next next cancel", true, false, false},
-    {"reinstall-replace", "next check next cancel", true, false, false},
-    {"upgrade-remove", "next next cancel", false, true, true},
-    {"upgrade-keep", "next uncheck next cancel", false, true, false},
+    {"first-install", "next cancel", false, false, false, 0},
+    {"reinstall-keep", "next next cancel", true, false, false, 0},
+    {"reinstall-replace", "next check next cancel", true, false, false, 0},
+    {"upgrade-remove", "next next cancel", false, true, true, 0},
+    {"upgrade-keep", "next uncheck next cancel", false, true, false, 0},
+    {"uninstall-keep", "next next cancel", true, false, false, 1},
+    {"uninstall-delete", "next check next cancel", true, false, false, 2},
 };
 
 struct Sweep {
-    std::string sBuild, sWork, sMedium, sSetup;
+    std::string sBuild, sWork, sMedium, sSetup, sUninst;
     std::vector<Packaged> aPackaged;
     std::string sUninstHash;
     std::string sSuccessReport;
     std::string sOlderLeftReport; // the success report with warning 1062: parts of the older version stayed
+    std::string sUnDone;          // the uninstaller's success header (2050), one line
+    std::string sUnNothing;       // the uninstaller's report when nothing is installed (2051 + 2060)
     std::string sLinkStart, sLinkDesktop; // relative to the machine folder
     std::string sOldLinkStart, sOldLinkDesktop;
     std::vector<std::string> aEnv;
@@ -887,6 +907,9 @@ struct Template {
     Snapshot snap;
     std::vector<std::string> aForeignReg;
     Older older;
+    // Uninstall scenarios: the user's data in the application folder and what is not this version's there
+    // (paths relative to the machine folder, "/" between names).
+    std::vector<std::string> aData, aForeignApp;
 };
 
 bool IsUnder(const std::string &sRel, const std::string &sFolder)
@@ -1118,6 +1141,95 @@ std::string Incomplete(const Template &t, const std::string &sMachine, const Sna
     return "";
 }
 
+// The uninstaller's checks. Its user data: Katalogy\*.kmc and *.sc1 directly in the application folder
+// (sRel relative to it, "/" between names), as the uninstaller's own table has them.
+bool IsUserDataRel(const std::string &sRel)
+{
+    std::string s = Lower(sRel);
+    auto EndsWith = [&](const char *psz) {
+        size_t n = strlen(psz);
+        return s.size() > n && s.compare(s.size() - n, n, psz) == 0;
+    };
+    if (s.find('/') == std::string::npos)
+        return EndsWith(".sc1");
+    return s.compare(0, 9, "katalogy/") == 0 && s.find('/', 9) == std::string::npos && EndsWith(".kmc");
+}
+
+// What of this version is still on the machine after an uninstallation (its entry aside): "" when nothing.
+// With the data kept, the user's data (checked by h) may stay.
+std::string UninstLeft(const Template &t, const Snapshot &snap)
+{
+    bool bDelete = t.pScenario->nUninstall == 2;
+    for (const Packaged &p : gSweep.aPackaged) {
+        std::string sRel = p.sName;
+        std::replace(sRel.begin(), sRel.end(), '\\', '/');
+        if (!bDelete && IsUserDataRel(sRel))
+            continue;
+        if (FindNoCase(snap, std::string(kAppRel) + "/" + sRel) != nullptr)
+            return p.sName + " is still there";
+    }
+    if (FindNoCase(snap, std::string(kAppRel) + "/Uninst.exe") != nullptr)
+        return "Uninst.exe is still there";
+    for (const std::string *p : {&gSweep.sLinkStart, &gSweep.sLinkDesktop})
+        if (FindNoCase(snap, *p) != nullptr)
+            return "the link " + *p + " is still there";
+    if (bDelete)
+        for (const std::string &s : t.aData)
+            if (FindNoCase(snap, s) != nullptr)
+                return "the user's " + s + " is still there";
+    return "";
+}
+
+// Looks at a machine after a run of the uninstaller and adds what is violated:
+//   b  success reported (header 2050) only when the entry and everything of this version are gone;
+//   d  nothing changed outside the application folder and the two link paths (CheckForeign);
+//   g  what is not this version's in the application folder (a file, a link leading outside) as it was;
+//   h  with the data kept, the user's data files byte for byte as they were;
+//   i  the entry gone only when everything of this version is (the entry goes last);
+// and with sComplete the removal must be complete (else a finding of invariant sComplete).
+void CheckUninst(const Template &t, const std::string &sMachine, bool bSuccess, const std::string &sComplete,
+                 std::vector<Finding> *pOut, MachineView *pView)
+{
+    Snapshot snap = TakeSnapshot(sMachine);
+    *pView = LookAt(sMachine);
+    const MachineView &v = *pView;
+    if (v.bOk) {
+        bool bEntry = HasKey(v, std::string(kUninstallArea) + "\\Kalmor61");
+        std::string sLeft = UninstLeft(t, snap);
+        if (bSuccess && (bEntry || !sLeft.empty()))
+            pOut->push_back(
+                {"b", "success reported, but " +
+                          (bEntry ? std::string("the uninstall entry Kalmor61 is still there") : sLeft)});
+        if (!bEntry && !sLeft.empty())
+            pOut->push_back({"i", "the uninstall entry is gone, but " + sLeft});
+        if (!sComplete.empty() && (bEntry || !sLeft.empty()))
+            pOut->push_back(
+                {sComplete,
+                 "incomplete: " +
+                     (bEntry ? std::string("the uninstall entry Kalmor61 is still there") : sLeft)});
+    }
+    CheckForeign(t, snap, v, pOut);
+    for (const std::string &s : t.aForeignApp) {
+        auto it = snap.find(s);
+        auto was = t.snap.find(s);
+        if (it == snap.end() || it->second.sDesc != was->second.sDesc) {
+            pOut->push_back(
+                {"g", s + (it == snap.end() ? " is gone" : " changed (" + it->second.sDesc + ")")});
+            break;
+        }
+    }
+    if (t.pScenario->nUninstall == 1)
+        for (const std::string &s : t.aData) {
+            auto it = snap.find(s);
+            auto was = t.snap.find(s);
+            if (it == snap.end() || it->second.sDesc != was->second.sDesc) {
+                pOut->push_back(
+                    {"h", s + (it == snap.end() ? " is lost" : " changed (" + it->second.sDesc + ")")});
+                break;
+            }
+        }
+}
+
 // ---------------------------------------------------------------------------------------------------------
 // Seeding the machines
 
@@ -1175,7 +1287,7 @@ bool SeedFile(const std::string &sMachine, const std::string &sRel, const std::s
 }
 
 std::string RunSetup(const std::string &sMachine, const std::string &sActions, const std::string &sOut,
-                     const std::vector<std::string> &aMore, int *pStatus)
+                     const std::vector<std::string> &aMore, int *pStatus, bool bUninst = false)
 {
     std::vector<std::string> env = gSweep.aEnv;
     env.push_back("PLAT_ROOT=" + sMachine);
@@ -1183,7 +1295,7 @@ std::string RunSetup(const std::string &sMachine, const std::string &sActions, c
     env.push_back("PLAT_SCRIPT=" + sActions);
     for (const std::string &s : aMore)
         env.push_back(s);
-    *pStatus = Spawn({gSweep.sSetup}, env, sOut);
+    *pStatus = Spawn({bUninst ? gSweep.sUninst : gSweep.sSetup}, env, sOut);
     std::string s;
     ReadAll(sOut, &s);
     return s;
@@ -1264,12 +1376,46 @@ bool MakeTemplate(const Scenario &sc, Template *pT)
         std::string sOut = RunSetup(m, "next cancel", gSweep.sWork + "/template-install.out", {}, &status);
         bOk = status == 0 && ReportOf(sOut) == gSweep.sSuccessReport;
     }
+    if (bOk && sc.nUninstall != 0) {
+        // The user's data beside the installed catalogues; what is not the installer's in its folder (a
+        // note, a file whose short name looks like a catalogue's, a link under a name of its own leading
+        // outside); a link under an installed name leading outside; and the folder the links lead to.
+        const std::string a = std::string(kAppRel) + "/";
+        bOk = SeedFile(m, a + "Plan.sc1", Bytes(6000, 11), false) &&
+              SeedFile(m, a + "Katalogy/Mine.kmc", Bytes(4000, 12), true) &&
+              SeedFile(m, a + "Poznamky.txt", "a note of the user\n", false) &&
+              SeedFile(m, a + "Katalogy/Mine.kmcx", "not a catalogue\n", false) &&
+              SeedFile(m, "drive_c/Sentinel/Cil.dat", Bytes(3000, 13), false) &&
+              SeedFile(m, "drive_c/Sentinel/Stul.gim", Bytes(2000, 14), true) &&
+              SeedFile(m, "drive_c/Sentinel/Sub/Jiny.kmc", Bytes(100, 15), false) &&
+              symlink("../../../Sentinel/Cil.dat", (m + "/" + a + "Modely/Odkaz.gim").c_str()) == 0 &&
+              unlink((m + "/" + a + "Modely/Stul.gim").c_str()) == 0 &&
+              symlink("../../../Sentinel/Stul.gim", (m + "/" + a + "Modely/Stul.gim").c_str()) == 0;
+    }
     if (!bOk) {
         fprintf(stderr, "faultsweep: cannot seed the machine of %s\n", sc.pszName);
         return false;
     }
     pT->snap = TakeSnapshot(m);
     pT->aForeignReg = ForeignRegistry(LookAt(m));
+    if (sc.nUninstall != 0) {
+        std::string sPrefix = std::string(kAppRel) + "/";
+        for (const auto &kv : pT->snap) {
+            if (kv.first.compare(0, sPrefix.size(), sPrefix) != 0)
+                continue;
+            std::string sRel = kv.first.substr(sPrefix.size());
+            bool bOwn = Lower(sRel) == "uninst.exe" || Lower(sRel) == "katalogy" || Lower(sRel) == "modely";
+            for (const Packaged &p : gSweep.aPackaged) {
+                std::string sName = p.sName;
+                std::replace(sName.begin(), sName.end(), '\\', '/');
+                bOwn = bOwn || Lower(sName) == Lower(sRel);
+            }
+            if (kv.second.cKind == 'F' && IsUserDataRel(sRel))
+                pT->aData.push_back(kv.first);
+            else if (!bOwn)
+                pT->aForeignApp.push_back(kv.first);
+        }
+    }
     return true;
 }
 
@@ -1381,11 +1527,39 @@ void CheckMachine(const Template &t, const std::string &sMachine, const std::str
     CheckUserData(t, snap, bReplaced, pOut);
 }
 
+// Whether the uninstaller's report is its success report: header 2050, with or without notices.
+bool UninstSuccess(const std::string &sReport)
+{
+    return !gSweep.sUnDone.empty() && sReport.compare(0, gSweep.sUnDone.size(), gSweep.sUnDone) == 0;
+}
+
+// The uninstaller's run again without faults: the same actions while the entry is there, else "next
+// cancel" (the uninstaller finds nothing). Adds the findings of f and of the other checks after it.
+void UninstRunAgain(const Template &t, const std::string &sMachine, const std::string &sOutFile,
+                    const MachineView &vBefore, std::string *psActions, std::vector<Finding> *pOut)
+{
+    bool bEntry = HasKey(vBefore, std::string(kUninstallArea) + "\\Kalmor61");
+    *psActions = bEntry ? t.pScenario->pszActions : "next cancel";
+    int status;
+    std::string sOut = RunSetup(sMachine, *psActions, sOutFile, {}, &status, true);
+    if (status != 0)
+        pOut->push_back({"f", "the run again ended with " + StatusText(status)});
+    std::string sReport = ReportOf(sOut);
+    if (bEntry ? !UninstSuccess(sReport) : sReport != gSweep.sUnNothing) {
+        std::string s = sReport;
+        std::replace(s.begin(), s.end(), '\n', ' ');
+        pOut->push_back({"f", "reported: " + (s.empty() ? std::string("nothing") : Cap(s, 240))});
+    }
+    MachineView v;
+    CheckUninst(t, sMachine, false, "f", pOut, &v);
+}
+
 // One run of the sweep: fault or cut at call N, the checks, the run again, the checks.
 Result SweepOne(const Template &t, const std::string &sRunDir, bool bCutMode, const TraceLine &call,
                 unsigned nError)
 {
     Result r;
+    const bool bUninst = t.pScenario->nUninstall != 0;
     r.n = call.n;
     const Scenario &sc = *t.pScenario;
     std::string sMachine = sRunDir + "/machine";
@@ -1399,7 +1573,7 @@ Result SweepOne(const Template &t, const std::string &sRunDir, bool bCutMode, co
     else
         more.push_back("PLAT_FAULT_AT=" + std::to_string(call.n) + " " + std::to_string(nError));
     int status;
-    std::string sOut = RunSetup(sMachine, sc.pszActions, sRunDir + "/run.out", more, &status);
+    std::string sOut = RunSetup(sMachine, sc.pszActions, sRunDir + "/run.out", more, &status, bUninst);
     std::string sWhat = bCutMode ? "cut" : "error " + std::to_string(nError);
     std::string sHead = std::string(sc.pszName) + " " + (bCutMode ? "cut" : "fault") +
                         " N=" + std::to_string(call.n) + " " + call.sCall + " " + call.sPath + " " + sWhat +
@@ -1423,7 +1597,8 @@ Result SweepOne(const Template &t, const std::string &sRunDir, bool bCutMode, co
     bool bSuccess = false, bRemoval = false;
     if (!bCutMode) {
         if (status != 0)
-            found.push_back({"a", "the installer ended with " + StatusText(status)});
+            found.push_back({"a", std::string(bUninst ? "the uninstaller" : "the installer") +
+                                      " ended with " + StatusText(status)});
         if (sOut.find("Assertion failed") != std::string::npos)
             found.push_back({"a", "assertion: " + sOut.substr(sOut.find("Assertion failed"), 120)});
         bSuccess = ReportOf(sOut) == gSweep.sSuccessReport;
@@ -1434,7 +1609,10 @@ Result SweepOne(const Template &t, const std::string &sRunDir, bool bCutMode, co
         r.aNotes.push_back(sHead + "note: the run was not cut (" + StatusText(status) + ")");
     }
     MachineView v;
-    CheckMachine(t, sMachine, bSuccess ? "b" : "", bRemoval, &found, &v);
+    if (bUninst)
+        CheckUninst(t, sMachine, !bCutMode && UninstSuccess(ReportOf(sOut)), "", &found, &v);
+    else
+        CheckMachine(t, sMachine, bSuccess ? "b" : "", bRemoval, &found, &v);
     std::string sName = std::string(sc.pszName) + (bCutMode ? "-cut-" : "-fault-") + std::to_string(call.n);
     std::string sKept, sAfterRun = sRunDir + "/after-run";
     RemoveTree(sAfterRun);
@@ -1449,25 +1627,30 @@ Result SweepOne(const Template &t, const std::string &sRunDir, bool bCutMode, co
     // f: the run again, without faults, on what is left.
     std::string sActions = "next cancel";
     bRemoval = false;
-    if (HasKey(v, std::string(kUninstallArea) + "\\Kalmor61")) {
+    std::vector<Finding> again;
+    if (bUninst)
+        UninstRunAgain(t, sMachine, sRunDir + "/rerun.out", v, &sActions, &again);
+    else if (HasKey(v, std::string(kUninstallArea) + "\\Kalmor61")) {
         sActions = "next check next cancel";
     } else if (HasKey(v, std::string(kUninstallArea) + "\\Kalmori6")) {
         sActions = "next next cancel";
         bRemoval = true;
     }
-    sOut = RunSetup(sMachine, sActions, sRunDir + "/rerun.out", {}, &status);
-    bRemoval = bRemoval && RemovalChosen(sOut);
-    std::vector<Finding> again;
-    if (status != 0)
-        again.push_back({"f", "the run again ended with " + StatusText(status)});
-    std::string sReport = ReportOf(sOut);
-    bool bReadOnlyLeft = false;
-    if (!SuccessReport(sReport, bRemoval, &bReadOnlyLeft)) {
-        std::string s = sReport;
-        std::replace(s.begin(), s.end(), '\n', ' ');
-        again.push_back({"f", "reported: " + (s.empty() ? std::string("nothing") : Cap(s, 240))});
+    if (!bUninst) {
+        sOut = RunSetup(sMachine, sActions, sRunDir + "/rerun.out", {}, &status);
+        bRemoval = bRemoval && RemovalChosen(sOut);
+        if (status != 0)
+            again.push_back({"f", "the run again ended with " + StatusText(status)});
+        std::string sReport = ReportOf(sOut);
+        bool bReadOnlyLeft = false;
+        if (!SuccessReport(sReport, bRemoval, &bReadOnlyLeft)) {
+            std::string s = sReport;
+            std::replace(s.begin(), s.end(), '\n', ' ');
+            again.push_back({"f", "reported: " + (s.empty() ? std::string("nothing") : Cap(s, 240))});
+        }
+        CheckMachine(t, sMachine, "f", bRemoval, &again, &v, sActions == "next check next cancel",
+                     bReadOnlyLeft);
     }
-    CheckMachine(t, sMachine, "f", bRemoval, &again, &v, sActions == "next check next cancel", bReadOnlyLeft);
     if (!again.empty()) {
         if (sKept.empty() && !gSweep.sKeep.empty())
             KeepMachine(sAfterRun, sName + "-after-run");
@@ -1677,6 +1860,68 @@ int SelfTest()
     RemoveTree(sMachine);
     RemoveTree(sDone);
     RemoveTree(t.sMachine);
+
+    // The uninstaller's checks: an uninstallation with the data kept, without faults, passes; spoilt, it
+    // must be caught.
+    for (const Scenario &sc : kScenarios)
+        if (strcmp(sc.pszName, "uninstall-keep") == 0)
+            pSc = &sc;
+    Template u;
+    if (!MakeTemplate(*pSc, &u))
+        return -1;
+    CopyTree(u.sMachine, sDone);
+    sOut = RunSetup(sDone, pSc->pszActions, gSweep.sWork + "/self.out", {}, &status, true);
+    found.clear();
+    CheckUninst(u, sDone, true, "f", &found, &v);
+    if (status != 0 || !UninstSuccess(ReportOf(sOut)) || !found.empty()) {
+        printf("self-test: the uninstallation without faults does not pass (%s)%s%s\n",
+               StatusText(status).c_str(), found.empty() ? "" : ": ",
+               found.empty() ? "" : found[0].sDetail.c_str());
+        return -1;
+    }
+    const std::string a = std::string(kAppRel) + "/";
+    Spoil uspoils[] = {
+        {"uninstall: a kept user catalogue deleted", "h",
+         [&](const std::string &m) { unlink((m + "/" + a + "Katalogy/Mine.kmc").c_str()); }},
+        {"uninstall: a kept .sc1 file changed", "h",
+         [&](const std::string &m) { WriteAll(m + "/" + a + "Plan.sc1", "changed\n"); }},
+        {"uninstall: a sentinel file outside deleted", "d",
+         [&](const std::string &m) { unlink((m + "/drive_c/Sentinel/Stul.gim").c_str()); }},
+        {"uninstall: a foreign file in the application folder deleted", "g",
+         [&](const std::string &m) { unlink((m + "/" + a + "Katalogy/Mine.kmcx").c_str()); }},
+        {"uninstall: a foreign link in the application folder deleted", "g",
+         [&](const std::string &m) { unlink((m + "/" + a + "Modely/Odkaz.gim").c_str()); }},
+        {"uninstall: an installed file left, success reported", "b",
+         [&](const std::string &m) { WriteAll(m + "/" + a + "Modely/Zidle.gim", "left\n"); }},
+        {"uninstall: Uninst.exe left, the entry gone", "i",
+         [&](const std::string &m) { WriteAll(m + "/" + a + "Uninst.exe", "left\n"); }},
+        {"uninstall: a link left, the entry gone", "i",
+         [&](const std::string &m) { WriteAll(m + "/" + gSweep.sLinkDesktop, "left\n"); }},
+        {"uninstall: the entry left, success reported", "b",
+         [&](const std::string &m) {
+             SeedRegistry(m, {{"HKLM", "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Kalmor61",
+                               "DisplayName", "Kalmorist 6.1"}});
+         }},
+    };
+    for (const Spoil &sp : uspoils) {
+        RemoveTree(sMachine);
+        CopyTree(sDone, sMachine);
+        sp.spoil(sMachine);
+        found.clear();
+        CheckUninst(u, sMachine, true, "", &found, &v);
+        std::string sGot;
+        bool bCaught = false;
+        for (const Finding &f : found) {
+            sGot += " " + f.sInvariant + ": " + f.sDetail + ";";
+            bCaught = bCaught || f.sInvariant == sp.pszInvariant;
+        }
+        printf("self-test: %s: %s (%s wanted)%s\n", sp.pszWhat, bCaught ? "caught" : "MISSED",
+               sp.pszInvariant, sGot.c_str());
+        nMissed += bCaught ? 0 : 1;
+    }
+    RemoveTree(sMachine);
+    RemoveTree(sDone);
+    RemoveTree(u.sMachine);
     return nMissed;
 }
 
@@ -1834,6 +2079,7 @@ int main(int argc, char **argv)
         return 2;
     }
     g.sSetup = g.sMedium + "/setup";
+    g.sUninst = g.sMedium + "/Uninst.exe"; // from the medium it works in place, in one process
     g.sUninstHash = HashFile(g.sMedium + "/Uninst.exe");
 
     // The packaged files: names from the sample list, attributes and times from the package's own list,
@@ -1901,7 +2147,9 @@ int main(int argc, char **argv)
     };
     g.sSuccessReport = Composed({"1050"});
     g.sOlderLeftReport = Composed({"1050", "1062", "-"});
-    if (g.sSuccessReport.empty() || g.sOlderLeftReport.empty()) {
+    g.sUnDone = Composed({"2050"});
+    g.sUnNothing = Composed({"2051", "2060", "-"});
+    if (g.sSuccessReport.empty() || g.sOlderLeftReport.empty() || g.sUnDone.empty() || g.sUnNothing.empty()) {
         fprintf(stderr, "faultsweep: no success report from restext\n");
         RemoveTree(g.sWork);
         return 2;
@@ -1932,13 +2180,18 @@ int main(int argc, char **argv)
         std::string sTrace = sRunDir + "/trace";
         unlink(sTrace.c_str());
         std::string sOut = RunSetup(sMachine, pSc->pszActions, sRunDir + "/run.out",
-                                    {"PLAT_FAULT_TRACE=" + sTrace}, &status);
+                                    {"PLAT_FAULT_TRACE=" + sTrace}, &status, pSc->nUninstall != 0);
         std::vector<TraceLine> aCalls = ReadTrace(sTrace);
         std::vector<Finding> found;
         MachineView v;
-        bool bReadOnlyLeft = false;
-        bool bSuccess = status == 0 && SuccessReport(ReportOf(sOut), pSc->bRemoval, &bReadOnlyLeft);
-        CheckMachine(t, sMachine, "f", pSc->bRemoval, &found, &v, false, bReadOnlyLeft);
+        bool bReadOnlyLeft = false, bSuccess;
+        if (pSc->nUninstall != 0) {
+            bSuccess = status == 0 && UninstSuccess(ReportOf(sOut));
+            CheckUninst(t, sMachine, bSuccess, "f", &found, &v);
+        } else {
+            bSuccess = status == 0 && SuccessReport(ReportOf(sOut), pSc->bRemoval, &bReadOnlyLeft);
+            CheckMachine(t, sMachine, "f", pSc->bRemoval, &found, &v, false, bReadOnlyLeft);
+        }
         if (!bSuccess || !found.empty() || aCalls.empty()) {
             printf("%s: not swept: the run without faults must succeed and leave the machine right first\n",
                    pSc->pszName);
