@@ -365,6 +365,12 @@ bool FindFoldedName(const std::string &sDir, const std::string &sName, std::stri
     return bFound;
 }
 
+HostFolder::~HostFolder()
+{
+    if (fd >= 0)
+        close(fd);
+}
+
 void NameIndexByTimes(bool bByTimes, long long nTickNs)
 {
     Indexes &s = State();

@@ -7,6 +7,7 @@
 #include <stdint.h>
 #include <sys/stat.h>
 #include <functional>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -140,6 +141,19 @@ void SetCurrentDirectoryPath(const std::string &sFull);
 // final separator kept. Wildcards pass through. False for an empty or all-blank name.
 bool FullPathName(const std::string &sPath, std::string *psFull);
 
+// A host folder held open, for the calls on names in it (openat, fstatat, unlinkat, ...): they then do not
+// walk the folder's whole host path again. Shared by those who hold it; the descriptor closes with the last.
+struct HostFolder {
+    int fd = -1;       // O_PATH | O_DIRECTORY
+    std::string sHost; // its host path when it was opened
+    dev_t dev = 0;
+    ino_t ino = 0;
+    HostFolder() = default;
+    HostFolder(const HostFolder &) = delete;
+    HostFolder &operator=(const HostFolder &) = delete;
+    ~HostFolder();
+};
+
 // A path argument of a file call, resolved on the host.
 struct ResolvedPath {
     std::string sWin;  // the full Windows path, without a final separator (but on a root)
@@ -150,6 +164,10 @@ struct ResolvedPath {
     bool bRoot = false;     // the path is a drive's root
     bool bStat = false;     // lst holds the lstat of the last name, taken while it was looked up
     struct stat lst = {};
+    // The folder of the last name, held open while it is known to be the folder the path names (see
+    // KeptFolder), and the last name's host spelling in it; null when the path was resolved by host paths.
+    std::shared_ptr<const HostFolder> pDir;
+    std::string sLeaf;
 };
 enum {
     RESOLVE_WILDCARDS = 1, // the last name is a search pattern: neither checked nor looked up
