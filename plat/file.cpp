@@ -395,11 +395,13 @@ static bool TimeKept(const struct timespec &tsKept, const struct timespec &tsSet
 
 // Makes a file read-only (no write permission for anyone) or writable again (write permission for the owner,
 // and for the group and others where they may read, within the umask). ERROR_SUCCESS, or the platform's
-// error when the host refuses.
-static DWORD SetReadOnlyMode(const HostAt &at, int fd, bool bReadOnly)
+// error when the host refuses. pst, when given, is the file's stat (links followed), taken just before.
+static DWORD SetReadOnlyMode(const HostAt &at, int fd, bool bReadOnly, const struct stat *pst = nullptr)
 {
     struct stat st;
-    if ((fd >= 0 ? fstat(fd, &st) : fstatat(at.dirfd, at.pszName, &st, 0)) != 0)
+    if (pst != nullptr)
+        st = *pst;
+    else if ((fd >= 0 ? fstat(fd, &st) : fstatat(at.dirfd, at.pszName, &st, 0)) != 0)
         return ErrorFromErrno(errno);
     mode_t nMode = st.st_mode & 07777, nNew;
     if (bReadOnly) {
@@ -702,12 +704,19 @@ static std::string HostParent(const std::string &sHost)
     return n == 0 ? std::string("/") : sHost.substr(0, n);
 }
 
-// Copies the bytes of one open file to another. False with the platform's error.
-static bool CopyBytes(int fdFrom, int fdTo, DWORD *pnError)
+// Copies the bytes of one open file to another. False with the platform's error. nSize is the source's size
+// as a stat gave it just before: a read that comes short exactly there has met the end, and no further read
+// is needed to learn it (a file that grew meanwhile fills the read instead).
+static bool CopyBytes(int fdFrom, int fdTo, off_t nSize, DWORD *pnError)
 {
-    std::vector<char> aBuffer(0x10000);
+    const size_t nBuffer = 0x10000;
+    static thread_local std::unique_ptr<char[]> pBuffer;
+    if (pBuffer == nullptr)
+        pBuffer.reset(new char[nBuffer]);
+    char *aBuffer = pBuffer.get();
+    off_t nTotal = 0;
     for (;;) {
-        ssize_t n = read(fdFrom, aBuffer.data(), aBuffer.size());
+        ssize_t n = read(fdFrom, aBuffer, nBuffer);
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0) {
@@ -716,9 +725,10 @@ static bool CopyBytes(int fdFrom, int fdTo, DWORD *pnError)
         }
         if (n == 0)
             return true;
+        nTotal += n;
         ssize_t nDone = 0;
         while (nDone < n) {
-            ssize_t w = write(fdTo, aBuffer.data() + nDone, (size_t)(n - nDone));
+            ssize_t w = write(fdTo, aBuffer + nDone, (size_t)(n - nDone));
             if (w < 0 && errno == EINTR)
                 continue;
             if (w <= 0) {
@@ -727,6 +737,8 @@ static bool CopyBytes(int fdFrom, int fdTo, DWORD *pnError)
             }
             nDone += w;
         }
+        if ((size_t)n < nBuffer && nTotal == nSize)
+            return true;
     }
 }
 
@@ -1222,7 +1234,7 @@ static BOOL SetFileAttributesAImpl(LPCSTR lpFileName, DWORD dwFileAttributes)
     DWORD nError = WriteDosBits(At(path), -1, bDir, dwFileAttributes);
     DWORD nModeError =
         bDir ? ERROR_SUCCESS
-             : SetReadOnlyMode(At(path), -1, (dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0);
+             : SetReadOnlyMode(At(path), -1, (dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0, &st);
     if (nError == ERROR_SUCCESS)
         nError = nModeError;
     return nError == ERROR_SUCCESS ? TRUE : Fail(nError, FALSE);
@@ -1322,7 +1334,8 @@ static BOOL CopyFileAImpl(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, BOOL 
     struct stat stSrc, stDest;
     DWORD nError;
 
-    if (!ResolveArg("CopyFileA", lpExistingFileName, &src) || !ResolveArg("CopyFileA", lpNewFileName, &dest))
+    if (!ResolveArg("CopyFileA", lpExistingFileName, &src) ||
+        !ResolveArg("CopyFileA", lpNewFileName, &dest, RESOLVE_EVENTS_READ))
         return FALSE;
     if (!StatOf(src, &stSrc))
         return Fail(ERROR_FILE_NOT_FOUND, FALSE);
@@ -1359,13 +1372,15 @@ static BOOL CopyFileAImpl(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, BOOL 
         close(fdSrc);
         return Fail(nError, FALSE);
     }
-    bool bDone = CopyBytes(fdSrc, fdDest, &nError);
+    bool bDone = CopyBytes(fdSrc, fdDest, S_ISREG(stSrc.st_mode) ? stSrc.st_size : -1, &nError);
     if (bDone) {
         // The copy has the source's attributes with the archive bit, its last write time, and is new
-        // otherwise.
-        // A copy that cannot carry them fails.
+        // otherwise. A copy that cannot carry them fails. A file made new here has no stored bits: archive
+        // only, the usual case, needs nothing written.
         DWORD dwAttributes = AttributesOf(At(src), stSrc);
-        nError = WriteDosBits(At(dest), fdDest, false, dwAttributes | FILE_ATTRIBUTE_ARCHIVE);
+        nError = ERROR_SUCCESS;
+        if (bDestExists || (dwAttributes & DOS_BITS & ~(DWORD)FILE_ATTRIBUTE_ARCHIVE) != 0)
+            nError = WriteDosBits(At(dest), fdDest, false, dwAttributes | FILE_ATTRIBUTE_ARCHIVE);
         struct timespec ts[2];
         ts[0].tv_sec = 0;
         ts[0].tv_nsec = UTIME_NOW;
@@ -1435,7 +1450,8 @@ static BOOL MoveFileImpl(const char *pszCall, LPCSTR lpExistingFileName, LPCSTR 
 
     if (dwFlags & MOVEFILE_DELAY_UNTIL_REBOOT)
         return MoveFileDelayed(pszCall, lpExistingFileName, lpNewFileName, dwFlags);
-    if (!ResolveArg(pszCall, lpExistingFileName, &src) || !ResolveArg(pszCall, lpNewFileName, &dest))
+    if (!ResolveArg(pszCall, lpExistingFileName, &src) ||
+        !ResolveArg(pszCall, lpNewFileName, &dest, RESOLVE_EVENTS_READ))
         return FALSE;
     if (dwFlags & ~(DWORD)(MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED | MOVEFILE_WRITE_THROUGH))
         return Fail(ERROR_INVALID_PARAMETER, FALSE);

@@ -575,6 +575,31 @@ bool ResolvePath(const char *pszPath, ResolvedPath *pPath, DWORD *pnError, unsig
     }
     const std::string &sLast = aNames.back();
 
+    // The folder of the last name, kept open: the last name is then one call on one name.
+    std::shared_ptr<const HostFolder> pDir =
+        KeptFolder(aNames.size() == 1 ? sFull.substr(0, 3) : sFull.substr(0, sFull.rfind('\\')),
+                   (nFlags & RESOLVE_EVENTS_READ) != 0);
+    if (pDir != nullptr) {
+        std::string sUtf8 = AnsiToUtf8(sLast);
+        if (sUtf8.size() > NAME_MAX) {
+            *pnError = ERROR_FILENAME_EXCED_RANGE;
+            return false;
+        }
+        pPath->sName = sLast;
+        pPath->pDir = pDir;
+        pPath->sLeaf = sUtf8;
+        if (nFlags & RESOLVE_WILDCARDS) {
+            pPath->bFound = false;
+        } else if (fstatat(pDir->fd, sUtf8.c_str(), &pPath->lst, AT_SYMLINK_NOFOLLOW) == 0) {
+            pPath->bStat = true;
+        } else if (!FindFoldedName(*pDir, sLast, &pPath->sLeaf, true)) {
+            pPath->sLeaf = sUtf8;
+            pPath->bFound = false;
+        }
+        pPath->sHost = JoinHost(pDir->sHost, pPath->sLeaf);
+        return true;
+    }
+
     // Most paths are spelt as on the host: one lstat of the whole path in the caller's spelling answers
     // them. Where every name exists in that spelling, the walk below would choose the same names, since
     // an exact match wins over one without case; a path through a link is followed either way.
