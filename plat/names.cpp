@@ -134,8 +134,20 @@ Indexes &State()
 }
 
 // The upper-case ANSI form of a host name; false for a name the platform cannot have (not in the code page).
+// A name in ASCII, the usual case, is the same in UTF-8 and in the code page, whose upper case of ASCII is
+// ASCII's.
 bool KeyOf(const char *pszHost, std::string *psUpper)
 {
+    size_t n = 0;
+    while (pszHost[n] != '\0' && (unsigned char)pszHost[n] < 0x80)
+        n++;
+    if (pszHost[n] == '\0') {
+        psUpper->assign(pszHost, n);
+        for (char &c : *psUpper)
+            if (c >= 'a' && c <= 'z')
+                c = (char)(c - 'a' + 'A');
+        return true;
+    }
     bool bLossy = false;
     std::string sAnsi = Utf8ToAnsi(pszHost, &bLossy);
     if (bLossy)
@@ -465,9 +477,17 @@ std::list<FolderIndex>::iterator Build(Indexes &s, const std::string &sDir, int 
     s.byKey[Key(it->dev, it->ino)] = it;
     if (it->wd >= 0)
         s.byWatch[it->wd] = it;
-    while (struct dirent *e = readdir(d))
-        AddName(s, *it, e->d_name);
+    // The names first, so that the table is made once at its size.
+    std::string sNames;
+    size_t nCount = 0;
+    while (struct dirent *e = readdir(d)) {
+        sNames.append(e->d_name, strlen(e->d_name) + 1);
+        nCount++;
+    }
     closedir(d);
+    it->names.reserve(nCount);
+    for (size_t i = 0; i < sNames.size(); i += strlen(sNames.c_str() + i) + 1)
+        AddName(s, *it, sNames.c_str() + i);
     return it;
 }
 
