@@ -803,8 +803,9 @@ static bool IsWindowsName(const std::string &sName)
 // folder), so that each costs a call on one name, not on a whole path.
 struct FindObject : KernelObject {
     struct Entry {
-        std::string sName; // as handed out (ANSI)
-        std::string sLeaf; // the host name in the folder
+        std::string sName;  // as handed out (ANSI)
+        std::string sShort; // its short name, or "" for a valid 8.3 name
+        std::string sLeaf;  // the host name in the folder
     };
     std::vector<Entry> aEntries;
     size_t nNext = 0;
@@ -859,7 +860,7 @@ static bool FillFindData(WIN32_FIND_DATAA *pData, const FindObject &find, const 
         pData->nFileSizeLow = (DWORD)(stx.stx_size & 0xFFFFFFFFu);
     }
     CopyName(pData->cFileName, sizeof pData->cFileName, sName);
-    CopyName(pData->cAlternateFileName, sizeof pData->cAlternateFileName, ShortName(sName));
+    CopyName(pData->cAlternateFileName, sizeof pData->cAlternateFileName, e.sShort);
     return true;
 }
 
@@ -1526,14 +1527,14 @@ static HANDLE FindFirstFileAImpl(LPCSTR lpFileName, LPWIN32_FIND_DATAA lpFindFil
     pFind->sDir = sDir;
     pFind->pDir = d;
     struct Entry {
-        std::string sName, sUpper, sLeaf;
+        std::string sName, sShort, sUpper, sLeaf;
         int nOrder;
     };
     std::vector<Entry> aMatches;
     auto Consider = [&](const std::string &sName, const char *pszLeaf, int nOrder) {
         std::string sShort = ShortName(sName);
         if (MatchWildcards(sMask, sName, true) || (!sShort.empty() && MatchWildcards(sMask, sShort, true)))
-            aMatches.push_back(Entry{sName, UpperName(sName), pszLeaf, nOrder});
+            aMatches.push_back(Entry{sName, std::move(sShort), UpperName(sName), pszLeaf, nOrder});
     };
     if (!bDriveRoot) {
         Consider(".", ".", 0);
@@ -1560,7 +1561,7 @@ static HANDLE FindFirstFileAImpl(LPCSTR lpFileName, LPWIN32_FIND_DATAA lpFindFil
     });
     pFind->aEntries.reserve(aMatches.size());
     for (Entry &e : aMatches)
-        pFind->aEntries.push_back(FindObject::Entry{std::move(e.sName), std::move(e.sLeaf)});
+        pFind->aEntries.push_back(FindObject::Entry{std::move(e.sName), std::move(e.sShort), std::move(e.sLeaf)});
     WIN32_FIND_DATAA data;
     if (!NextFindData(pFind, &data)) {
         delete pFind;
