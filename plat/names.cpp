@@ -115,6 +115,7 @@ struct Indexes {
     std::unordered_map<std::string, std::unique_ptr<Kept>> kept;
     std::list<Kept *> keptLru; // most recently used first
     std::unordered_multimap<int, Kept *> keptByWatch;
+    bool bDriveCUnkept = false; // drive C: cannot be kept: its host path has a link or no events
 };
 
 Indexes &State()
@@ -610,7 +611,7 @@ Kept *KeepRoot(Indexes &s, const std::string &sKey)
         int fd = open("/", O_PATH | O_DIRECTORY | O_CLOEXEC);
         return fd >= 0 ? Keep(s, nullptr, sKey, fd, "", "") : nullptr;
     }
-    if (sKey != "C:\\")
+    if (sKey != "C:\\" || s.bDriveCUnkept)
         return nullptr;
     std::string sDriveC = MachineRoot() + "/drive_c";
     Kept *p = KeepRoot(s, "/");
@@ -625,6 +626,9 @@ Kept *KeepRoot(Indexes &s, const std::string &sKey)
         p = c != s.kept.end() ? c->second.get() : KeepChild(s, p, sChildKey, sName, false);
         i = j + 1;
     }
+    // A machine folder reached through a link (or on a file system without events) stays so: not tried
+    // again on every call.
+    s.bDriveCUnkept = p == nullptr;
     return p;
 }
 
@@ -737,6 +741,7 @@ void NameIndexByTimes(bool bByTimes, long long nTickNs)
     s.fd = -1;
     s.watchUsers.clear();
     s.bStarted = false;
+    s.bDriveCUnkept = false;
     s.bByTimes = bByTimes;
     s.nTestTick = bByTimes ? nTickNs : 0;
 }
