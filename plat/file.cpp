@@ -1461,14 +1461,14 @@ static BOOL MoveFileImpl(const char *pszCall, LPCSTR lpExistingFileName, LPCSTR 
     if (!LstatOf(src, &lstSrc))
         return Fail(ERROR_FILE_NOT_FOUND, FALSE);
     HostAt atSrc = At(src), atTarget = At(dest);
-    std::string sTarget; // the new name as the caller spelt it, for a change of case
+    std::string sTarget, sTargetName; // for a change of case: the new name as the caller spelt it
     bool bReplace = false;
     if (LstatOf(dest, &lstDest)) {
         if (IdOf(lstDest) == IdOf(lstSrc) && HostParent(dest.sHost) == HostParent(src.sHost)) {
             // Only a change of case in the name of the same entry.
-            sTarget = HostParent(dest.sHost) + "/" + AnsiToUtf8(dest.sName);
-            atTarget = dest.pDir != nullptr ? HostAt{dest.pDir->fd, sTarget.c_str() + sTarget.rfind('/') + 1, &sTarget}
-                                            : AtPath(sTarget);
+            sTargetName = AnsiToUtf8(dest.sName);
+            sTarget = HostParent(dest.sHost) + "/" + sTargetName;
+            atTarget = dest.pDir != nullptr ? HostAt{dest.pDir->fd, sTargetName.c_str(), &sTarget} : AtPath(sTarget);
         } else if (!(dwFlags & MOVEFILE_REPLACE_EXISTING)) {
             return Fail(ERROR_ALREADY_EXISTS, FALSE);
         } else {
