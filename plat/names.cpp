@@ -250,7 +250,8 @@ void DropKept(Indexes &s, Kept *k)
         ReleaseWatch(s, k->wd);
     }
     s.keptLru.erase(k->lru);
-    s.kept.erase(k->sKey); // k is gone
+    std::string sKey = k->sKey; // not a reference into what erase destroys
+    s.kept.erase(sKey);         // k is gone
 }
 
 // Drops every kept folder whose own watch is wd.
