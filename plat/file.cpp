@@ -1388,7 +1388,9 @@ static BOOL CopyFileAImpl(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, BOOL 
         ts[1] = stSrc.st_mtim;
         if (nError == ERROR_SUCCESS && futimens(fdDest, ts) != 0)
             nError = ErrorFromErrno(errno);
-        if (nError == ERROR_SUCCESS)
+        // A copy made new here has no executable bit (it was made 0666): from a source without one, it
+        // needs nothing.
+        if (nError == ERROR_SUCCESS && (bDestExists || (stSrc.st_mode & 0111) != 0))
             CopyExecutableBits(fdDest, stSrc.st_mode);
         if (nError == ERROR_SUCCESS && (dwAttributes & FILE_ATTRIBUTE_READONLY))
             nError = SetReadOnlyMode(At(dest), fdDest, true);
