@@ -404,6 +404,17 @@ static void SetDefButton(Wnd *pDlg, Wnd *pNew)
         Send(pNew, BM_SETSTYLE, BS_DEFPUSHBUTTON, TRUE);
 }
 
+// The focus a mouse click gives a control. In a dialog the default-button look follows as for the dialog
+// manager's own focus moves: a click on the check box or the text box gives the look back to the dialog's
+// default button, so that Enter presses the button that looks like it.
+static void ClickFocus(Wnd *p)
+{
+    SetFocusTo(p);
+    Wnd *pDlg = p->pParent;
+    if (p->nKind != KindPushButton && pFocus == p && IsLive(pDlg) && pDlg->nKind == KindDialog)
+        SetDefButton(pDlg, p);
+}
+
 // Focus set by the dialog manager: an edit control has its whole text selected first.
 static void DialogSetFocus(Wnd *p)
 {
@@ -472,7 +483,7 @@ static LRESULT ButtonProc(Wnd *p, UINT uMsg, WPARAM wParam, LPARAM lParam)
         Send(p, WM_LBUTTONUP, 0, 0);
         return 0;
     case WM_LBUTTONDOWN:
-        SetFocusTo(p);
+        ClickFocus(p);
         if (IsLive(p)) {
             p->bPushed = true;
             Notify(p);
@@ -601,7 +612,7 @@ static LRESULT EditProc(Wnd *p, UINT uMsg, WPARAM wParam, LPARAM lParam)
         ScrollTo(p, p->nFirstLine - 3 * (int)(int16_t)HIWORD(wParam) / 120);
         return 0;
     case WM_LBUTTONDOWN:
-        SetFocusTo(p);
+        ClickFocus(p);
         return 0;
     case WM_SETFOCUS:
         if (p->pParent != nullptr)

@@ -80,10 +80,36 @@ static void ParseFaults(const std::string &sText)
     }
 }
 
-// Reads the decimal numbers of a variable ("N" or "N ERROR"); false when it is not set or not that many.
-static bool ReadNumbers(const char *pszName, unsigned long long *pn, int nCount)
+// The four variables as they are now, found in one pass over the environment (each check reads them).
+struct FaultVariables {
+    const char *pszFault = nullptr, *pszAt = nullptr, *pszCut = nullptr, *pszTrace = nullptr;
+};
+
+static FaultVariables ReadVariables()
 {
-    const char *psz = getenv(pszName);
+    FaultVariables v;
+    static const char szPrefix[] = "PLAT_FAULT";
+    const size_t nPrefix = sizeof szPrefix - 1;
+    for (char **pp = environ; pp != nullptr && *pp != nullptr; pp++) {
+        const char *p = *pp;
+        if (p[0] != 'P' || strncmp(p, szPrefix, nPrefix) != 0)
+            continue;
+        p += nPrefix; // the first of a name counts, as for getenv
+        if (*p == '=' && v.pszFault == nullptr)
+            v.pszFault = p + 1;
+        else if (strncmp(p, "_AT=", 4) == 0 && v.pszAt == nullptr)
+            v.pszAt = p + 4;
+        else if (strncmp(p, "_CUT=", 5) == 0 && v.pszCut == nullptr)
+            v.pszCut = p + 5;
+        else if (strncmp(p, "_TRACE=", 7) == 0 && v.pszTrace == nullptr)
+            v.pszTrace = p + 7;
+    }
+    return v;
+}
+
+// Reads the decimal numbers of a variable ("N" or "N ERROR"); false when it is not set or not that many.
+static bool ReadNumbers(const char *psz, unsigned long long *pn, int nCount)
+{
     if (psz == nullptr)
         return false;
     for (int i = 0; i < nCount; i++) {
@@ -101,11 +127,12 @@ static bool ReadNumbers(const char *pszName, unsigned long long *pn, int nCount)
 }
 
 // The trace file of PLAT_FAULT_TRACE, opened for appending when the variable names a new one; -1 when off.
-static int TraceFile()
+static int TraceFile(const char *pszName)
 {
-    const char *pszName = getenv("PLAT_FAULT_TRACE");
-    std::string sName = pszName != nullptr ? pszName : "";
-    if (sName != sTraceName) {
+    if (pszName == nullptr)
+        pszName = "";
+    if (sTraceName != pszName) {
+        std::string sName = pszName;
         if (fdTrace >= 0)
             close(fdTrace);
         fdTrace = sName.empty() ? -1 : open(sName.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666);
@@ -134,13 +161,13 @@ bool InjectedFault(const char *pszCall, const std::function<std::string()> &path
 {
     std::lock_guard<std::mutex> lock(mxFault);
     unsigned long long n = ++nChecks;
-    const char *pszFault = getenv("PLAT_FAULT");
-    std::string sFault = pszFault != nullptr ? pszFault : "";
-    if (sFaultText != sFault) { // read again whenever a test changes it
-        sFaultText = sFault;
+    FaultVariables v = ReadVariables();
+    const char *pszFault = v.pszFault != nullptr ? v.pszFault : "";
+    if (sFaultText != pszFault) { // read again whenever a test changes it
+        sFaultText = pszFault;
         ParseFaults(sFaultText);
     }
-    int fd = TraceFile();
+    int fd = TraceFile(v.pszTrace);
     std::string sPath;
     bool bPath = false;
     auto Path = [&]() -> const std::string & { // made once, and only when needed
@@ -150,14 +177,14 @@ bool InjectedFault(const char *pszCall, const std::function<std::string()> &path
         return sPath;
     };
     unsigned long long a[2];
-    if (ReadNumbers("PLAT_FAULT_CUT", a, 1) && a[0] == n) {
+    if (ReadNumbers(v.pszCut, a, 1) && a[0] == n) {
         if (fd >= 0)
             WriteTrace(fd, n, pszCall, AnsiToUtf8(Path()), "cut");
         kill(getpid(), SIGKILL);
         _exit(137);
     }
     bool bFault = false;
-    if (ReadNumbers("PLAT_FAULT_AT", a, 2) && a[0] == n) {
+    if (ReadNumbers(v.pszAt, a, 2) && a[0] == n) {
         *pnError = (DWORD)a[1];
         bFault = true;
     }
@@ -210,7 +237,7 @@ void TracedCall::End(bool bOk, const std::string &sError)
     if (aChecks.empty())
         return;
     std::lock_guard<std::mutex> lock(mxFault);
-    int fd = TraceFile();
+    int fd = TraceFile(ReadVariables().pszTrace);
     for (const auto &check : aChecks)
         WriteTrace(fd, check.first, pszCall, check.second, bOk ? std::string("ok") : "error " + sError);
     aChecks.clear();

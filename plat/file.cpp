@@ -16,6 +16,7 @@
 #include <fcntl.h>
 #include <string.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/xattr.h>
 #include <time.h>
 #include <unistd.h>
@@ -23,6 +24,15 @@
 #include <algorithm>
 #include <map>
 #include <mutex>
+
+// The extended-attribute calls relative to a folder descriptor (Linux 6.13, the same numbers on every
+// architecture); older C libraries do not name them.
+#ifndef SYS_setxattrat
+#define SYS_setxattrat 463
+#define SYS_getxattrat 464
+#define SYS_listxattrat 465
+#define SYS_removexattrat 466
+#endif
 
 namespace plat {
 
@@ -97,12 +107,78 @@ static bool KeepsTime(const FILETIME *pft)
            (pft->dwLowDateTime == 0xFFFFFFFFu && pft->dwHighDateTime == 0xFFFFFFFFu);
 }
 
-// The extended attributes, by path (fd < 0) or by descriptor.
+// Where a host entry is, for the calls made on it: a name in an open folder (dirfd), or, with dirfd
+// AT_FDCWD, the whole host path. psHost is the whole host path either way.
+struct HostAt {
+    int dirfd;
+    const char *pszName;
+    const std::string *psHost;
+};
 
-static ssize_t GetXattr(const std::string &sHost, int fd, const char *pszName, char *pBuffer, size_t nSize)
+static HostAt AtPath(const std::string &sHost)
 {
-    return fd >= 0 ? fgetxattr(fd, pszName, pBuffer, nSize)
-                   : getxattr(sHost.c_str(), pszName, pBuffer, nSize);
+    return HostAt{AT_FDCWD, sHost.c_str(), &sHost};
+}
+
+// A resolved path's last name: in its folder when that is held open, else by the whole host path.
+static HostAt At(const ResolvedPath &path)
+{
+    if (path.pDir != nullptr)
+        return HostAt{path.pDir->fd, path.sLeaf.c_str(), &path.sHost};
+    return AtPath(path.sHost);
+}
+
+// The extended attributes, by descriptor (fd >= 0) or by place. The calls relative to a folder are used
+// where the host has them (asked once: a host without them, or one that filters unknown calls, answers
+// otherwise than success), else the whole path. Links are followed, as getxattr does.
+
+struct XattrArgs { // struct xattr_args
+    uint64_t nValue;
+    uint32_t nSize;
+    uint32_t nFlags;
+};
+
+static bool XattrAtCalls()
+{
+    static const bool bHave = syscall(SYS_listxattrat, AT_FDCWD, "/", 0, nullptr, 0) >= 0;
+    return bHave;
+}
+
+static ssize_t GetXattr(const HostAt &at, int fd, const char *pszName, char *pBuffer, size_t nSize)
+{
+    if (fd >= 0)
+        return fgetxattr(fd, pszName, pBuffer, nSize);
+    if (!XattrAtCalls())
+        return getxattr(at.psHost->c_str(), pszName, pBuffer, nSize);
+    XattrArgs args = {(uint64_t)(uintptr_t)pBuffer, (uint32_t)nSize, 0};
+    return (ssize_t)syscall(SYS_getxattrat, at.dirfd, at.pszName, 0, pszName, &args, sizeof args);
+}
+
+static ssize_t ListXattr(const HostAt &at, char *pBuffer, size_t nSize)
+{
+    if (!XattrAtCalls())
+        return listxattr(at.psHost->c_str(), pBuffer, nSize);
+    return (ssize_t)syscall(SYS_listxattrat, at.dirfd, at.pszName, 0, pBuffer, nSize);
+}
+
+static int SetXattr(const HostAt &at, int fd, const char *pszName, const char *pszValue)
+{
+    size_t n = strlen(pszValue);
+    if (fd >= 0)
+        return fsetxattr(fd, pszName, pszValue, n, 0);
+    if (!XattrAtCalls())
+        return setxattr(at.psHost->c_str(), pszName, pszValue, n, 0);
+    XattrArgs args = {(uint64_t)(uintptr_t)pszValue, (uint32_t)n, 0};
+    return (int)syscall(SYS_setxattrat, at.dirfd, at.pszName, 0, pszName, &args, sizeof args);
+}
+
+static int RemoveXattr(const HostAt &at, int fd, const char *pszName)
+{
+    if (fd >= 0)
+        return fremovexattr(fd, pszName);
+    if (!XattrAtCalls())
+        return removexattr(at.psHost->c_str(), pszName);
+    return (int)syscall(SYS_removexattrat, at.dirfd, at.pszName, 0, pszName);
 }
 
 static int nXattrFailure; // FailXattrWrites
@@ -115,7 +191,7 @@ void FailXattrWrites(int nErrno)
 // Sets (pszValue non-null) or removes an extended attribute: 0, or the errno of the failure. Where the host
 // demands write permission for it (a read-only file, as anyone but root) the permission is lent for the
 // moment.
-static int PutXattr(const std::string &sHost, int fd, const char *pszName, const char *pszValue)
+static int PutXattr(const HostAt &at, int fd, const char *pszName, const char *pszValue)
 {
     auto Put = [&]() -> int {
         if (nXattrFailure != 0) {
@@ -123,9 +199,8 @@ static int PutXattr(const std::string &sHost, int fd, const char *pszName, const
             return -1;
         }
         if (pszValue != nullptr)
-            return fd >= 0 ? fsetxattr(fd, pszName, pszValue, strlen(pszValue), 0)
-                           : setxattr(sHost.c_str(), pszName, pszValue, strlen(pszValue), 0);
-        int r = fd >= 0 ? fremovexattr(fd, pszName) : removexattr(sHost.c_str(), pszName);
+            return SetXattr(at, fd, pszName, pszValue);
+        int r = RemoveXattr(at, fd, pszName);
         return r != 0 && errno == ENODATA ? 0 : r;
     };
     if (Put() == 0)
@@ -134,17 +209,17 @@ static int PutXattr(const std::string &sHost, int fd, const char *pszName, const
     if (nErrno != EACCES)
         return nErrno;
     struct stat st;
-    if ((fd >= 0 ? fstat(fd, &st) : stat(sHost.c_str(), &st)) != 0)
+    if ((fd >= 0 ? fstat(fd, &st) : fstatat(at.dirfd, at.pszName, &st, 0)) != 0)
         return nErrno;
     mode_t nMode = st.st_mode & 07777;
-    if ((fd >= 0 ? fchmod(fd, nMode | S_IWUSR) : chmod(sHost.c_str(), nMode | S_IWUSR)) != 0)
+    if ((fd >= 0 ? fchmod(fd, nMode | S_IWUSR) : fchmodat(at.dirfd, at.pszName, nMode | S_IWUSR, 0)) != 0)
         return nErrno;
     int r = Put();
     nErrno = r == 0 ? 0 : errno;
     if (fd >= 0)
         fchmod(fd, nMode);
     else
-        chmod(sHost.c_str(), nMode);
+        fchmodat(at.dirfd, at.pszName, nMode, 0);
     return nErrno;
 }
 
@@ -179,10 +254,10 @@ static bool ParseCreationTime(char *sz, ssize_t n, int64_t *pnTicks)
 }
 
 // The DOS bits stored for a file, or false when none are stored.
-static bool ReadDosBits(const std::string &sHost, int fd, DWORD *pdwBits)
+static bool ReadDosBits(const HostAt &at, int fd, DWORD *pdwBits)
 {
     char sz[64];
-    return ParseDosBits(sz, GetXattr(sHost, fd, szDosAttrib, sz, sizeof sz - 1), pdwBits);
+    return ParseDosBits(sz, GetXattr(at, fd, szDosAttrib, sz, sizeof sz - 1), pdwBits);
 }
 
 // What an entry keeps in extended attributes: its DOS bits and the creation time a program set, each when
@@ -194,11 +269,11 @@ struct StoredValues {
     int64_t nCreationTime = 0;
 };
 
-static void ReadStoredValues(const std::string &sHost, StoredValues *pValues)
+static void ReadStoredValues(const HostAt &at, StoredValues *pValues)
 {
     char szList[512];
     bool bDos = true, bCreation = true; // without a list, both are asked for
-    ssize_t nList = listxattr(sHost.c_str(), szList, sizeof szList);
+    ssize_t nList = ListXattr(at, szList, sizeof szList);
     if (nList >= 0) {
         bDos = bCreation = false;
         for (ssize_t i = 0; i < nList; i += (ssize_t)strlen(szList + i) + 1) {
@@ -211,10 +286,10 @@ static void ReadStoredValues(const std::string &sHost, StoredValues *pValues)
     char sz[64], szTime[32];
     if (bDos)
         pValues->bDosBits =
-            ParseDosBits(sz, getxattr(sHost.c_str(), szDosAttrib, sz, sizeof sz - 1), &pValues->dwDosBits);
+            ParseDosBits(sz, GetXattr(at, -1, szDosAttrib, sz, sizeof sz - 1), &pValues->dwDosBits);
     if (bCreation)
         pValues->bCreationTime =
-            ParseCreationTime(szTime, getxattr(sHost.c_str(), szCreationTime, szTime, sizeof szTime - 1),
+            ParseCreationTime(szTime, GetXattr(at, -1, szCreationTime, szTime, sizeof szTime - 1),
                               &pValues->nCreationTime);
 }
 
@@ -222,23 +297,23 @@ static void ReadStoredValues(const std::string &sHost, StoredValues *pValues)
 // read back as asked anyway. An entry without stored bits reads as archive only (a file) or plain (a
 // folder), so asking for exactly that needs nothing stored: it succeeds on a file system without extended
 // attributes too.
-static DWORD WriteDosBits(const std::string &sHost, int fd, bool bDir, DWORD dwBits)
+static DWORD WriteDosBits(const HostAt &at, int fd, bool bDir, DWORD dwBits)
 {
     DWORD dwMask = bDir ? SETTABLE_BITS : DOS_BITS;
     DWORD dwDefault = bDir ? 0 : FILE_ATTRIBUTE_ARCHIVE;
     int nErrno;
     dwBits &= dwMask;
     if (dwBits == dwDefault) {
-        nErrno = PutXattr(sHost, fd, szDosAttrib, nullptr);
+        nErrno = PutXattr(at, fd, szDosAttrib, nullptr);
     } else {
         char sz[16];
         snprintf(sz, sizeof sz, "0x%x", (unsigned)dwBits);
-        nErrno = PutXattr(sHost, fd, szDosAttrib, sz);
+        nErrno = PutXattr(at, fd, szDosAttrib, sz);
     }
     if (nErrno == 0)
         return ERROR_SUCCESS;
     DWORD dwStored = 0;
-    DWORD dwNow = ReadDosBits(sHost, fd, &dwStored) ? dwStored & dwMask : dwDefault;
+    DWORD dwNow = ReadDosBits(at, fd, &dwStored) ? dwStored & dwMask : dwDefault;
     return dwNow == dwBits ? ERROR_SUCCESS : ErrorFromErrno(nErrno);
 }
 
@@ -258,40 +333,40 @@ static DWORD AttributesFromBits(mode_t nMode, bool bStored, DWORD dwBits)
 }
 
 // The attributes of a link: a reparse point, a folder when it points to one.
-static DWORD LinkAttributes(const std::string &sHost)
+static DWORD LinkAttributes(const HostAt &at)
 {
     struct stat st;
-    bool bDir = stat(sHost.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+    bool bDir = fstatat(at.dirfd, at.pszName, &st, 0) == 0 && S_ISDIR(st.st_mode);
     return FILE_ATTRIBUTE_REPARSE_POINT | (bDir ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_ARCHIVE);
 }
 
 // The attributes of a host entry from its lstat.
-static DWORD AttributesOf(const std::string &sHost, const struct stat &lst)
+static DWORD AttributesOf(const HostAt &at, const struct stat &lst)
 {
     if (S_ISLNK(lst.st_mode))
-        return LinkAttributes(sHost);
+        return LinkAttributes(at);
     DWORD dwBits = 0;
-    bool bStored = ReadDosBits(sHost, -1, &dwBits);
+    bool bStored = ReadDosBits(at, -1, &dwBits);
     return AttributesFromBits(lst.st_mode, bStored, dwBits);
 }
 
 // Whether an entry (not a link) is read-only. A file's read-only bit is its missing write permission, so
 // only a folder's needs its stored bits.
-static bool IsReadOnly(const std::string &sHost, const struct stat &lst)
+static bool IsReadOnly(const HostAt &at, const struct stat &lst)
 {
-    DWORD dw = S_ISDIR(lst.st_mode) ? AttributesOf(sHost, lst) : AttributesFromBits(lst.st_mode, false, 0);
+    DWORD dw = S_ISDIR(lst.st_mode) ? AttributesOf(at, lst) : AttributesFromBits(lst.st_mode, false, 0);
     return (dw & FILE_ATTRIBUTE_READONLY) != 0;
 }
 
-static FILETIME CreationTimeOf(const std::string &sHost, int fd, const struct stat &st)
+static FILETIME CreationTimeOf(const HostAt &at, int fd, const struct stat &st)
 {
     char sz[32];
     int64_t nTicks;
-    if (ParseCreationTime(sz, GetXattr(sHost, fd, szCreationTime, sz, sizeof sz - 1), &nTicks))
+    if (ParseCreationTime(sz, GetXattr(at, fd, szCreationTime, sz, sizeof sz - 1), &nTicks))
         return FileTimeFromTicks(nTicks);
     struct statx stx;
     int r = fd >= 0 ? statx(fd, "", AT_EMPTY_PATH, STATX_BTIME, &stx)
-                    : statx(AT_FDCWD, sHost.c_str(), AT_SYMLINK_NOFOLLOW, STATX_BTIME, &stx);
+                    : statx(at.dirfd, at.pszName, AT_SYMLINK_NOFOLLOW, STATX_BTIME, &stx);
     if (r == 0 && (stx.stx_mask & STATX_BTIME))
         return FileTimeFromStatx(stx.stx_btime);
     return FileTimeFromTimespec(st.st_mtim);
@@ -299,14 +374,14 @@ static FILETIME CreationTimeOf(const std::string &sHost, int fd, const struct st
 
 // Keeps a creation time a program sets: ERROR_SUCCESS, or the platform's error when it could not be stored
 // and does not read back as asked anyway (the birth time may be just that).
-static DWORD SetCreationTime(const std::string &sHost, int fd, const struct stat &st, const FILETIME &ft)
+static DWORD SetCreationTime(const HostAt &at, int fd, const struct stat &st, const FILETIME &ft)
 {
     char sz[32];
     snprintf(sz, sizeof sz, "%lld", (long long)TicksFromFileTime(ft));
-    int nErrno = PutXattr(sHost, fd, szCreationTime, sz);
+    int nErrno = PutXattr(at, fd, szCreationTime, sz);
     if (nErrno == 0)
         return ERROR_SUCCESS;
-    return TicksFromFileTime(CreationTimeOf(sHost, fd, st)) == TicksFromFileTime(ft) ? ERROR_SUCCESS
+    return TicksFromFileTime(CreationTimeOf(at, fd, st)) == TicksFromFileTime(ft) ? ERROR_SUCCESS
                                                                                      : ErrorFromErrno(nErrno);
 }
 
@@ -320,11 +395,13 @@ static bool TimeKept(const struct timespec &tsKept, const struct timespec &tsSet
 
 // Makes a file read-only (no write permission for anyone) or writable again (write permission for the owner,
 // and for the group and others where they may read, within the umask). ERROR_SUCCESS, or the platform's
-// error when the host refuses.
-static DWORD SetReadOnlyMode(const std::string &sHost, int fd, bool bReadOnly)
+// error when the host refuses. pst, when given, is the file's stat (links followed), taken just before.
+static DWORD SetReadOnlyMode(const HostAt &at, int fd, bool bReadOnly, const struct stat *pst = nullptr)
 {
     struct stat st;
-    if ((fd >= 0 ? fstat(fd, &st) : stat(sHost.c_str(), &st)) != 0)
+    if (pst != nullptr)
+        st = *pst;
+    else if ((fd >= 0 ? fstat(fd, &st) : fstatat(at.dirfd, at.pszName, &st, 0)) != 0)
         return ErrorFromErrno(errno);
     mode_t nMode = st.st_mode & 07777, nNew;
     if (bReadOnly) {
@@ -336,7 +413,7 @@ static DWORD SetReadOnlyMode(const std::string &sHost, int fd, bool bReadOnly)
         umask(nMask);
         nNew = nMode | ((S_IWUSR | ((nMode & 044) >> 1)) & ~nMask);
     }
-    if (nNew != nMode && (fd >= 0 ? fchmod(fd, nNew) : chmod(sHost.c_str(), nNew)) != 0)
+    if (nNew != nMode && (fd >= 0 ? fchmod(fd, nNew) : fchmodat(at.dirfd, at.pszName, nNew, 0)) != 0)
         return ErrorFromErrno(errno);
     return ERROR_SUCCESS;
 }
@@ -585,7 +662,8 @@ static bool LstatOf(const ResolvedPath &path, struct stat *pst)
         *pst = path.lst;
         return true;
     }
-    return lstat(path.sHost.c_str(), pst) == 0;
+    HostAt at = At(path);
+    return fstatat(at.dirfd, at.pszName, pst, AT_SYMLINK_NOFOLLOW) == 0;
 }
 
 // The same with a link followed to what it points to.
@@ -597,14 +675,15 @@ static bool StatOf(const ResolvedPath &path, struct stat *pst)
         *pst = path.lst;
         return true;
     }
-    return stat(path.sHost.c_str(), pst) == 0;
+    HostAt at = At(path);
+    return fstatat(at.dirfd, at.pszName, pst, 0) == 0;
 }
 
 // Whether the resolved path's last name names a directory (links followed).
-static bool IsDirectory(const std::string &sHost)
+static bool IsDirectory(const HostAt &at)
 {
     struct stat st;
-    return stat(sHost.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+    return fstatat(at.dirfd, at.pszName, &st, 0) == 0 && S_ISDIR(st.st_mode);
 }
 
 // The process's current directory, as a host file identity (none when it is gone).
@@ -625,12 +704,19 @@ static std::string HostParent(const std::string &sHost)
     return n == 0 ? std::string("/") : sHost.substr(0, n);
 }
 
-// Copies the bytes of one open file to another. False with the platform's error.
-static bool CopyBytes(int fdFrom, int fdTo, DWORD *pnError)
+// Copies the bytes of one open file to another. False with the platform's error. nSize is the source's size
+// as a stat gave it just before: a read that comes short exactly there has met the end, and no further read
+// is needed to learn it (a file that grew meanwhile fills the read instead).
+static bool CopyBytes(int fdFrom, int fdTo, off_t nSize, DWORD *pnError)
 {
-    std::vector<char> aBuffer(0x10000);
+    const size_t nBuffer = 0x10000;
+    static thread_local std::unique_ptr<char[]> pBuffer;
+    if (pBuffer == nullptr)
+        pBuffer.reset(new char[nBuffer]);
+    char *aBuffer = pBuffer.get();
+    off_t nTotal = 0;
     for (;;) {
-        ssize_t n = read(fdFrom, aBuffer.data(), aBuffer.size());
+        ssize_t n = read(fdFrom, aBuffer, nBuffer);
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0) {
@@ -639,9 +725,10 @@ static bool CopyBytes(int fdFrom, int fdTo, DWORD *pnError)
         }
         if (n == 0)
             return true;
+        nTotal += n;
         ssize_t nDone = 0;
         while (nDone < n) {
-            ssize_t w = write(fdTo, aBuffer.data() + nDone, (size_t)(n - nDone));
+            ssize_t w = write(fdTo, aBuffer + nDone, (size_t)(n - nDone));
             if (w < 0 && errno == EINTR)
                 continue;
             if (w <= 0) {
@@ -650,6 +737,8 @@ static bool CopyBytes(int fdFrom, int fdTo, DWORD *pnError)
             }
             nDone += w;
         }
+        if ((size_t)n < nBuffer && nTotal == nSize)
+            return true;
     }
 }
 
@@ -710,14 +799,24 @@ static bool IsWindowsName(const std::string &sName)
 }
 
 // A search: the names that matched, taken when it started; each entry's attributes, times and size are read
-// when the entry is handed out.
+// when the entry is handed out, in the folder the search opened (as the platform's search handle holds its
+// folder), so that each costs a call on one name, not on a whole path.
 struct FindObject : KernelObject {
     struct Entry {
-        std::string sName, sHost;
+        std::string sName;  // as handed out (ANSI)
+        std::string sShort; // its short name, or "" for a valid 8.3 name
+        std::string sLeaf;  // the host name in the folder
     };
     std::vector<Entry> aEntries;
     size_t nNext = 0;
-    std::string sWin; // the full Windows path of the pattern
+    std::string sWin;  // the full Windows path of the pattern
+    std::string sDir;  // the folder's host path
+    DIR *pDir = nullptr;
+    ~FindObject() override
+    {
+        if (pDir != nullptr)
+            closedir(pDir);
+    }
 };
 
 static void CopyName(char *pszDest, size_t nSize, const std::string &s)
@@ -727,19 +826,24 @@ static void CopyName(char *pszDest, size_t nSize, const std::string &s)
     pszDest[n] = '\0';
 }
 
-// Fills a search entry from a host entry: one statx and one listxattr (more only for the values an entry
-// keeps). False when the entry is gone.
-static bool FillFindData(WIN32_FIND_DATAA *pData, const std::string &sHost, const std::string &sName)
+// Fills a search entry from a host entry of its folder: one statx and one listxattr (more only for the
+// values an entry keeps). False when the entry is gone.
+static bool FillFindData(WIN32_FIND_DATAA *pData, const FindObject &find, const FindObject::Entry &e)
 {
+    const std::string &sName = e.sName;
+    int fdDir = dirfd(find.pDir);
     struct statx stx;
     memset(pData, 0, sizeof *pData);
-    if (statx(AT_FDCWD, sHost.c_str(), AT_SYMLINK_NOFOLLOW, STATX_BASIC_STATS | STATX_BTIME, &stx) != 0)
+    if (statx(fdDir, e.sLeaf.c_str(), AT_SYMLINK_NOFOLLOW, STATX_BASIC_STATS | STATX_BTIME, &stx) != 0)
         return false;
+    // The whole path only for a host without the attribute calls relative to a folder.
+    std::string sHost = XattrAtCalls() ? std::string() : find.sDir + "/" + e.sLeaf;
+    HostAt at = {fdDir, e.sLeaf.c_str(), &sHost};
     // Read through a link, as GetFileTime does: the creation time a program set on what it points to.
     StoredValues values;
-    ReadStoredValues(sHost, &values);
+    ReadStoredValues(at, &values);
     if (S_ISLNK(stx.stx_mode)) {
-        pData->dwFileAttributes = LinkAttributes(sHost);
+        pData->dwFileAttributes = LinkAttributes(at);
         pData->dwReserved0 = IO_REPARSE_TAG_SYMLINK;
     } else {
         pData->dwFileAttributes = AttributesFromBits(stx.stx_mode, values.bDosBits, values.dwDosBits);
@@ -756,7 +860,7 @@ static bool FillFindData(WIN32_FIND_DATAA *pData, const std::string &sHost, cons
         pData->nFileSizeLow = (DWORD)(stx.stx_size & 0xFFFFFFFFu);
     }
     CopyName(pData->cFileName, sizeof pData->cFileName, sName);
-    CopyName(pData->cAlternateFileName, sizeof pData->cAlternateFileName, ShortName(sName));
+    CopyName(pData->cAlternateFileName, sizeof pData->cAlternateFileName, e.sShort);
     return true;
 }
 
@@ -765,7 +869,7 @@ static bool NextFindData(FindObject *pFind, WIN32_FIND_DATAA *pData)
 {
     while (pFind->nNext < pFind->aEntries.size()) {
         const FindObject::Entry &e = pFind->aEntries[pFind->nNext++];
-        if (FillFindData(pData, e.sHost, e.sName))
+        if (FillFindData(pData, *pFind, e))
             return true;
     }
     return false;
@@ -854,6 +958,7 @@ static HANDLE CreateFileAImpl(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dw
     DWORD dwShare = dwShareMode & (FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
     DWORD dwNewAttributes = dwFlagsAndAttributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN |
                                                     FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE);
+    HostAt at = At(path);
     bool bExists = StatOf(path, &st);
     bool bTruncate = dwCreationDisposition == CREATE_ALWAYS || dwCreationDisposition == TRUNCATE_EXISTING;
     int nOpenFlags = (nAccess & ACC_WRITE) ? ((nAccess & ACC_READ) ? O_RDWR : O_WRONLY) : O_RDONLY;
@@ -879,7 +984,7 @@ static HANDLE CreateFileAImpl(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dw
             return Failed(ERROR_ACCESS_DENIED);
         if (ShareConflict(IdOf(st), nAccess, dwShare))
             return Failed(ERROR_SHARING_VIOLATION);
-        pFile->fd = open(path.sHost.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        pFile->fd = openat(at.dirfd, at.pszName, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
         if (pFile->fd < 0)
             return Failed(ErrorFromErrno(errno));
         pFile->bDir = true;
@@ -898,8 +1003,8 @@ static HANDLE CreateFileAImpl(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dw
         if (dwCreationDisposition == CREATE_NEW)
             return Failed(ERROR_FILE_EXISTS);
         // Of the file itself, also through a link; only replacing it needs more than the read-only bit.
-        DWORD dwOld = dwCreationDisposition == CREATE_ALWAYS ? AttributesOf(path.sHost, st)
-                      : IsReadOnly(path.sHost, st)           ? (DWORD)FILE_ATTRIBUTE_READONLY
+        DWORD dwOld = dwCreationDisposition == CREATE_ALWAYS ? AttributesOf(at, st)
+                      : IsReadOnly(at, st)                   ? (DWORD)FILE_ATTRIBUTE_READONLY
                                                              : 0;
         // The read-only rules, kept here whoever runs the process.
         if ((dwOld & FILE_ATTRIBUTE_READONLY) && ((nAccess & ACC_WRITE) || bTruncate || bDeleteOnClose))
@@ -913,11 +1018,11 @@ static HANDLE CreateFileAImpl(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dw
             return Failed(ERROR_SHARING_VIOLATION);
         // A FIFO opens without waiting for the other end, as on the platform; its reads then wait for data.
         bool bFifo = S_ISFIFO(st.st_mode);
-        pFile->fd = open(path.sHost.c_str(), nOpenFlags | O_CLOEXEC | (bFifo ? O_NONBLOCK : 0));
+        pFile->fd = openat(at.dirfd, at.pszName, nOpenFlags | O_CLOEXEC | (bFifo ? O_NONBLOCK : 0));
         if (pFile->fd >= 0 && bFifo)
             fcntl(pFile->fd, F_SETFL, fcntl(pFile->fd, F_GETFL) & ~O_NONBLOCK);
         if (pFile->fd < 0 && errno == EACCES && (nAccess & (ACC_READ | ACC_WRITE)) == 0)
-            pFile->fd = open(path.sHost.c_str(), O_PATH | O_CLOEXEC); // attributes only
+            pFile->fd = openat(at.dirfd, at.pszName, O_PATH | O_CLOEXEC); // attributes only
         if (pFile->fd < 0)
             return Failed(ErrorFromErrno(errno));
         if (bTruncate) {
@@ -927,9 +1032,9 @@ static HANDLE CreateFileAImpl(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dw
         }
         if (dwCreationDisposition == CREATE_ALWAYS) {
             // The file takes the new attributes, with the archive bit.
-            DWORD nError = WriteDosBits(path.sHost, -1, false, dwNewAttributes | FILE_ATTRIBUTE_ARCHIVE);
+            DWORD nError = WriteDosBits(at, -1, false, dwNewAttributes | FILE_ATTRIBUTE_ARCHIVE);
             if (nError == ERROR_SUCCESS && (dwNewAttributes & FILE_ATTRIBUTE_READONLY))
-                nError = SetReadOnlyMode(path.sHost, -1, true);
+                nError = SetReadOnlyMode(at, -1, true);
             if (nError != ERROR_SUCCESS)
                 return Failed(nError);
         }
@@ -938,18 +1043,18 @@ static HANDLE CreateFileAImpl(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dw
     } else {
         if (dwCreationDisposition == OPEN_EXISTING || dwCreationDisposition == TRUNCATE_EXISTING)
             return Failed(ERROR_FILE_NOT_FOUND);
-        pFile->fd = open(path.sHost.c_str(), nOpenFlags | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        pFile->fd = openat(at.dirfd, at.pszName, nOpenFlags | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (pFile->fd < 0)
             return Failed(errno == EEXIST ? ERROR_FILE_EXISTS : ErrorFromErrno(errno));
         // A new file carries the attributes asked for, with the archive bit; read-only goes last, so that
         // the handle still writes. A file that cannot carry them is not made.
         DWORD nError = ERROR_SUCCESS;
         if (dwNewAttributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM))
-            nError = WriteDosBits(path.sHost, pFile->fd, false, dwNewAttributes | FILE_ATTRIBUTE_ARCHIVE);
+            nError = WriteDosBits(at, pFile->fd, false, dwNewAttributes | FILE_ATTRIBUTE_ARCHIVE);
         if (nError == ERROR_SUCCESS && (dwNewAttributes & FILE_ATTRIBUTE_READONLY))
-            nError = SetReadOnlyMode(path.sHost, pFile->fd, true);
+            nError = SetReadOnlyMode(at, pFile->fd, true);
         if (nError != ERROR_SUCCESS) {
-            unlink(path.sHost.c_str());
+            unlinkat(at.dirfd, at.pszName, 0);
             return Failed(nError);
         }
     }
@@ -1048,7 +1153,7 @@ static BOOL GetFileTimeImpl(HANDLE hFile, LPFILETIME lpCreationTime, LPFILETIME 
     if (fstat(pFile->fd, &st) != 0)
         return Fail(ErrorFromErrno(errno), FALSE);
     if (lpCreationTime != NULL)
-        *lpCreationTime = CreationTimeOf(pFile->sHost, pFile->fd, st);
+        *lpCreationTime = CreationTimeOf(AtPath(pFile->sHost), pFile->fd, st);
     if (lpLastAccessTime != NULL)
         *lpLastAccessTime = FileTimeFromTimespec(st.st_atim);
     if (lpLastWriteTime != NULL)
@@ -1092,7 +1197,7 @@ static BOOL SetFileTimeImpl(HANDLE hFile, const FILETIME *lpCreationTime, const 
         return Fail(ERROR_INVALID_PARAMETER, FALSE);
     }
     if (!KeepsTime(lpCreationTime)) {
-        DWORD nError = SetCreationTime(pFile->sHost, pFile->fd, st, *lpCreationTime);
+        DWORD nError = SetCreationTime(AtPath(pFile->sHost), pFile->fd, st, *lpCreationTime);
         if (nError != ERROR_SUCCESS)
             return Fail(nError, FALSE);
     }
@@ -1108,9 +1213,9 @@ static DWORD GetFileAttributesAImpl(LPCSTR lpFileName)
         return INVALID_FILE_ATTRIBUTES;
     if (!LstatOf(path, &lst))
         return Fail(ERROR_FILE_NOT_FOUND, INVALID_FILE_ATTRIBUTES);
-    if (path.bTrailingSep && !IsDirectory(path.sHost))
+    if (path.bTrailingSep && !IsDirectory(At(path)))
         return Fail(ERROR_PATH_NOT_FOUND, INVALID_FILE_ATTRIBUTES);
-    return AttributesOf(path.sHost, lst);
+    return AttributesOf(At(path), lst);
 }
 
 static BOOL SetFileAttributesAImpl(LPCSTR lpFileName, DWORD dwFileAttributes)
@@ -1127,10 +1232,10 @@ static BOOL SetFileAttributesAImpl(LPCSTR lpFileName, DWORD dwFileAttributes)
         return Fail(ERROR_PATH_NOT_FOUND, FALSE);
     bool bDir = S_ISDIR(st.st_mode);
     // The read-only bit is set or cleared even when the other bits cannot be kept; the call fails then.
-    DWORD nError = WriteDosBits(path.sHost, -1, bDir, dwFileAttributes);
+    DWORD nError = WriteDosBits(At(path), -1, bDir, dwFileAttributes);
     DWORD nModeError =
         bDir ? ERROR_SUCCESS
-             : SetReadOnlyMode(path.sHost, -1, (dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0);
+             : SetReadOnlyMode(At(path), -1, (dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0, &st);
     if (nError == ERROR_SUCCESS)
         nError = nModeError;
     return nError == ERROR_SUCCESS ? TRUE : Fail(nError, FALSE);
@@ -1149,15 +1254,15 @@ static BOOL DeleteFileAImpl(LPCSTR lpFileName)
         return Fail(ERROR_INVALID_NAME, FALSE);
     if (S_ISLNK(lst.st_mode)) {
         // A link goes, never what it points to; a link to a folder is removed as a folder.
-        if (IsDirectory(path.sHost))
+        if (IsDirectory(At(path)))
             return Fail(ERROR_ACCESS_DENIED, FALSE);
     } else {
-        if (S_ISDIR(lst.st_mode) || IsReadOnly(path.sHost, lst))
+        if (S_ISDIR(lst.st_mode) || IsReadOnly(At(path), lst))
             return Fail(ERROR_ACCESS_DENIED, FALSE);
         if (ShareConflict(IdOf(lst), ACC_DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE))
             return Fail(ERROR_SHARING_VIOLATION, FALSE);
     }
-    if (unlink(path.sHost.c_str()) != 0)
+    if (unlinkat(At(path).dirfd, At(path).pszName, 0) != 0)
         return Fail(ErrorFromErrno(errno), FALSE);
     return TRUE;
 }
@@ -1171,7 +1276,7 @@ static BOOL CreateDirectoryAImpl(LPCSTR lpPathName, LPSECURITY_ATTRIBUTES lpSecu
         return FALSE;
     if (path.bFound)
         return Fail(ERROR_ALREADY_EXISTS, FALSE);
-    if (mkdir(path.sHost.c_str(), 0777) != 0)
+    if (mkdirat(At(path).dirfd, At(path).pszName, 0777) != 0)
         return Fail(errno == ENOENT ? ERROR_PATH_NOT_FOUND : ErrorFromErrno(errno), FALSE);
     return TRUE;
 }
@@ -1189,21 +1294,21 @@ static BOOL RemoveDirectoryAImpl(LPCSTR lpPathName)
         return Fail(ERROR_FILE_NOT_FOUND, FALSE);
     if (S_ISLNK(lst.st_mode)) {
         // A link to a folder goes as a folder would, and only the link goes.
-        if (!IsDirectory(path.sHost))
+        if (!IsDirectory(At(path)))
             return Fail(ERROR_DIRECTORY, FALSE);
-        if (unlink(path.sHost.c_str()) != 0)
+        if (unlinkat(At(path).dirfd, At(path).pszName, 0) != 0)
             return Fail(ErrorFromErrno(errno), FALSE);
         return TRUE;
     }
     if (!S_ISDIR(lst.st_mode))
         return Fail(ERROR_DIRECTORY, FALSE);
-    if (IsReadOnly(path.sHost, lst))
+    if (IsReadOnly(At(path), lst))
         return Fail(ERROR_ACCESS_DENIED, FALSE);
     FileId idCur;
     if ((CurrentDirectoryId(&idCur) && idCur == IdOf(lst)) ||
         ShareConflict(IdOf(lst), ACC_DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE))
         return Fail(ERROR_SHARING_VIOLATION, FALSE);
-    if (rmdir(path.sHost.c_str()) != 0)
+    if (unlinkat(At(path).dirfd, At(path).pszName, AT_REMOVEDIR) != 0)
         return Fail(errno == EEXIST ? ERROR_DIR_NOT_EMPTY : ErrorFromErrno(errno), FALSE);
     return TRUE;
 }
@@ -1230,7 +1335,8 @@ static BOOL CopyFileAImpl(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, BOOL 
     struct stat stSrc, stDest;
     DWORD nError;
 
-    if (!ResolveArg("CopyFileA", lpExistingFileName, &src) || !ResolveArg("CopyFileA", lpNewFileName, &dest))
+    if (!ResolveArg("CopyFileA", lpExistingFileName, &src) ||
+        !ResolveArg("CopyFileA", lpNewFileName, &dest, RESOLVE_EVENTS_READ))
         return FALSE;
     if (!StatOf(src, &stSrc))
         return Fail(ERROR_FILE_NOT_FOUND, FALSE);
@@ -1250,40 +1356,44 @@ static BOOL CopyFileAImpl(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, BOOL 
         if (IdOf(stDest) == IdOf(stSrc))
             return Fail(ERROR_SHARING_VIOLATION, FALSE);
         // A read-only or hidden file is not copied over.
-        DWORD dwOld = AttributesOf(dest.sHost, stDest);
+        DWORD dwOld = AttributesOf(At(dest), stDest);
         if (dwOld & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN))
             return Fail(ERROR_ACCESS_DENIED, FALSE);
         if (ShareConflict(IdOf(stDest), ACC_WRITE, 0))
             return Fail(ERROR_SHARING_VIOLATION, FALSE);
     }
 
-    int fdSrc = open(src.sHost.c_str(), O_RDONLY | O_CLOEXEC);
+    int fdSrc = openat(At(src).dirfd, At(src).pszName, O_RDONLY | O_CLOEXEC);
     if (fdSrc < 0)
         return Fail(ErrorFromErrno(errno), FALSE);
-    int fdDest =
-        open(dest.sHost.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | (bDestExists ? 0 : O_EXCL), 0666);
+    int fdDest = openat(At(dest).dirfd, At(dest).pszName,
+                        O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | (bDestExists ? 0 : O_EXCL), 0666);
     if (fdDest < 0) {
         nError = errno == EEXIST ? ERROR_FILE_EXISTS : ErrorFromErrno(errno);
         close(fdSrc);
         return Fail(nError, FALSE);
     }
-    bool bDone = CopyBytes(fdSrc, fdDest, &nError);
+    bool bDone = CopyBytes(fdSrc, fdDest, S_ISREG(stSrc.st_mode) ? stSrc.st_size : -1, &nError);
     if (bDone) {
         // The copy has the source's attributes with the archive bit, its last write time, and is new
-        // otherwise.
-        // A copy that cannot carry them fails.
-        DWORD dwAttributes = AttributesOf(src.sHost, stSrc);
-        nError = WriteDosBits(dest.sHost, fdDest, false, dwAttributes | FILE_ATTRIBUTE_ARCHIVE);
+        // otherwise. A copy that cannot carry them fails. A file made new here has no stored bits: archive
+        // only, the usual case, needs nothing written.
+        DWORD dwAttributes = AttributesOf(At(src), stSrc);
+        nError = ERROR_SUCCESS;
+        if (bDestExists || (dwAttributes & DOS_BITS & ~(DWORD)FILE_ATTRIBUTE_ARCHIVE) != 0)
+            nError = WriteDosBits(At(dest), fdDest, false, dwAttributes | FILE_ATTRIBUTE_ARCHIVE);
         struct timespec ts[2];
         ts[0].tv_sec = 0;
         ts[0].tv_nsec = UTIME_NOW;
         ts[1] = stSrc.st_mtim;
         if (nError == ERROR_SUCCESS && futimens(fdDest, ts) != 0)
             nError = ErrorFromErrno(errno);
-        if (nError == ERROR_SUCCESS)
+        // A copy made new here has no executable bit (it was made 0666): from a source without one, it
+        // needs nothing.
+        if (nError == ERROR_SUCCESS && (bDestExists || (stSrc.st_mode & 0111) != 0))
             CopyExecutableBits(fdDest, stSrc.st_mode);
         if (nError == ERROR_SUCCESS && (dwAttributes & FILE_ATTRIBUTE_READONLY))
-            nError = SetReadOnlyMode(dest.sHost, fdDest, true);
+            nError = SetReadOnlyMode(At(dest), fdDest, true);
         bDone = nError == ERROR_SUCCESS;
     }
     close(fdSrc);
@@ -1292,7 +1402,7 @@ static BOOL CopyFileAImpl(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, BOOL 
         nError = ErrorFromErrno(errno);
     }
     if (!bDone) {
-        unlink(dest.sHost.c_str());
+        unlinkat(At(dest).dirfd, At(dest).pszName, 0);
         return Fail(nError, FALSE);
     }
     return TRUE;
@@ -1343,7 +1453,8 @@ static BOOL MoveFileImpl(const char *pszCall, LPCSTR lpExistingFileName, LPCSTR 
 
     if (dwFlags & MOVEFILE_DELAY_UNTIL_REBOOT)
         return MoveFileDelayed(pszCall, lpExistingFileName, lpNewFileName, dwFlags);
-    if (!ResolveArg(pszCall, lpExistingFileName, &src) || !ResolveArg(pszCall, lpNewFileName, &dest))
+    if (!ResolveArg(pszCall, lpExistingFileName, &src) ||
+        !ResolveArg(pszCall, lpNewFileName, &dest, RESOLVE_EVENTS_READ))
         return FALSE;
     if (dwFlags & ~(DWORD)(MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED | MOVEFILE_WRITE_THROUGH))
         return Fail(ERROR_INVALID_PARAMETER, FALSE);
@@ -1351,17 +1462,20 @@ static BOOL MoveFileImpl(const char *pszCall, LPCSTR lpExistingFileName, LPCSTR 
         return Fail(ERROR_ACCESS_DENIED, FALSE);
     if (!LstatOf(src, &lstSrc))
         return Fail(ERROR_FILE_NOT_FOUND, FALSE);
-    std::string sTarget = dest.sHost;
+    HostAt atSrc = At(src), atTarget = At(dest);
+    std::string sTarget, sTargetName; // for a change of case: the new name as the caller spelt it
     bool bReplace = false;
     if (LstatOf(dest, &lstDest)) {
         if (IdOf(lstDest) == IdOf(lstSrc) && HostParent(dest.sHost) == HostParent(src.sHost)) {
             // Only a change of case in the name of the same entry.
-            sTarget = HostParent(dest.sHost) + "/" + AnsiToUtf8(dest.sName);
+            sTargetName = AnsiToUtf8(dest.sName);
+            sTarget = HostParent(dest.sHost) + "/" + sTargetName;
+            atTarget = dest.pDir != nullptr ? HostAt{dest.pDir->fd, sTargetName.c_str(), &sTarget} : AtPath(sTarget);
         } else if (!(dwFlags & MOVEFILE_REPLACE_EXISTING)) {
             return Fail(ERROR_ALREADY_EXISTS, FALSE);
         } else {
-            if (S_ISDIR(lstSrc.st_mode) || S_ISDIR(lstDest.st_mode) || IsDirectory(dest.sHost) ||
-                IsReadOnly(dest.sHost, lstDest))
+            if (S_ISDIR(lstSrc.st_mode) || S_ISDIR(lstDest.st_mode) || IsDirectory(At(dest)) ||
+                IsReadOnly(At(dest), lstDest))
                 return Fail(ERROR_ACCESS_DENIED, FALSE);
             if (ShareConflict(IdOf(lstDest), ACC_DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE))
                 return Fail(ERROR_SHARING_VIOLATION, FALSE);
@@ -1370,16 +1484,16 @@ static BOOL MoveFileImpl(const char *pszCall, LPCSTR lpExistingFileName, LPCSTR 
     }
     if (ShareConflict(IdOf(lstSrc), ACC_DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE))
         return Fail(ERROR_SHARING_VIOLATION, FALSE);
-    if (rename(src.sHost.c_str(), sTarget.c_str()) == 0)
+    if (renameat(atSrc.dirfd, atSrc.pszName, atTarget.dirfd, atTarget.pszName) == 0)
         return TRUE;
     if (errno != EXDEV || !S_ISREG(lstSrc.st_mode) || !(dwFlags & MOVEFILE_COPY_ALLOWED))
         return Fail(errno == EXDEV ? ERROR_NOT_SAME_DEVICE : ErrorFromErrno(errno), FALSE);
     // To another host file system: a file is copied, then the original deleted.
     if (!CopyFileA(lpExistingFileName, lpNewFileName, bReplace ? FALSE : TRUE))
         return FALSE;
-    if (unlink(src.sHost.c_str()) != 0) {
+    if (unlinkat(atSrc.dirfd, atSrc.pszName, 0) != 0) {
         DWORD nError = ErrorFromErrno(errno);
-        unlink(dest.sHost.c_str());
+        unlinkat(At(dest).dirfd, At(dest).pszName, 0);
         return Fail(nError, FALSE);
     }
     return TRUE;
@@ -1399,22 +1513,34 @@ static HANDLE FindFirstFileAImpl(LPCSTR lpFileName, LPWIN32_FIND_DATAA lpFindFil
     const std::string &sMask = path.sName;
     bool bDriveRoot = path.sWin.rfind('\\') == 2;
 
-    DIR *d = opendir(sDir.c_str());
+    DIR *d = nullptr;
+    if (path.pDir != nullptr) {
+        int fd = openat(path.pDir->fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        d = fd >= 0 ? fdopendir(fd) : nullptr;
+        if (fd >= 0 && d == nullptr)
+            close(fd);
+    } else {
+        d = opendir(sDir.c_str());
+    }
     if (d == nullptr)
         return Fail(errno == ENOTDIR ? ERROR_PATH_NOT_FOUND : ErrorFromErrno(errno), INVALID_HANDLE_VALUE);
+    FindObject *pFind = new FindObject;
+    pFind->sWin = path.sWin;
+    pFind->sDir = sDir;
+    pFind->pDir = d;
     struct Entry {
-        std::string sName, sUpper, sHost;
+        std::string sName, sShort, sUpper, sLeaf;
         int nOrder;
     };
     std::vector<Entry> aMatches;
-    auto Consider = [&](const std::string &sName, const std::string &sHost, int nOrder) {
+    auto Consider = [&](const std::string &sName, const char *pszLeaf, int nOrder) {
         std::string sShort = ShortName(sName);
         if (MatchWildcards(sMask, sName, true) || (!sShort.empty() && MatchWildcards(sMask, sShort, true)))
-            aMatches.push_back(Entry{sName, UpperName(sName), sHost, nOrder});
+            aMatches.push_back(Entry{sName, std::move(sShort), UpperName(sName), pszLeaf, nOrder});
     };
     if (!bDriveRoot) {
-        Consider(".", sDir, 0);
-        Consider("..", HostParent(sDir), 1);
+        Consider(".", ".", 0);
+        Consider("..", "..", 1);
     }
     while (struct dirent *e = readdir(d)) {
         if (strcmp(e->d_name, ".") == 0 || strcmp(e->d_name, "..") == 0)
@@ -1423,22 +1549,21 @@ static HANDLE FindFirstFileAImpl(LPCSTR lpFileName, LPWIN32_FIND_DATAA lpFindFil
         std::string sName = Utf8ToAnsi(e->d_name, &bLossy);
         if (bLossy || !IsWindowsName(sName))
             continue;
-        Consider(sName, sDir + (sDir == "/" ? "" : "/") + e->d_name, 2);
+        Consider(sName, e->d_name, 2);
     }
-    closedir(d);
-    if (aMatches.empty())
+    if (aMatches.empty()) {
+        delete pFind;
         return Fail(ERROR_FILE_NOT_FOUND, INVALID_HANDLE_VALUE);
+    }
     // In the order the platform's file system keeps a folder: by name without case.
     std::sort(aMatches.begin(), aMatches.end(), [](const Entry &a, const Entry &b) {
         if (a.nOrder != b.nOrder)
             return a.nOrder < b.nOrder;
         return a.sUpper != b.sUpper ? a.sUpper < b.sUpper : a.sName < b.sName;
     });
-    FindObject *pFind = new FindObject;
-    pFind->sWin = path.sWin;
     pFind->aEntries.reserve(aMatches.size());
     for (Entry &e : aMatches)
-        pFind->aEntries.push_back(FindObject::Entry{std::move(e.sName), std::move(e.sHost)});
+        pFind->aEntries.push_back(FindObject::Entry{std::move(e.sName), std::move(e.sShort), std::move(e.sLeaf)});
     WIN32_FIND_DATAA data;
     if (!NextFindData(pFind, &data)) {
         delete pFind;

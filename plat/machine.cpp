@@ -366,9 +366,33 @@ static void SplitRoot(const std::string &sFull, std::string *psRoot, std::string
     *psRest = sFull.substr(n);
 }
 
+// Whether the names after a root need no folding: none empty (no repeated separator), none ending in a
+// dot (no "." or ".." either), the last not ending in a blank. Most paths are so.
+static bool Folded(const std::string &sRest)
+{
+    size_t n = sRest.size();
+    if (n == 0 || sRest[0] == '\\')
+        return false;
+    for (size_t i = 0; i < n;) {
+        size_t j = sRest.find('\\', i);
+        if (j == std::string::npos)
+            j = n;
+        if (j == i || sRest[j - 1] == '.' || (j == n && sRest[j - 1] == ' '))
+            return false;
+        i = j + 1;
+    }
+    return true;
+}
+
 // Folds "." and "..", repeated separators and trailing dots and blanks in the names after a root.
 static std::string Collapse(const std::string &sRoot, const std::string &sRest)
 {
+    if (Folded(sRest)) {
+        std::string s = sRoot;
+        if (!s.empty() && s.back() != '\\' && !(s.size() == 2 && s[1] == ':'))
+            s += '\\';
+        return s + sRest;
+    }
     std::vector<std::string> aNames;
     size_t i = 0;
     bool bTrailingSep = !sRest.empty() && sRest.back() == '\\';
@@ -422,14 +446,21 @@ bool FullPathName(const std::string &sPathIn, std::string *psFull)
         *psFull = s;
         return true;
     }
-    std::string sCur = CurrentDirectory();
     std::string sRoot, sRest;
     if (s.size() >= 2 && s[0] == '\\' && s[1] == '\\') {
         SplitRoot(s, &sRoot, &sRest);
-    } else if (HasDrive(s) && s.size() >= 3 && s[2] == '\\') {
+        *psFull = Collapse(sRoot, sRest);
+        return true;
+    }
+    if (HasDrive(s) && s.size() >= 3 && s[2] == '\\') {
         sRoot = std::string(1, DriveLetter(s)) + ":\\";
         sRest = s.substr(3);
-    } else if (HasDrive(s)) {
+        *psFull = Collapse(sRoot, sRest);
+        return true;
+    }
+    // Relative to the current directory.
+    std::string sCur = CurrentDirectory();
+    if (HasDrive(s)) {
         // Drive-relative: against the current directory when it is on that drive, else the drive's root.
         std::string sOn = s.substr(2);
         if (HasDrive(sCur) && DriveLetter(sCur) == DriveLetter(s)) {
@@ -574,6 +605,31 @@ bool ResolvePath(const char *pszPath, ResolvedPath *pPath, DWORD *pnError, unsig
         return true;
     }
     const std::string &sLast = aNames.back();
+
+    // The folder of the last name, kept open: the last name is then one call on one name.
+    std::shared_ptr<const HostFolder> pDir =
+        KeptFolder(aNames.size() == 1 ? sFull.substr(0, 3) : sFull.substr(0, sFull.rfind('\\')),
+                   (nFlags & RESOLVE_EVENTS_READ) != 0);
+    if (pDir != nullptr) {
+        std::string sUtf8 = AnsiToUtf8(sLast);
+        if (sUtf8.size() > NAME_MAX) {
+            *pnError = ERROR_FILENAME_EXCED_RANGE;
+            return false;
+        }
+        pPath->sName = sLast;
+        pPath->pDir = pDir;
+        pPath->sLeaf = sUtf8;
+        if (nFlags & RESOLVE_WILDCARDS) {
+            pPath->bFound = false;
+        } else if (fstatat(pDir->fd, sUtf8.c_str(), &pPath->lst, AT_SYMLINK_NOFOLLOW) == 0) {
+            pPath->bStat = true;
+        } else if (!FindFoldedName(*pDir, sLast, &pPath->sLeaf, true)) {
+            pPath->sLeaf = sUtf8;
+            pPath->bFound = false;
+        }
+        pPath->sHost = JoinHost(pDir->sHost, pPath->sLeaf);
+        return true;
+    }
 
     // Most paths are spelt as on the host: one lstat of the whole path in the caller's spelling answers
     // them. Where every name exists in that spelling, the walk below would choose the same names, since

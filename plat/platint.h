@@ -7,6 +7,7 @@
 #include <stdint.h>
 #include <sys/stat.h>
 #include <functional>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -116,12 +117,41 @@ std::string SpecialFolderPath(SpecialFolder nFolder); // e.g. "C:\\users\\ann\\D
 std::string UpperName(const std::string &sName);
 bool SameName(const std::string &sName1, const std::string &sName2);
 
+// A host folder held open, for the calls on names in it (openat, fstatat, unlinkat, ...): they then do not
+// walk the folder's whole host path again. Shared by those who hold it; the descriptor closes with the last.
+struct HostFolder {
+    int fd = -1;       // O_PATH | O_DIRECTORY
+    std::string sHost; // its host path when it was opened
+    dev_t dev = 0;
+    ino_t ino = 0;
+    HostFolder() = default;
+    HostFolder(const HostFolder &) = delete;
+    HostFolder &operator=(const HostFolder &) = delete;
+    ~HostFolder();
+};
+
 // The host name (UTF-8) in the host folder sDir that equals the ANSI name sName without case, the first in
 // byte order when several do; false when none does or the folder cannot be read. Answered from an index of
 // the folder's names kept while the folder is unchanged (names.cpp), so the cost does not grow with the
 // folder. pDirStat, when given, is the folder's stat taken just before.
 bool FindFoldedName(const std::string &sDir, const std::string &sName, std::string *psHostName,
                     const struct stat *pDirStat = nullptr);
+// The same in a folder held open. bEventsRead: the change events were applied by a lookup just before, in
+// the same platform call, with no change made since (see KeptFolder).
+bool FindFoldedName(const HostFolder &dir, const std::string &sName, std::string *psHostName,
+                    bool bEventsRead = false);
+
+// The host folder of a full Windows folder path as spelt ("C:\\", "C:\\Program Files\\Kalmor61"), each name on
+// the way found as ResolvePath finds it (its exact spelling first, else one equal to it without case), kept
+// open while the change events of the folders on the way show that the path still names it (names.cpp).
+// Null when it cannot be kept so (a name on the way missing or no folder of its own, a link, a file system
+// without change events): such a path is resolved by host paths. The events queued before the call are
+// applied first, unless bEventsRead says that a lookup just before did so in the same platform call and no
+// change was made since: a change complete before the call began is seen either way.
+std::shared_ptr<const HostFolder> KeptFolder(const std::string &sWinDir, bool bEventsRead = false);
+// For tests: how many folders are kept open.
+size_t KeptFolders();
+
 // For tests: the indexes checked by the folders' times alone, as where no change events are to be had
 // (true), or by change events where the file system gives them (false, the default). Drops every index.
 // nTickNs > 0 reads the folders' times as if their clock ticked that coarsely (the host's may be finer).
@@ -150,9 +180,14 @@ struct ResolvedPath {
     bool bRoot = false;     // the path is a drive's root
     bool bStat = false;     // lst holds the lstat of the last name, taken while it was looked up
     struct stat lst = {};
+    // The folder of the last name, held open while it is known to be the folder the path names (see
+    // KeptFolder), and the last name's host spelling in it; null when the path was resolved by host paths.
+    std::shared_ptr<const HostFolder> pDir;
+    std::string sLeaf;
 };
 enum {
-    RESOLVE_WILDCARDS = 1, // the last name is a search pattern: neither checked nor looked up
+    RESOLVE_WILDCARDS = 1,   // the last name is a search pattern: neither checked nor looked up
+    RESOLVE_EVENTS_READ = 2, // a path resolved just before in the same call, nothing changed since (KeptFolder)
 };
 // Resolves a path as the file calls do: names longer than the platform's limit fail with
 // ERROR_FILENAME_EXCED_RANGE, an empty name with ERROR_PATH_NOT_FOUND, a name with a character the platform

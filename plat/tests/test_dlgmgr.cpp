@@ -243,6 +243,32 @@ TEST_F(DialogManager, DefaultLookFollowsTheFocusedPushButtonAndReturnsToTheDefau
     EXPECT_EQ(std::vector<int>{100}, DefaultLooks(hDlg));
 }
 
+// A click moves the focus as the keyboard does: on the check box or the text box the look goes back to the
+// dialog's default button, and Enter then presses that button.
+TEST_F(DialogManager, ClickingAControlThatIsNoPushButtonGivesTheLookBackToTheDefaultButton)
+{
+    Show({100, 101, 2, 300, 401});
+    for (int nId : {401, 300}) {
+        SendMessageA(hDlg, WM_NEXTDLGCTL, (WPARAM)Item(2), 1);
+        ASSERT_EQ(std::vector<int>{2}, DefaultLooks(hDlg));
+        plat::PostInput(plat::WndFromHandle(Item(nId)), WM_LBUTTONDOWN, 0, 0);
+        plat::PostInput(plat::WndFromHandle(Item(nId)), WM_LBUTTONUP, 0, 0);
+        Pump();
+        EXPECT_EQ(nId, FocusId());
+        EXPECT_EQ(std::vector<int>{101}, DefaultLooks(hDlg)) << "clicked " << nId;
+        aCommands.clear();
+        Key(VK_RETURN);
+        EXPECT_EQ((std::vector<std::string>{"101/0"}), aCommands) << "clicked " << nId;
+    }
+    // The default button as the dialog says it now.
+    SendMessageA(hDlg, DM_SETDEFID, 100, 0);
+    SendMessageA(hDlg, WM_NEXTDLGCTL, (WPARAM)Item(2), 1);
+    plat::PostInput(plat::WndFromHandle(Item(401)), WM_LBUTTONDOWN, 0, 0);
+    plat::PostInput(plat::WndFromHandle(Item(401)), WM_LBUTTONUP, 0, 1); // released outside: no toggle
+    Pump();
+    EXPECT_EQ(std::vector<int>{100}, DefaultLooks(hDlg));
+}
+
 TEST_F(DialogManager, EscapeSendsCancelAndSpaceTogglesOrPresses)
 {
     Show({101, 2, 401});

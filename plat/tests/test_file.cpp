@@ -853,6 +853,26 @@ TEST_F(Files, SearchSkipsEntriesRemovedMeanwhile)
     FindClose(h);
 }
 
+// A search holds the folder it opened, as the platform's search handle does: renamed meanwhile by another
+// program, the folder is still the one searched, its entries handed out with their sizes and attributes.
+TEST_F(Files, SearchGoesOnInItsFolderWhenTheFolderIsRenamed)
+{
+    ASSERT_TRUE(CreateDirectoryA("C:\\t\\d", NULL));
+    Make("C:\\t\\d\\a1", "1");
+    Make("C:\\t\\d\\b1", "22", FILE_ATTRIBUTE_HIDDEN);
+    WIN32_FIND_DATAA fd;
+    HANDLE h = FindFirstFileA("C:\\t\\d\\?1", &fd);
+    ASSERT_NE(INVALID_HANDLE_VALUE, h);
+    EXPECT_STREQ("a1", fd.cFileName);
+    ASSERT_EQ(0, rename(Host("d").c_str(), Host("e").c_str()));
+    ASSERT_TRUE(FindNextFileA(h, &fd));
+    EXPECT_STREQ("b1", fd.cFileName);
+    EXPECT_EQ(2u, fd.nFileSizeLow);
+    EXPECT_EQ((DWORD)(FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_ARCHIVE), fd.dwFileAttributes);
+    EXPECT_FALSE(FindNextFileA(h, &fd));
+    FindClose(h);
+}
+
 static std::vector<std::string> SearchNames(const char *pszPattern)
 {
     std::vector<std::string> a;

@@ -13,6 +13,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <stdlib.h>
+
 #include <filesystem>
 #include <fstream>
 
@@ -58,6 +60,17 @@ class Names : public ::testing::TestWithParam<bool> {
             return "";
         EXPECT_EQ(sDir + "/", path.sHost.substr(0, sDir.size() + 1));
         return path.sHost.substr(sDir.size() + 1);
+    }
+    // The same for a path whose folders may be missing: "" then too.
+    std::string FoundOnPath(const std::string &sPath)
+    {
+        plat::ResolvedPath path;
+        DWORD nError = 0;
+        if (!plat::ResolvePath(("C:\\names\\" + sPath).c_str(), &path, &nError)) {
+            EXPECT_EQ((DWORD)ERROR_PATH_NOT_FOUND, nError) << sPath;
+            return "";
+        }
+        return Found(sPath);
     }
 };
 
@@ -160,6 +173,109 @@ TEST_P(Names, AChildProcessDoesNotBlindItsParent)
     EXPECT_EQ("LATER", Found("later"));
     ASSERT_EQ(0, unlink((sDir + "/LATER").c_str()));
     EXPECT_EQ("", Found("later"));
+}
+
+// The folders on the way are kept open between calls: another program that renames, removes, replaces or
+// shadows one of them (a name equal to it without case, made beside a folder found without case) or puts
+// a link in its place must be seen by the next call, which then acts in the folder the path names now.
+TEST_P(Names, FoldersOnTheWayChangedBehindThePlatformAreSeen)
+{
+    for (int i = 0; i < 20; i++) {
+        fs::create_directories(sDir + "/a/b");
+        Touch(sDir + "/a/b/first");
+        EXPECT_EQ("a/b/first", FoundOnPath("a\\b\\first"));
+        EXPECT_EQ("a/b/first", FoundOnPath("A\\B\\FIRST"));
+        // Renamed away, and another folder made in its place.
+        ASSERT_EQ(0, rename((sDir + "/a").c_str(), (sDir + "/a-old").c_str()));
+        EXPECT_EQ("", FoundOnPath("a\\b\\first"));
+        fs::create_directories(sDir + "/a/b");
+        Touch(sDir + "/a/b/second");
+        EXPECT_EQ("", FoundOnPath("a\\b\\first"));
+        EXPECT_EQ("a/b/second", FoundOnPath("a\\b\\second"));
+        EXPECT_EQ("a/b/second", FoundOnPath("A\\b\\Second"));
+        // Removed and made again under the same name.
+        fs::remove_all(sDir + "/a/b");
+        fs::create_directories(sDir + "/a/b");
+        Touch(sDir + "/a/b/third");
+        EXPECT_EQ("a/b/third", FoundOnPath("a\\b\\third"));
+        EXPECT_EQ("", FoundOnPath("a\\b\\second"));
+        // A folder found without case, then its exact spelling made beside it: that one is found now.
+        EXPECT_EQ("a/b/third", FoundOnPath("a\\B\\third"));
+        fs::create_directories(sDir + "/a/B");
+        Touch(sDir + "/a/B/fourth");
+        EXPECT_EQ("a/B/fourth", FoundOnPath("a\\B\\fourth"));
+        EXPECT_EQ("", FoundOnPath("a\\B\\third"));
+        EXPECT_EQ("a/b/third", FoundOnPath("a\\b\\third"));
+        // Found without case, then another spelling first in byte order made beside it.
+        fs::create_directories(sDir + "/c");
+        Touch(sDir + "/c/fifth");
+        EXPECT_EQ("c/fifth", FoundOnPath("C\\fifth"));
+        ASSERT_EQ(0, rename((sDir + "/a-old").c_str(), (sDir + "/C").c_str()));
+        EXPECT_EQ("C/b/first", FoundOnPath("C\\b\\first"));
+        EXPECT_EQ("", FoundOnPath("C\\fifth"));
+        // A link in the place of a folder: paths go through it.
+        fs::remove_all(sDir + "/c");
+        fs::remove_all(sDir + "/C");
+        EXPECT_EQ("", FoundOnPath("c\\fifth"));
+        fs::create_directories(sDir + "/target");
+        Touch(sDir + "/target/sixth");
+        fs::create_directory_symlink(sDir + "/target", sDir + "/c");
+        EXPECT_EQ("c/sixth", FoundOnPath("C\\Sixth"));
+        fs::remove(sDir + "/c");
+        EXPECT_EQ("", FoundOnPath("c\\sixth"));
+        fs::remove_all(sDir + "/a");
+        fs::remove_all(sDir + "/target");
+    }
+}
+
+// The same through the file calls, with the changes made by another process: each call acts in the folder
+// the path names when it is made.
+TEST_P(Names, FileCallsActInTheFolderThePathNamesNow)
+{
+    auto Write = [](const std::string &sPath) {
+        HANDLE h = CreateFileA(sPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+        EXPECT_NE(INVALID_HANDLE_VALUE, h) << sPath;
+        CloseHandle(h);
+    };
+    auto Shell = [](const std::string &sCommand) { ASSERT_EQ(0, system(sCommand.c_str())) << sCommand; };
+    fs::create_directories(sDir + "/d/e");
+    Write("C:\\names\\d\\e\\one.txt");
+    EXPECT_TRUE(fs::exists(sDir + "/d/e/one.txt"));
+    Shell("mv '" + sDir + "/d' '" + sDir + "/d-old' && mkdir -p '" + sDir + "/d/e'");
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA("C:\\names\\d\\e\\one.txt"));
+    Write("C:\\names\\D\\E\\one.txt");
+    EXPECT_TRUE(fs::exists(sDir + "/d/e/one.txt"));
+    Shell("rm -rf '" + sDir + "/d/e' && mkdir '" + sDir + "/d/e' && echo x >'" + sDir + "/d/e/two.txt'");
+    EXPECT_TRUE(DeleteFileA("C:\\names\\d\\e\\TWO.TXT"));
+    EXPECT_FALSE(fs::exists(sDir + "/d/e/two.txt"));
+    EXPECT_TRUE(fs::exists(sDir + "/d-old/e/one.txt"));
+    EXPECT_TRUE(CreateDirectoryA("C:\\names\\d\\e\\f", nullptr));
+    EXPECT_TRUE(fs::is_directory(sDir + "/d/e/f"));
+    Shell("mv '" + sDir + "/d/e' '" + sDir + "/d/e-old' && mkdir -p '" + sDir + "/d/e/f'");
+    EXPECT_TRUE(MoveFileA("C:\\names\\d-old\\e\\one.txt", "C:\\names\\d\\e\\f\\moved.txt"));
+    EXPECT_TRUE(fs::exists(sDir + "/d/e/f/moved.txt"));
+    EXPECT_TRUE(RemoveDirectoryA("C:\\names\\d\\e-old\\f"));
+    EXPECT_FALSE(fs::exists(sDir + "/d/e-old/f"));
+    WIN32_FIND_DATAA fd;
+    HANDLE hFind = FindFirstFileA("C:\\names\\d\\e\\f\\*.txt", &fd);
+    ASSERT_NE(INVALID_HANDLE_VALUE, hFind);
+    EXPECT_STREQ("moved.txt", fd.cFileName);
+    FindClose(hFind);
+}
+
+TEST_P(Names, KeptFoldersStayBounded)
+{
+    for (int i = 0; i < 100; i++) {
+        fs::create_directories(sDir + "/k" + std::to_string(i) + "/sub");
+        Touch(sDir + "/k" + std::to_string(i) + "/sub/File");
+        std::string s = "C:\\names\\k" + std::to_string(i) + "\\sub\\File";
+        EXPECT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesA(s.c_str())) << s;
+    }
+    EXPECT_LE(plat::KeptFolders(), 48u);
+    if (!GetParam())
+        EXPECT_GE(plat::KeptFolders(), 3u); // by events: kept, and within their bound
+    else
+        EXPECT_EQ(0u, plat::KeptFolders()); // by times: none kept
 }
 
 TEST_P(Names, IndexesStayBounded)
