@@ -322,6 +322,8 @@ TEST_F(Uninstaller, AFileInUseStaysWithTheEntryAndASecondRunFinishes)
     EXPECT_FALSE(EntryThere());
 }
 
+#ifndef _WIN32
+// The fault switch is the Linux platform's.
 TEST_F(Uninstaller, AFileSaidToBeGoneThatStaysKeepsTheUninstallerAndTheEntry)
 {
     // A deletion that answers "not found" while the file stays: the look before the uninstaller and the
@@ -346,6 +348,7 @@ TEST_F(Uninstaller, AFileSaidToBeGoneThatStaysKeepsTheUninstallerAndTheEntry)
     EXPECT_FALSE(IsThere(kApp));
     EXPECT_FALSE(EntryThere());
 }
+#endif
 
 TEST_F(Uninstaller, AFolderInAShortcutsPlaceIsNotTheInstallers)
 {
