@@ -225,20 +225,30 @@ int UtlCopyFileTo(const char *szFileName, const char *szTarget)
     return bCopied;
 }
 
-// Deletes a file; one that is not there counts as deleted.
-int UtlDeleteFile(const char *szFileName)
+// Deletes a file and announces it, by the path as it stands when bFull (a full path the tree walk made),
+// else by its full path.
+static int UtlDeleteFileAs(const char *szFileName, int bFull)
 {
     BOOL bDeleted;
     DWORD nError;
 
-    ASSERT(szFileName != NULL);
     bDeleted = DeleteFileA(szFileName);
     nError = GetLastError();
     if (bDeleted) {
-        UtlNotify(SHCNE_DELETE, szFileName);
+        if (bFull)
+            SHChangeNotify(SHCNE_DELETE, SHCNF_PATH, szFileName, NULL);
+        else
+            UtlNotify(SHCNE_DELETE, szFileName);
         return bDeleted;
     }
     return nError == ERROR_FILE_NOT_FOUND || nError == ERROR_PATH_NOT_FOUND;
+}
+
+// Deletes a file; one that is not there counts as deleted.
+int UtlDeleteFile(const char *szFileName)
+{
+    ASSERT(szFileName != NULL);
+    return UtlDeleteFileAs(szFileName, 0);
 }
 
 // Makes one folder (its parent must exist); one that exists already as a folder counts as made.
@@ -262,19 +272,28 @@ int UtlCreateDir(const char *szDirName)
 }
 
 // Removes one empty folder; one that is not there counts as removed.
-int UtlRemoveDir(const char *szDirName)
+// Removes an empty folder and announces it, as UtlDeleteFileAs does a file.
+static int UtlRemoveDirAs(const char *szDirName, int bFull)
 {
     BOOL bRemoved;
     DWORD nError;
 
-    ASSERT(szDirName != NULL);
     bRemoved = RemoveDirectoryA(szDirName);
     nError = GetLastError();
     if (bRemoved) {
-        UtlNotify(SHCNE_RMDIR, szDirName);
+        if (bFull)
+            SHChangeNotify(SHCNE_RMDIR, SHCNF_PATH, szDirName, NULL);
+        else
+            UtlNotify(SHCNE_RMDIR, szDirName);
         return bRemoved;
     }
     return nError == ERROR_FILE_NOT_FOUND || nError == ERROR_PATH_NOT_FOUND;
+}
+
+int UtlRemoveDir(const char *szDirName)
+{
+    ASSERT(szDirName != NULL);
+    return UtlRemoveDirAs(szDirName, 0);
 }
 
 // Whether a search entry is "." (the folder itself) or ".." (its parent).
@@ -368,9 +387,10 @@ int UtlDeleteTree(const char *szDirName)
     pStack = (struct UtlTreeLevel *)malloc(UTL_TREE_DEPTH * sizeof *pStack);
     if (pStack == NULL)
         return UtlRemoveDir(szDirName);
-    if (!StrCopy(szRoot, szDirName, sizeof szRoot))
+    // The walk works on full paths, made once from the root's: every entry's path is then full as it stands
+    // (UtlJoinEntry takes no name the platform would change), and is announced as it is.
+    if (!UtlGetFullPath(szRoot, szDirName, sizeof szRoot))
         goto done;
-    StrTrim(szRoot, 0);
     if (*szRoot == EOS || !UtlJoinPath(szPattern, szRoot, "*.*", sizeof szPattern))
         goto done;
     // A root that is itself a link is removed as a link, never searched through.
@@ -384,9 +404,9 @@ int UtlDeleteTree(const char *szDirName)
         // The current entry of the current search; one without a safe name stays where it is.
         if (!UtlIsDotEntry(fd.cFileName) && UtlJoinEntry(szEntry, szCurrent, fd.cFileName, sizeof szEntry)) {
             if (!(fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
-                UtlDeleteFile(szEntry);
+                UtlDeleteFileAs(szEntry, 1);
             } else if (fd.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
-                UtlRemoveDir(szEntry);
+                UtlRemoveDirAs(szEntry, 1);
             } else if (nTop < UTL_TREE_DEPTH && UtlJoinPath(szPattern, szEntry, "*.*", sizeof szPattern) &&
                        (hSub = FindFirstFileA(szPattern, &fd)) != INVALID_HANDLE_VALUE) {
                 StrCopy(pStack[nTop].szPath, szEntry, sizeof pStack[nTop].szPath);
@@ -407,7 +427,7 @@ int UtlDeleteTree(const char *szDirName)
             nTop--;
             hFind = pStack[nTop].hFind;
             szCurrent = nTop > 0 ? pStack[nTop - 1].szPath : szRoot;
-            UtlRemoveDir(pStack[nTop].szPath);
+            UtlRemoveDirAs(pStack[nTop].szPath, 1);
         }
     }
 done:

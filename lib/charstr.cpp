@@ -104,9 +104,12 @@ void StrTrim(char *s, int flags)
         while (*pStart != EOS && IsSpace(*pStart))
             pStart++;
     if (flags & STR_RIGHT) {
-        for (char *p = pStart; *p != EOS; p++)
-            if (!IsSpace(*p))
-                pLast = p;
+        // From the end back: a path or a name is classified at its last characters only.
+        for (char *p = pStart + StrLength(pStart); p > pStart; p--)
+            if (!IsSpace(p[-1])) {
+                pLast = p - 1;
+                break;
+            }
         if (pLast != NULL)
             pLast[1] = EOS;
         else

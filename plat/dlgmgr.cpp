@@ -1141,6 +1141,7 @@ BOOL WINAPI GetMessageA(LPMSG lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFil
             bResult = FALSE;
             break;
         }
+        FlushNotifications(); // before the wait, which may be long
         FrontEnd *pUi = StartedFrontEnd();
         if (pUi == nullptr || aDialogs.empty() || !pUi->WaitInput()) {
             memset(lpMsg, 0, sizeof *lpMsg);

@@ -573,24 +573,15 @@ bool ResolvePath(const char *pszPath, ResolvedPath *pPath, DWORD *pnError, unsig
         sFull.pop_back();
     pPath->sWin = sFull;
 
-    // The names after the root, each checked for characters the platform forbids.
-    std::vector<std::string> aNames;
-    for (size_t i = 3; i < sFull.size();) {
-        size_t j = sFull.find('\\', i);
-        if (j == std::string::npos)
-            j = sFull.size();
-        aNames.push_back(sFull.substr(i, j - i));
-        i = j + 1;
-    }
-    for (size_t k = 0; k < aNames.size(); k++) {
-        if (k + 1 == aNames.size() && (nFlags & RESOLVE_WILDCARDS))
-            break; // a search pattern: what matches nothing finds nothing
-        for (unsigned char c : aNames[k])
-            if (IsInvalidNameChar(c)) {
-                *pnError = ERROR_INVALID_NAME;
-                return false;
-            }
-    }
+    // The names after the root, each checked for characters the platform forbids; a search pattern's last
+    // name is not (what matches nothing finds nothing).
+    size_t nLast = sFull.size() > 3 ? sFull.rfind('\\') + 1 : sFull.size(); // where the last name starts
+    size_t nChecked = (nFlags & RESOLVE_WILDCARDS) ? nLast : sFull.size();
+    for (size_t i = 3; i < nChecked; i++)
+        if (sFull[i] != '\\' && IsInvalidNameChar((unsigned char)sFull[i])) {
+            *pnError = ERROR_INVALID_NAME;
+            return false;
+        }
     char cDrive = DriveLetter(sFull);
     if ((cDrive != 'C' && cDrive != 'Z') || (cDrive == 'C' && DriveCMissing())) {
         *pnError = ERROR_PATH_NOT_FOUND;
@@ -598,18 +589,17 @@ bool ResolvePath(const char *pszPath, ResolvedPath *pPath, DWORD *pnError, unsig
     }
 
     std::string sHost = DriveHostRoot(cDrive);
-    pPath->bRoot = aNames.empty();
+    pPath->bRoot = sFull.size() <= 3;
     pPath->bFound = true;
-    if (aNames.empty()) {
+    if (pPath->bRoot) {
         pPath->sHost = sHost;
         return true;
     }
-    const std::string &sLast = aNames.back();
+    const std::string sLast = sFull.substr(nLast);
 
     // The folder of the last name, kept open: the last name is then one call on one name.
     std::shared_ptr<const HostFolder> pDir =
-        KeptFolder(aNames.size() == 1 ? sFull.substr(0, 3) : sFull.substr(0, sFull.rfind('\\')),
-                   (nFlags & RESOLVE_EVENTS_READ) != 0);
+        KeptFolder(sFull.substr(0, nLast == 3 ? 3 : nLast - 1), (nFlags & RESOLVE_EVENTS_READ) != 0);
     if (pDir != nullptr) {
         std::string sUtf8 = AnsiToUtf8(sLast);
         if (sUtf8.size() > NAME_MAX) {
@@ -629,6 +619,15 @@ bool ResolvePath(const char *pszPath, ResolvedPath *pPath, DWORD *pnError, unsig
         }
         pPath->sHost = JoinHost(pDir->sHost, pPath->sLeaf);
         return true;
+    }
+
+    std::vector<std::string> aNames;
+    for (size_t i = 3; i < sFull.size();) {
+        size_t j = sFull.find('\\', i);
+        if (j == std::string::npos)
+            j = sFull.size();
+        aNames.push_back(sFull.substr(i, j - i));
+        i = j + 1;
     }
 
     // Most paths are spelt as on the host: one lstat of the whole path in the caller's spelling answers

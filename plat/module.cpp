@@ -140,6 +140,7 @@ LPSTR WINAPI GetCommandLineA(void)
 
 void WINAPI ExitProcess(UINT uExitCode)
 {
+    plat::FlushNotifications();
     fflush(stdout);
     fflush(stderr);
     _exit((int)uExitCode);

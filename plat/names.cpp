@@ -28,9 +28,9 @@
 // says that an entry of its parent with its name (or, for a name found without case, any name that equals
 // it without case) was removed, renamed or made, or that the folder itself went. So a kept folder is the
 // one its path names whenever the events queued before the call have been applied. The folder where files
-// come and go needs no watch of its own for this: a file deleted there raises no event to be read. Only
-// what can be watched is kept: with a link on the way, a name that is no folder, a file system without
-// events, or without inotify, the path is resolved by host paths as before. A file system mounted or
+// come and go needs no watch of its own for this: a file deleted there raises no event to be read; a folder
+// is watched only while a folder below it is kept. Only what can be watched is kept: with a link on the
+// way, a name that is no folder, a file system without events, or without inotify, the path is resolved by host paths as before. A file system mounted or
 // unmounted on the way raises no event and is not seen. At most kMaxKept folders (each an open
 // descriptor) are kept; the least recently used without kept folders below it goes first.
 
@@ -231,7 +231,24 @@ void Drop(Indexes &s, std::list<FolderIndex>::iterator it)
     s.lru.erase(it);
 }
 
-// Drops a kept folder and every folder kept below it. Those who hold the folder keep its descriptor.
+// Ends a kept folder's own watch: it has no kept folder below it to watch for.
+void Unwatch(Indexes &s, Kept *k)
+{
+    if (k->wd < 0)
+        return;
+    auto range = s.keptByWatch.equal_range(k->wd);
+    for (auto it = range.first; it != range.second; ++it)
+        if (it->second == k) {
+            s.keptByWatch.erase(it);
+            break;
+        }
+    ReleaseWatch(s, k->wd);
+    k->wd = -1;
+}
+
+// Drops a kept folder and every folder kept below it. Those who hold the folder keep its descriptor. A
+// parent left with no kept folder below it is no longer watched, so that the files that come and go in it
+// raise no events to be read.
 void DropKept(Indexes &s, Kept *k)
 {
     while (!k->aChildren.empty())
@@ -239,16 +256,10 @@ void DropKept(Indexes &s, Kept *k)
     if (k->pParent != nullptr) {
         std::vector<Kept *> &v = k->pParent->aChildren;
         v.erase(std::find(v.begin(), v.end(), k));
+        if (v.empty())
+            Unwatch(s, k->pParent);
     }
-    if (k->wd >= 0) {
-        auto range = s.keptByWatch.equal_range(k->wd);
-        for (auto it = range.first; it != range.second; ++it)
-            if (it->second == k) {
-                s.keptByWatch.erase(it);
-                break;
-            }
-        ReleaseWatch(s, k->wd);
-    }
+    Unwatch(s, k);
     s.keptLru.erase(k->lru);
     std::string sKey = k->sKey; // not a reference into what erase destroys
     s.kept.erase(sKey);         // k is gone

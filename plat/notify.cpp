@@ -7,9 +7,11 @@
 #include "platint.h"
 
 #include <fcntl.h>
+#include <pthread.h>
 #include <stdio.h>
 #include <string.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <mutex>
@@ -76,15 +78,30 @@ static std::string ItemText(UINT nType, LPCVOID pItem)
     }
 }
 
-// The record stays open from the first notification on. Each line is one write with O_APPEND, so that lines
-// of several processes do not mix. A record removed meanwhile (a test starting afresh, a person clearing it)
-// is made again: a notification never goes to a file that is no longer there.
+// The record stays open from the first notification on. As on the platform, a notification is queued and
+// the call returns: the queue goes to the record in whole lines, by one write with O_APPEND so that lines of
+// several processes do not mix, when a notification asks for it (SHCNF_FLUSH, SHCNF_FLUSHNOWAIT), when the
+// queue is full or its first line has waited kQueueWaitNs, before the process starts another, when it waits
+// for input, and when it ends. A process killed outright loses what it had queued. A record removed meanwhile
+// (a test starting afresh, a person clearing it) is made again: lines never go to a file that is no longer
+// there. The queue is a plain array, so that it is still there for the flush at exit.
 static std::mutex mxRecord;
 static int fdRecord = -1;
+static char achQueue[16384];
+static size_t nQueued;
+static long long nQueuedAt;
+static bool bAtExit;
+static const long long kQueueWaitNs = 100 * 1000000LL;
 
-static void AppendNotifyLine(const std::string &sLine)
+static long long Now()
 {
-    std::lock_guard<std::mutex> lock(mxRecord);
+    struct timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return (long long)ts.tv_sec * 1000000000LL + ts.tv_nsec;
+}
+
+static void WriteRecord(const char *p, size_t n)
+{
     struct stat st;
     if (fdRecord >= 0 && (fstat(fdRecord, &st) != 0 || st.st_nlink == 0)) {
         close(fdRecord);
@@ -93,9 +110,57 @@ static void AppendNotifyLine(const std::string &sLine)
     if (fdRecord < 0)
         fdRecord = open(NotifyLogPath().c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
     if (fdRecord >= 0) {
-        ssize_t n = write(fdRecord, sLine.data(), sLine.size());
-        (void)n;
+        ssize_t nWritten = write(fdRecord, p, n);
+        (void)nWritten;
     }
+}
+
+static void FlushLocked()
+{
+    if (nQueued > 0)
+        WriteRecord(achQueue, nQueued);
+    nQueued = 0;
+}
+
+// A forked child starts with an empty queue: its parent's lines are its parent's to write. The lock is
+// held across fork(), so that the child's copy is whole.
+static void ForgetQueueInChild()
+{
+    nQueued = 0;
+    mxRecord.unlock();
+}
+
+static void FlushAtExit()
+{
+    FlushNotifications();
+}
+
+void FlushNotifications()
+{
+    std::lock_guard<std::mutex> lock(mxRecord);
+    FlushLocked();
+}
+
+static void QueueNotifyLine(const std::string &sLine, bool bFlush)
+{
+    std::lock_guard<std::mutex> lock(mxRecord);
+    if (!bAtExit) {
+        bAtExit = true;
+        atexit(FlushAtExit);
+        pthread_atfork([] { mxRecord.lock(); }, [] { mxRecord.unlock(); }, ForgetQueueInChild);
+    }
+    if (nQueued + sLine.size() > sizeof achQueue)
+        FlushLocked();
+    if (sLine.size() > sizeof achQueue) {
+        WriteRecord(sLine.data(), sLine.size());
+        return;
+    }
+    if (nQueued == 0)
+        nQueuedAt = Now();
+    memcpy(achQueue + nQueued, sLine.data(), sLine.size());
+    nQueued += sLine.size();
+    if (bFlush || Now() - nQueuedAt >= kQueueWaitNs)
+        FlushLocked();
 }
 
 } // namespace plat
@@ -103,6 +168,11 @@ static void AppendNotifyLine(const std::string &sLine)
 void WINAPI SHChangeNotify(LONG wEventId, UINT uFlags, LPCVOID dwItem1, LPCVOID dwItem2)
 {
     UINT nType = uFlags & SHCNF_TYPE;
+    if (wEventId == 0 && dwItem1 == NULL && dwItem2 == NULL) { // no event: only the queue's flush
+        if (uFlags & SHCNF_FLUSH)
+            plat::FlushNotifications();
+        return;
+    }
     std::string sLine = plat::EventName(wEventId);
 
     if (dwItem1 != NULL || dwItem2 != NULL)
@@ -110,5 +180,5 @@ void WINAPI SHChangeNotify(LONG wEventId, UINT uFlags, LPCVOID dwItem1, LPCVOID 
     if (dwItem2 != NULL)
         sLine += "\t" + plat::ItemText(nType, dwItem2);
     sLine += "\n";
-    plat::AppendNotifyLine(sLine);
+    plat::QueueNotifyLine(sLine, (uFlags & (SHCNF_FLUSH | SHCNF_FLUSHNOWAIT)) != 0);
 }

@@ -204,6 +204,10 @@ std::string WindowsPathFromHost(const std::string &sHost, bool *pbLossy = nullpt
 // The record of shell change notifications: one line per SHChangeNotify (see notify.cpp).
 std::string NotifyLogPath();
 
+// Writes the notifications this process has queued to the record. Done on its own before the process starts
+// another, waits for input or ends; tests call it before they read the record.
+void FlushNotifications();
+
 // The platform's error for a failed host call's errno.
 DWORD ErrorFromErrno(int nErrno);
 

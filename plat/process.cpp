@@ -549,6 +549,7 @@ static BOOL CreateProcessAImpl(LPCSTR lpApplicationName, LPSTR lpCommandLine, BO
                                DWORD dwCreationFlags, LPVOID lpEnvironment, LPCSTR lpCurrentDirectory,
                                LPSTARTUPINFOA lpStartupInfo, LPPROCESS_INFORMATION lpProcessInformation)
 {
+    FlushNotifications(); // what this process announced comes before anything the new one does
     if (lpStartupInfo == NULL || lpProcessInformation == NULL ||
         (lpApplicationName == NULL && lpCommandLine == NULL) ||
         (dwCreationFlags & (CREATE_NEW_CONSOLE | DETACHED_PROCESS)) ==
@@ -736,6 +737,7 @@ static HANDLE OpenProcessImpl(DWORD dwDesiredAccess, BOOL bInheritHandle, DWORD 
 
 static DWORD WaitForSingleObjectImpl(HANDLE hHandle, DWORD dwMilliseconds)
 {
+    FlushNotifications(); // before the wait, which may be long
     ProcessObject *pProcess = ProcessFromHandle(hHandle, true);
     DWORD nError;
     if (pProcess == nullptr)

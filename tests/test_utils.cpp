@@ -667,6 +667,7 @@ TEST(UtilsTree, LinkGivenAsTheRootGoesAloneAndWhatItPointsToSurvives)
 #ifndef _WIN32
 static std::string NotifyRecord()
 {
+    SHChangeNotify(0, SHCNF_FLUSH, NULL, NULL); // the notifications queued so far, written
     std::ifstream in(std::string(getenv("PLAT_ROOT")) + "/shell-notify.log");
     std::stringstream ss;
     ss << in.rdbuf();

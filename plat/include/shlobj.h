@@ -104,6 +104,7 @@ HRESULT WINAPI SHGetMalloc(LPMALLOC *ppMalloc);
 #define SHCNF_TYPE 0x00FF
 #define SHCNF_PATH SHCNF_PATHA
 #define SHCNF_FLUSH 0x1000
+#define SHCNF_FLUSHNOWAIT 0x3000
 
 void WINAPI SHChangeNotify(LONG wEventId, UINT uFlags, LPCVOID dwItem1, LPCVOID dwItem2);
 

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <stdio.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <fstream>
@@ -14,6 +15,7 @@
 
 static std::string Record()
 {
+    plat::FlushNotifications();
     std::ifstream in(plat::NotifyLogPath());
     std::stringstream ss;
     ss << in.rdbuf();
@@ -41,8 +43,54 @@ TEST(Notify, EachNotificationIsALineOfTheRecord)
 TEST(Notify, ARemovedRecordIsMadeAgain)
 {
     unlink(plat::NotifyLogPath().c_str());
-    SHChangeNotify(SHCNE_DELETE, SHCNF_PATH, "C:\\one", NULL);
+    SHChangeNotify(SHCNE_DELETE, SHCNF_PATH | SHCNF_FLUSH, "C:\\one", NULL);
     ASSERT_EQ(0, unlink(plat::NotifyLogPath().c_str()));
     SHChangeNotify(SHCNE_DELETE, SHCNF_PATH, "C:\\two", NULL);
     EXPECT_EQ("DELETE\tC:\\two\n", Record());
+}
+
+// Notifications are queued and written in whole lines; however many there are, each is written once, in
+// order, by the time the process ends, whether it returns from main or calls ExitProcess. A forked child
+// does not write its copy of its parent's queue.
+TEST(Notify, QueuedLinesAreWrittenOnceInOrderByTheEnd)
+{
+    for (int nEnd = 0; nEnd < 2; nEnd++) {
+        unlink(plat::NotifyLogPath().c_str());
+        SHChangeNotify(SHCNE_MKDIR, SHCNF_PATH, "C:\\parent", NULL); // queued, not flushed
+        std::string sWant;
+        pid_t pidQuiet = fork(); // a child that announces nothing of its own
+        ASSERT_GE(pidQuiet, 0);
+        if (pidQuiet == 0)
+            exit(0);
+        ASSERT_EQ(pidQuiet, waitpid(pidQuiet, nullptr, 0));
+        pid_t pid = fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            for (int i = 0; i < 3000; i++) { // well beyond one queue's worth
+                std::string sPath = "C:\\Folder\\file" + std::to_string(i) + ".dat";
+                SHChangeNotify(SHCNE_CREATE, SHCNF_PATH, sPath.c_str(), NULL);
+            }
+            if (nEnd == 0)
+                exit(0);
+            ExitProcess(0);
+        }
+        int nStatus = 0;
+        ASSERT_EQ(pid, waitpid(pid, &nStatus, 0));
+        for (int i = 0; i < 3000; i++)
+            sWant += "CREATE\tC:\\Folder\\file" + std::to_string(i) + ".dat\n";
+        sWant += "MKDIR\tC:\\parent\n";
+        EXPECT_EQ(sWant, Record()) << (nEnd == 0 ? "exit" : "ExitProcess");
+    }
+}
+
+// The flush alone: no event, no items.
+TEST(Notify, AFlushWithoutAnEventWritesNoLine)
+{
+    unlink(plat::NotifyLogPath().c_str());
+    SHChangeNotify(SHCNE_DELETE, SHCNF_PATH, "C:\\a", NULL);
+    SHChangeNotify(0, SHCNF_FLUSH, NULL, NULL);
+    std::ifstream in(plat::NotifyLogPath());
+    std::stringstream ss;
+    ss << in.rdbuf();
+    EXPECT_EQ("DELETE\tC:\\a\n", ss.str());
 }
