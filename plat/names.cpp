@@ -41,6 +41,7 @@
 #include <fcntl.h>
 #include <limits.h>
 #include <pthread.h>
+#include <stdint.h>
 #include <string.h>
 #include <sys/inotify.h>
 #include <sys/stat.h>
@@ -74,6 +75,153 @@ const size_t kMaxKept = 48;
 const uint32_t kWatchMask =
     IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO | IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR;
 
+bool KeyOf(const char *pszHost, std::string *psUpper);
+
+// The names of one folder: its host names (UTF-8) one after another in one buffer, found by the hash of
+// their upper-case ANSI form in a table of open addressing that is at most half full. A removed name leaves
+// a mark in the table and its bytes in the buffer until the table is made again (when it grows, or when
+// half the buffer is such bytes). So a folder's names cost two allocations, not two a name.
+class NameTable {
+public:
+    void Reserve(size_t nNames)
+    {
+        sNames.reserve(nNames * 16);
+        Rebuild(SlotsFor(nNames));
+    }
+
+    // Adds a host name with its upper-case form; false when it is there already.
+    bool Add(const char *pszHost, const std::string &sUpper)
+    {
+        if ((nUsed + 1) * 2 > aSlots.size())
+            Rebuild(SlotsFor(nLive + 1));
+        uint32_t nHash = Hash(sUpper);
+        size_t nMask = aSlots.size() - 1;
+        size_t nFree = SIZE_MAX;
+        size_t i = nHash & nMask;
+        for (;; i = (i + 1) & nMask) {
+            const Slot &slot = aSlots[i];
+            if (slot.nName == kEmpty)
+                break;
+            if (slot.nName == kRemoved) {
+                if (nFree == SIZE_MAX)
+                    nFree = i;
+            } else if (slot.nHash == nHash && strcmp(NameAt(slot), pszHost) == 0) {
+                return false;
+            }
+        }
+        if (nFree == SIZE_MAX) {
+            nFree = i;
+            nUsed++;
+        }
+        aSlots[nFree].nHash = nHash;
+        aSlots[nFree].nName = (uint32_t)sNames.size() + 1;
+        sNames.append(pszHost, strlen(pszHost) + 1);
+        nLive++;
+        return true;
+    }
+
+    // Removes a host name with its upper-case form; false when it is not there.
+    bool Remove(const char *pszHost, const std::string &sUpper)
+    {
+        if (aSlots.empty())
+            return false;
+        uint32_t nHash = Hash(sUpper);
+        size_t nMask = aSlots.size() - 1;
+        for (size_t i = nHash & nMask; aSlots[i].nName != kEmpty; i = (i + 1) & nMask) {
+            Slot &slot = aSlots[i];
+            if (slot.nName != kRemoved && slot.nHash == nHash && strcmp(NameAt(slot), pszHost) == 0) {
+                nGarbage += strlen(NameAt(slot)) + 1;
+                slot.nName = kRemoved;
+                nLive--;
+                if (nGarbage > 4096 && nGarbage * 2 > sNames.size())
+                    Rebuild(aSlots.size());
+                return true;
+            }
+        }
+        return false;
+    }
+
+    // The first host name (in byte order) whose upper-case form is sUpper; false when there is none.
+    bool Find(const std::string &sUpper, std::string *psHost) const
+    {
+        if (aSlots.empty())
+            return false;
+        uint32_t nHash = Hash(sUpper);
+        size_t nMask = aSlots.size() - 1;
+        const char *pszBest = nullptr;
+        std::string sKey;
+        for (size_t i = nHash & nMask; aSlots[i].nName != kEmpty; i = (i + 1) & nMask) {
+            const Slot &slot = aSlots[i];
+            if (slot.nName == kRemoved || slot.nHash != nHash)
+                continue;
+            const char *psz = NameAt(slot);
+            if (KeyOf(psz, &sKey) && sKey == sUpper && (pszBest == nullptr || strcmp(psz, pszBest) < 0))
+                pszBest = psz;
+        }
+        if (pszBest == nullptr)
+            return false;
+        *psHost = pszBest;
+        return true;
+    }
+
+private:
+    struct Slot {
+        uint32_t nHash;
+        uint32_t nName; // kEmpty, kRemoved, or the name's offset in sNames plus one
+    };
+    static const uint32_t kEmpty = 0;
+    static const uint32_t kRemoved = UINT32_MAX;
+
+    std::string sNames;
+    std::vector<Slot> aSlots; // a power of two long
+    size_t nLive = 0;         // names in the table
+    size_t nUsed = 0;         // slots not empty: the names and the marks of removed ones
+    size_t nGarbage = 0;      // bytes of removed names in sNames
+
+    static uint32_t Hash(const std::string &s) // FNV-1a
+    {
+        uint32_t n = 2166136261u;
+        for (unsigned char c : s)
+            n = (n ^ c) * 16777619u;
+        return n;
+    }
+
+    static size_t SlotsFor(size_t nNames)
+    {
+        size_t n = 16;
+        while (n < nNames * 2 + 2)
+            n *= 2;
+        return n;
+    }
+
+    const char *NameAt(const Slot &slot) const { return sNames.c_str() + slot.nName - 1; }
+
+    // Makes the table again at nSlots, with the buffer holding only the names that are there.
+    void Rebuild(size_t nSlots)
+    {
+        std::vector<Slot> aOld;
+        aOld.swap(aSlots);
+        std::string sOld;
+        sOld.swap(sNames);
+        sNames.reserve(sOld.size() - nGarbage);
+        aSlots.assign(nSlots, Slot{0, kEmpty});
+        size_t nMask = nSlots - 1;
+        for (const Slot &slot : aOld) {
+            if (slot.nName == kEmpty || slot.nName == kRemoved)
+                continue;
+            size_t i = slot.nHash & nMask;
+            while (aSlots[i].nName != kEmpty)
+                i = (i + 1) & nMask;
+            const char *psz = sOld.c_str() + slot.nName - 1;
+            aSlots[i].nHash = slot.nHash;
+            aSlots[i].nName = (uint32_t)sNames.size() + 1;
+            sNames.append(psz, strlen(psz) + 1);
+        }
+        nUsed = nLive;
+        nGarbage = 0;
+    }
+};
+
 struct FolderIndex {
     dev_t dev = 0;
     ino_t ino = 0;
@@ -81,8 +229,7 @@ struct FolderIndex {
     struct timespec mtim = {}, ctim = {};
     bool bTrusted = false; // (by times) read more than a tick after the folder's last change
     size_t nNames = 0;
-    // Upper-case ANSI name -> the host names (UTF-8) that have it; most have one.
-    std::unordered_map<std::string, std::vector<std::string>> names;
+    NameTable names;
 };
 
 using Key = std::pair<dev_t, ino_t>;
@@ -186,38 +333,24 @@ void ReleaseWatch(Indexes &s, int wd)
     }
 }
 
-void AddName(Indexes &s, FolderIndex &ix, const char *pszHost)
+// sUpper is work space, kept by the caller from one name to the next.
+void AddName(Indexes &s, FolderIndex &ix, const char *pszHost, std::string &sUpper)
 {
-    std::string sUpper;
     if (strcmp(pszHost, ".") == 0 || strcmp(pszHost, "..") == 0 || !KeyOf(pszHost, &sUpper))
         return;
-    std::vector<std::string> &v = ix.names[sUpper];
-    for (const std::string &h : v)
-        if (h == pszHost)
-            return;
-    v.push_back(pszHost);
-    ix.nNames++;
-    s.nNames++;
+    if (ix.names.Add(pszHost, sUpper)) {
+        ix.nNames++;
+        s.nNames++;
+    }
 }
 
 void RemoveName(Indexes &s, FolderIndex &ix, const char *pszHost)
 {
     std::string sUpper;
-    if (!KeyOf(pszHost, &sUpper))
-        return;
-    auto it = ix.names.find(sUpper);
-    if (it == ix.names.end())
-        return;
-    std::vector<std::string> &v = it->second;
-    for (size_t i = 0; i < v.size(); i++)
-        if (v[i] == pszHost) {
-            v.erase(v.begin() + (ptrdiff_t)i);
-            ix.nNames--;
-            s.nNames--;
-            break;
-        }
-    if (v.empty())
-        ix.names.erase(it);
+    if (KeyOf(pszHost, &sUpper) && ix.names.Remove(pszHost, sUpper)) {
+        ix.nNames--;
+        s.nNames--;
+    }
 }
 
 void Drop(Indexes &s, std::list<FolderIndex>::iterator it)
@@ -318,8 +451,9 @@ void EntryEvent(Indexes &s, const struct inotify_event *e)
 {
     auto w = s.byWatch.find(e->wd);
     if (w != s.byWatch.end()) {
+        std::string sUpper;
         if (e->mask & (IN_CREATE | IN_MOVED_TO))
-            AddName(s, *w->second, e->name);
+            AddName(s, *w->second, e->name, sUpper);
         if (e->mask & (IN_DELETE | IN_MOVED_FROM))
             RemoveName(s, *w->second, e->name);
     }
@@ -498,9 +632,10 @@ std::list<FolderIndex>::iterator Build(Indexes &s, const std::string &sDir, int 
         nCount++;
     }
     closedir(d);
-    it->names.reserve(nCount);
+    it->names.Reserve(nCount);
+    std::string sUpper;
     for (size_t i = 0; i < sNames.size(); i += strlen(sNames.c_str() + i) + 1)
-        AddName(s, *it, sNames.c_str() + i);
+        AddName(s, *it, sNames.c_str() + i, sUpper);
     return it;
 }
 
@@ -531,16 +666,7 @@ bool FindFolded(Indexes &s, const std::string &sDir, int fdFolder, const struct 
             return false;
     }
 
-    bool bFound = false;
-    auto n = it->names.find(UpperName(sName));
-    if (n != it->names.end()) {
-        for (const std::string &h : n->second) {
-            // The same length in ANSI, as the platform compares names (UpperName keeps the length).
-            if (!bFound || strcmp(h.c_str(), psHostName->c_str()) < 0)
-                *psHostName = h;
-            bFound = true;
-        }
-    }
+    bool bFound = it->names.Find(UpperName(sName), psHostName);
     // An index read too close to the folder's last change answers this lookup only.
     if (it->wd < 0 && !it->bTrusted)
         Drop(s, it);

@@ -295,6 +295,55 @@ TEST_P(Names, IndexesStayBounded)
     EXPECT_LE(plat::NameIndexFolders(), 16u);
 }
 
+// A folder whose names come and go in hundreds after it was read (by events, the index grows, reuses
+// the places of removed names and makes itself again; by times, it is read again): every name is found in
+// another case exactly while it is there.
+TEST_P(Names, HundredsOfNamesComingAndGoingAreFoundWhileThere)
+{
+    const int n = 300;
+    auto Name = [](int i) { return "Plan of the ground floor " + std::to_string(i) + ".sc1"; };
+    auto Upper = [](int i) { return "PLAN OF THE GROUND FLOOR " + std::to_string(i) + ".SC1"; };
+    for (int i = 0; i < n; i++)
+        Touch(sDir + "/" + Name(i));
+    usleep(3 * kTick / 1000);
+    EXPECT_EQ(Name(7), Found(Upper(7))); // the folder read
+    // Two thirds go, as many new ones come, then the ones gone come back.
+    for (int i = 0; i < n; i++) {
+        if (i % 3 != 0) {
+            ASSERT_EQ(0, unlink((sDir + "/" + Name(i)).c_str()));
+        }
+    }
+    for (int i = n; i < 2 * n; i++)
+        Touch(sDir + "/" + Name(i));
+    usleep(3 * kTick / 1000);
+    for (int i = 0; i < 2 * n; i += 7)
+        EXPECT_EQ(i >= n || i % 3 == 0 ? Name(i) : "", Found(Upper(i))) << i;
+    for (int i = 0; i < n; i++) {
+        if (i % 3 != 0)
+            Touch(sDir + "/" + Name(i));
+    }
+    for (int i = n; i < 2 * n; i++)
+        ASSERT_EQ(0, unlink((sDir + "/" + Name(i)).c_str()));
+    usleep(3 * kTick / 1000);
+    for (int i = 0; i < 2 * n; i += 5)
+        EXPECT_EQ(i < n ? Name(i) : "", Found(Upper(i))) << i;
+
+    // Short names: the places of removed names stay marked, and names placed after them are still found.
+    fs::remove_all(sDir);
+    fs::create_directories(sDir);
+    for (int i = 0; i < 200; i++)
+        Touch(sDir + "/n" + std::to_string(i));
+    usleep(3 * kTick / 1000);
+    EXPECT_EQ("n0", Found("N0"));
+    for (int i = 0; i < 200; i += 2)
+        ASSERT_EQ(0, unlink((sDir + "/n" + std::to_string(i)).c_str()));
+    for (int i = 200; i < 250; i++)
+        Touch(sDir + "/n" + std::to_string(i));
+    usleep(3 * kTick / 1000);
+    for (int i = 0; i < 250; i++)
+        EXPECT_EQ(i % 2 == 0 && i < 200 ? "" : "n" + std::to_string(i), Found("N" + std::to_string(i))) << i;
+}
+
 INSTANTIATE_TEST_SUITE_P(ByEventsAndByTimes, Names, ::testing::Values(false, true),
                          [](const ::testing::TestParamInfo<bool> &info) {
                              return std::string(info.param ? "ByTimes" : "ByEvents");
