@@ -271,7 +271,6 @@ int UtlCreateDir(const char *szDirName)
     return dwAttributes != INVALID_FILE_ATTRIBUTES && (dwAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
-// Removes one empty folder; one that is not there counts as removed.
 // Removes an empty folder and announces it, as UtlDeleteFileAs does a file.
 static int UtlRemoveDirAs(const char *szDirName, int bFull)
 {
@@ -290,6 +289,7 @@ static int UtlRemoveDirAs(const char *szDirName, int bFull)
     return nError == ERROR_FILE_NOT_FOUND || nError == ERROR_PATH_NOT_FOUND;
 }
 
+// Removes one empty folder; one that is not there counts as removed.
 int UtlRemoveDir(const char *szDirName)
 {
     ASSERT(szDirName != NULL);

@@ -130,11 +130,6 @@ static void ForgetQueueInChild()
     mxRecord.unlock();
 }
 
-static void FlushAtExit()
-{
-    FlushNotifications();
-}
-
 void FlushNotifications()
 {
     std::lock_guard<std::mutex> lock(mxRecord);
@@ -146,7 +141,7 @@ static void QueueNotifyLine(const std::string &sLine, bool bFlush)
     std::lock_guard<std::mutex> lock(mxRecord);
     if (!bAtExit) {
         bAtExit = true;
-        atexit(FlushAtExit);
+        atexit(FlushNotifications);
         pthread_atfork([] { mxRecord.lock(); }, [] { mxRecord.unlock(); }, ForgetQueueInChild);
     }
     if (nQueued + sLine.size() > sizeof achQueue)
@@ -180,5 +175,5 @@ void WINAPI SHChangeNotify(LONG wEventId, UINT uFlags, LPCVOID dwItem1, LPCVOID 
     if (dwItem2 != NULL)
         sLine += "\t" + plat::ItemText(nType, dwItem2);
     sLine += "\n";
-    plat::QueueNotifyLine(sLine, (uFlags & (SHCNF_FLUSH | SHCNF_FLUSHNOWAIT)) != 0);
+    plat::QueueNotifyLine(sLine, (uFlags & SHCNF_FLUSH) != 0); // SHCNF_FLUSHNOWAIT holds its bit too
 }
