@@ -132,18 +132,26 @@ struct ProcStat {
     int nWaitStatus = 0;           // a zombie's exit status, as waitpid gives it (0 when not shown)
 };
 
-static bool ReadProcStat(pid_t pid, ProcStat *pStat)
+// Reads /proc/PID/NAME (its first nSize - 1 bytes) into a string ended by a null; false when it cannot.
+static bool ReadProcFile(pid_t pid, const char *pszName, char *psz, size_t nSize)
 {
-    std::string sPath = "/proc/" + std::to_string(pid) + "/stat";
+    std::string sPath = "/proc/" + std::to_string(pid) + "/" + pszName;
     int fd = open(sPath.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0)
         return false;
-    char sz[2048];
-    ssize_t n = read(fd, sz, sizeof sz - 1);
+    ssize_t n = read(fd, psz, nSize - 1);
     close(fd);
     if (n <= 0)
         return false;
-    sz[n] = '\0';
+    psz[n] = '\0';
+    return true;
+}
+
+static bool ReadProcStat(pid_t pid, ProcStat *pStat)
+{
+    char sz[2048];
+    if (!ReadProcFile(pid, "stat", sz, sizeof sz))
+        return false;
     // The fields after the program's name, which may hold blanks and parentheses: state is the 3rd field,
     // the start time the 22nd, the exit code the 52nd.
     char *p = strrchr(sz, ')');
@@ -165,16 +173,9 @@ static bool ReadProcStat(pid_t pid, ProcStat *pStat)
 // Whether pid is a process (not one of a process's other threads), living or a zombie.
 static bool IsProcess(pid_t pid)
 {
-    std::string sPath = "/proc/" + std::to_string(pid) + "/status";
-    int fd = open(sPath.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return false;
     char sz[4096];
-    ssize_t n = read(fd, sz, sizeof sz - 1);
-    close(fd);
-    if (n <= 0)
+    if (!ReadProcFile(pid, "status", sz, sizeof sz))
         return false;
-    sz[n] = '\0';
     const char *p = strstr(sz, "\nTgid:");
     return p != nullptr && strtol(p + 6, nullptr, 10) == pid;
 }

@@ -1763,6 +1763,21 @@ void SweepScenario(const Template &t, const std::vector<TraceLine> &aCalls, bool
     pTally->nPlanned += work.size();
 }
 
+// Prints whether the checks caught a spoilt machine by the invariant wanted, with all they found; true when
+// they did.
+static bool ReportSpoil(const char *pszWhat, const char *pszInvariant, const std::vector<Finding> &found)
+{
+    std::string sGot;
+    bool bCaught = false;
+    for (const Finding &f : found) {
+        sGot += " " + f.sInvariant + ": " + f.sDetail + ";";
+        bCaught = bCaught || f.sInvariant == pszInvariant;
+    }
+    printf("self-test: %s: %s (%s wanted)%s\n", pszWhat, bCaught ? "caught" : "MISSED", pszInvariant,
+           sGot.c_str());
+    return bCaught;
+}
+
 // The checker's own test: a machine after a run without faults passes; spoilt in each of the ways below it
 // must give a finding of the invariant named. Returns the number of spoilings not caught, or -1.
 int SelfTest()
@@ -1847,15 +1862,7 @@ int SelfTest()
         sp.spoil(sMachine);
         found.clear();
         CheckMachine(t, sMachine, "b", false, &found, &v);
-        std::string sGot;
-        bool bCaught = false;
-        for (const Finding &f : found) {
-            sGot += " " + f.sInvariant + ": " + f.sDetail + ";";
-            bCaught = bCaught || f.sInvariant == sp.pszInvariant;
-        }
-        printf("self-test: %s: %s (%s wanted)%s\n", sp.pszWhat, bCaught ? "caught" : "MISSED",
-               sp.pszInvariant, sGot.c_str());
-        nMissed += bCaught ? 0 : 1;
+        nMissed += ReportSpoil(sp.pszWhat, sp.pszInvariant, found) ? 0 : 1;
     }
     RemoveTree(sMachine);
     RemoveTree(sDone);
@@ -1909,15 +1916,7 @@ int SelfTest()
         sp.spoil(sMachine);
         found.clear();
         CheckUninst(u, sMachine, true, "", &found, &v);
-        std::string sGot;
-        bool bCaught = false;
-        for (const Finding &f : found) {
-            sGot += " " + f.sInvariant + ": " + f.sDetail + ";";
-            bCaught = bCaught || f.sInvariant == sp.pszInvariant;
-        }
-        printf("self-test: %s: %s (%s wanted)%s\n", sp.pszWhat, bCaught ? "caught" : "MISSED",
-               sp.pszInvariant, sGot.c_str());
-        nMissed += bCaught ? 0 : 1;
+        nMissed += ReportSpoil(sp.pszWhat, sp.pszInvariant, found) ? 0 : 1;
     }
     RemoveTree(sMachine);
     RemoveTree(sDone);
