@@ -8,6 +8,10 @@
 
 static const char szThisModule[] = "lib\\CHARSTR";
 
+// The class of every character of the code page, once the platform has given them.
+static WORD awCharTypes[256];
+static int bCharTypes;
+
 // ---------------------------------------------------------------------------------------------------------
 // Classification and case
 
@@ -20,7 +24,15 @@ int StrCharType(int c)
     WORD wType = 0;
     int flags = 0;
 
-    if (!GetStringTypeA(LOCALE_SYSTEM_DEFAULT, CT_CTYPE1, &ch, 1, &wType))
+    if (!bCharTypes) { // the system code page does not change while the process runs: asked once for all
+        char achAll[256];
+        for (int i = 0; i < 256; i++)
+            achAll[i] = (char)i;
+        bCharTypes = GetStringTypeA(LOCALE_SYSTEM_DEFAULT, CT_CTYPE1, achAll, 256, awCharTypes) != 0;
+    }
+    if (bCharTypes)
+        wType = awCharTypes[(unsigned char)ch];
+    else if (!GetStringTypeA(LOCALE_SYSTEM_DEFAULT, CT_CTYPE1, &ch, 1, &wType))
         wType = 0;
     if (wType & C1_ALPHA)
         flags |= STR_ALPHA;

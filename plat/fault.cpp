@@ -92,7 +92,7 @@ static FaultVariables ReadVariables()
     const size_t nPrefix = sizeof szPrefix - 1;
     for (char **pp = environ; pp != nullptr && *pp != nullptr; pp++) {
         const char *p = *pp;
-        if (p[0] != 'P' || strncmp(p, szPrefix, nPrefix) != 0)
+        if (p[0] != 'P' || p[1] != 'L' || strncmp(p, szPrefix, nPrefix) != 0)
             continue;
         p += nPrefix; // the first of a name counts, as for getenv
         if (*p == '=' && v.pszFault == nullptr)

@@ -517,7 +517,12 @@ static bool FindHostName(const std::string &sDir, const std::string &sName, std:
 
 static bool IsInvalidNameChar(unsigned char c)
 {
-    return c < 32 || strchr("<>:\"|*?", c) != nullptr;
+    switch (c) {
+    case '<': case '>': case ':': case '"': case '|': case '*': case '?':
+        return true;
+    default:
+        return c < 32;
+    }
 }
 
 // The last name of a path, in the host folder sDir where the names before it were found.

@@ -208,11 +208,21 @@ static uint32_t NextUtf8(const unsigned char *s, size_t n, size_t &i)
     return cp;
 }
 
+// The lower half of the code page is ASCII, spelt the same in UTF-8: runs of it are copied as they stand.
 std::string AnsiToUtf8(const std::string &s)
 {
     std::string out;
-    for (unsigned char c : s)
-        AppendUtf8(out, aUnicode[c]);
+    size_t i = 0, n = s.size();
+    out.reserve(n);
+    while (i < n) {
+        size_t j = i;
+        while (j < n && (unsigned char)s[j] < 0x80)
+            j++;
+        out.append(s, i, j - i);
+        if (j < n)
+            AppendUtf8(out, aUnicode[(unsigned char)s[j++]]);
+        i = j;
+    }
     return out;
 }
 
@@ -222,7 +232,12 @@ std::string Utf8ToAnsi(const std::string &s, bool *pbLossy)
     const unsigned char *p = (const unsigned char *)s.data();
     size_t i = 0;
     bool bLossy = false;
+    out.reserve(s.size());
     while (i < s.size()) {
+        if (p[i] < 0x80) { // ASCII, the same in the code page
+            out += (char)p[i++];
+            continue;
+        }
         uint32_t cp = NextUtf8(p, s.size(), i);
         int b = cp <= 0xFFFF ? UnicodeToAnsi((char16_t)cp) : -1;
         if (b < 0) {
