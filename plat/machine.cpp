@@ -122,8 +122,7 @@ static void MakeOrCheckMachine(const std::string &sRoot)
             return;
         // Every later call on the machine fails; say once why.
         std::string sWhy = ec ? ec.message() : fd < 0 ? strerror(errno) : "the registry cannot be made";
-        fprintf(stderr, "plat: cannot make the machine folder %s (PLAT_ROOT): %s\n", sRoot.c_str(),
-                sWhy.c_str());
+        ReportMachineDamage("cannot make the machine folder " + sRoot + " (PLAT_ROOT): " + sWhy);
         return;
     }
     // An existing machine: its registry and drive C: must be there; neither is made anew, so that a
@@ -174,8 +173,8 @@ std::string MachineRoot()
         sRoot = s;
         fs::create_directories(s, ec);
         if (!fs::is_directory(s)) {
-            fprintf(stderr, "plat: cannot make the machine folder %s (PLAT_ROOT): %s\n", s.c_str(),
-                    ec ? ec.message().c_str() : "not a folder");
+            ReportMachineDamage("cannot make the machine folder " + s + " (PLAT_ROOT): " +
+                                (ec ? ec.message() : std::string("not a folder")));
             return;
         }
         // The lock cannot be had in a folder this process may not write; such a machine is only looked at.

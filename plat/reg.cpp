@@ -297,13 +297,27 @@ struct OpenLock {
     }
 };
 
+// Why the connection p failed: SQLite's words, and the host's where a host call failed.
+std::string FailureOf(sqlite3 *p)
+{
+    if (p == nullptr)
+        return "out of memory";
+    std::string s = sqlite3_errmsg(p);
+    int nErrno = sqlite3_system_errno(p);
+    if (nErrno != 0)
+        s += std::string(": ") + strerror(nErrno);
+    return s;
+}
+
 // Opens a database file and sets it up as every connection to it is: the write-ahead log lets readers go on
 // while another process writes; FULL makes each commit reach the disk before it returns. Null when it
-// cannot.
-sqlite3 *OpenFile(const std::string &sPath, int nFlags)
+// cannot, with the reason in *psWhy when given.
+sqlite3 *OpenFile(const std::string &sPath, int nFlags, std::string *psWhy = nullptr)
 {
     sqlite3 *p = nullptr;
     if (sqlite3_open_v2(sPath.c_str(), &p, nFlags, nullptr) != SQLITE_OK) {
+        if (psWhy != nullptr)
+            *psWhy = FailureOf(p);
         sqlite3_close(p);
         return nullptr;
     }
@@ -318,6 +332,8 @@ sqlite3 *OpenFile(const std::string &sPath, int nFlags)
     bReady = bReady && Exec("PRAGMA synchronous = FULL");
     pNewDb = pOld;
     if (!bReady) {
+        if (psWhy != nullptr)
+            *psWhy = FailureOf(p);
         sqlite3_close(p);
         return nullptr;
     }
@@ -333,9 +349,16 @@ bool OpenDatabase()
     if (plat::RegistryFileDamaged())
         return false;
     OpenLock lock(plat::MachineRoot() + "/registry.lock");
-    pDb = OpenFile(plat::MachineRoot() + "/registry.db", SQLITE_OPEN_READWRITE);
-    if (pDb == nullptr)
+    std::string sWhy;
+    pDb = OpenFile(plat::MachineRoot() + "/registry.db", SQLITE_OPEN_READWRITE, &sWhy);
+    if (pDb == nullptr) {
+        // Said with its cause, unless the machine's damage (met here by CheckDamage, or a machine folder that
+        // could not be made) was said already: this failure is its consequence.
+        if (!plat::MachineDamageReported())
+            plat::ReportMachineDamage("the registry of the machine folder cannot be opened: " + plat::MachineRoot() +
+                                      "/registry.db (" + sWhy + ")");
         return false;
+    }
     bool bReady;
     {
         Stmt st("PRAGMA user_version");

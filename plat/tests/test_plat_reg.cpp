@@ -345,3 +345,22 @@ TEST(PlatReg, MissingDriveCIsSaidAndNothingIsChanged)
     EXPECT_EQ(std::string::npos, r.sOut.find("    n    ")) << r.sOut;
     EXPECT_FALSE(std::filesystem::exists(sMachine + "/drive_c"));
 }
+
+// A registry the host cannot open (here a folder in its place) and a machine path that is a file: each is
+// said once, with the host's reason, and nothing follows it.
+TEST(PlatReg, MachineTheHostCannotOpenIsSaidOnceWithItsReason)
+{
+    std::string sMachine = MakeMachine("folder");
+    std::filesystem::remove(sMachine + "/registry.db");
+    std::filesystem::create_directory(sMachine + "/registry.db");
+    std::string sMessage = "the registry of the machine folder cannot be opened: " + sMachine +
+                           "/registry.db (unable to open database file: Is a directory)";
+    ExpectOneMessage(RunToolOn(sMachine, {"query", kKey}), sMessage);
+    ExpectOneMessage(RunToolOn(sMachine, {"add", kKey, "/v", "n", "/d", "y"}), sMessage);
+    EXPECT_TRUE(std::filesystem::is_directory(sMachine + "/registry.db"));
+
+    std::string sFile = plat::MachineRoot() + "/afile";
+    std::ofstream(sFile) << "x";
+    ExpectOneMessage(RunToolOn(sFile, {"query", kKey}),
+                     "cannot make the machine folder " + sFile + " (PLAT_ROOT): Not a directory");
+}
