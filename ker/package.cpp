@@ -337,3 +337,25 @@ int PkgUnpackFile(int hPkg, const char *szFileName)
     }
     return nStatus;
 }
+
+int PkgSkipFile(int hPkg)
+{
+    PkgHeader header;
+    BYTE *pBuffer;
+    DWORD dwRemaining;
+    DWORD n;
+    int nStatus = PKG_OK;
+
+    if (PkgRead(hPkg, &header, sizeof header) != (int)sizeof header)
+        return PKG_ERR_READ;
+    pBuffer = (BYTE *)malloc(PKG_BUFFER_SIZE);
+    if (pBuffer == NULL)
+        return PKG_ERR_MEMORY;
+    for (dwRemaining = header.dwSize; dwRemaining != 0 && nStatus == PKG_OK; dwRemaining -= n) {
+        n = dwRemaining < PKG_BUFFER_SIZE ? dwRemaining : PKG_BUFFER_SIZE;
+        if (PkgRead(hPkg, pBuffer, (int)n) != (int)n)
+            nStatus = PKG_ERR_READ;
+    }
+    free(pBuffer);
+    return nStatus;
+}

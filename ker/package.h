@@ -47,3 +47,7 @@ int PkgClose(int hPkg);
 // its bytes until then, and after a failure it is as it was (a new file is not there).
 int PkgPackFile(int hPkg, const char *szFileName);
 int PkgUnpackFile(int hPkg, const char *szFileName);
+
+// Passes over the next entry of a read stream without writing it anywhere. Returns PKG_OK, PKG_ERR_READ
+// (the package ends or fails inside the entry) or PKG_ERR_MEMORY; after an error the stream is out of step.
+int PkgSkipFile(int hPkg);

@@ -495,6 +495,63 @@ TEST_F(InstallSteps, FilesNameTheFileOrPackageThatFailed)
     EXPECT_TRUE(Exists(std::string(kAppDir) + "\\Kalmori.cnt"));
     DeleteFileA(sPackage.c_str());
 }
+// A first installation keeps the user's data files it finds in the application folder (an uninstallation
+// that kept the data leaves them there); a reinstallation replaces them, as its page warns. A data file the
+// platform cannot tell about fails the step rather than being passed over.
+TEST_F(InstallSteps, AFirstInstallationKeepsTheDataFilesItFinds)
+{
+    std::string sPackage = ModulePath("Install.pkg");
+    MakePackageBesideProgram(sPackage);
+    std::string sData = std::string(kAppDir) + "\\Katalogy\\TvAgreg.kmc";
+    std::string sOther = std::string(kAppDir) + "\\Katalogy\\TvAgreg.bak";
+    auto Seed = [&](const std::string &sPath, const char *pszText) {
+        HANDLE h = CreateFileA(sPath.c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
+        ASSERT_NE(INVALID_HANDLE_VALUE, h);
+        DWORD n;
+        ASSERT_TRUE(WriteFile(h, pszText, (DWORD)strlen(pszText), &n, NULL));
+        CloseHandle(h);
+    };
+    auto Read = [](const std::string &sPath) {
+        char sz[64] = "";
+        DWORD n = 0;
+        HANDLE h = CreateFileA(sPath.c_str(), GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
+        if (h != INVALID_HANDLE_VALUE) {
+            ReadFile(h, sz, sizeof sz - 1, &n, NULL);
+            CloseHandle(h);
+        }
+        return std::string(sz, n);
+    };
+    struct {
+        bool bInstalledBefore;
+        const char *pszFault;
+        std::string sReport, sData, sOther;
+    } aCases[] = {
+        {false, nullptr, Text(IDS_DONE), "mine", "entry"},
+        {true, nullptr, Text(IDS_DONE), "entry", "entry"},
+        {false, "GetFileAttributesA 5 *\\Katalogy\\TvAgreg.kmc", Text(IDS_INCOMPLETE) + Formatted(IDS_NO_CREATE, sData.c_str()),
+         "mine", "mine"},
+    };
+    for (const auto &c : aCases) {
+        SCOPED_TRACE(std::string(c.bInstalledBefore ? "installed" : "first") + (c.pszFault ? " fault" : ""));
+        Forget("Kalmor61");
+        UtlDeleteTree(kAppDir);
+        if (c.bInstalledBefore)
+            Register("Kalmor61");
+        ASSERT_EQ(Text(IDS_DONE), Run(InstallRegister, nullptr));
+        ASSERT_EQ(Text(IDS_DONE), Run(InstallFolders, nullptr));
+        Seed(sData, "mine");
+        Seed(sOther, "mine");
+        EXPECT_EQ(c.sReport, Run(InstallFiles, c.pszFault));
+        EXPECT_EQ(c.sData, Read(sData));
+        EXPECT_EQ(c.sOther, Read(sOther)); // a packaged file that is no user data is replaced
+        EXPECT_EQ(c.pszFault != nullptr ? "" : "entry", Read(std::string(kAppDir) + "\\Modely\\Zahrada.pdf"));
+        ResFreeAll();
+        ResInit();
+    }
+    Forget("Kalmor61");
+    DeleteFileA(sPackage.c_str());
+}
+
 // A search that fails for another reason than "not found" is a failed takeover: the older version stays.
 TEST_F(OlderVersion, SearchErrorsFailTheTakeover)
 {

@@ -873,3 +873,29 @@ int main(int argc, char **argv)
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }
+
+// Passing over an entry leaves the stream at the next one, whatever the entry's size (more than one buffer
+// included); an entry cut short is a read error.
+TEST(PackageSkip, SkippingAnEntryLeavesTheStreamAtTheNextOne)
+{
+    std::string sDir = TestDir();
+    for (DWORD dwSize : {(DWORD)0, (DWORD)5, (DWORD)200000}) {
+        std::string sPkg = Header(0, kFt2001, kFt2002, kFt2003, dwSize) + Pattern(dwSize, 3) +
+                           Header(0, kFt2001, kFt2002, kFt2003, 4) + "next";
+        ASSERT_TRUE(WriteBytes(sDir + "skip.pkg", sPkg));
+        int h = PkgOpen((sDir + "skip.pkg").c_str(), 0);
+        ASSERT_NE(0, h);
+        EXPECT_EQ(PKG_OK, PkgSkipFile(h)) << dwSize;
+        EXPECT_EQ(PKG_OK, PkgUnpackFile(h, (sDir + "out").c_str())) << dwSize;
+        EXPECT_EQ("next", ReadBytes(sDir + "out")) << dwSize;
+        EXPECT_EQ(PKG_ERR_READ, PkgSkipFile(h)) << dwSize; // the package has ended
+        PkgClose(h);
+        Remove(sDir + "out");
+    }
+    std::string sShort = Header(0, kFt2001, kFt2002, kFt2003, 100000) + Pattern(99999, 3);
+    ASSERT_TRUE(WriteBytes(sDir + "skip.pkg", sShort));
+    int h = PkgOpen((sDir + "skip.pkg").c_str(), 0);
+    ASSERT_NE(0, h);
+    EXPECT_EQ(PKG_ERR_READ, PkgSkipFile(h));
+    PkgClose(h);
+}
