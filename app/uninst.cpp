@@ -110,7 +110,9 @@ int UninstMain(void)
     pPg = WizPagesAdd(aPages, WIZ_PAGE_PICTURE, UNINST_PAGES);
     ASSERT(pPg != NULL);
     pPg->hImage = ResLoadBitmap(IDB_WELCOME);
-    pPg->hText = ResLoadString(nState == UNINST_READY ? IDS_UN_WELCOME : IDS_UN_NOTHING);
+    pPg->hText = ResLoadString(nState == UNINST_READY         ? IDS_UN_WELCOME
+                               : nState == UNINST_NO_REGISTRY ? IDS_UN_UNREADABLE
+                                                              : IDS_UN_NOTHING);
     if (nState == UNINST_READY) {
         pPg = WizPagesAdd(aPages, WIZ_PAGE_OPTION, UNINST_PAGES);
         ASSERT(pPg != NULL);
@@ -127,6 +129,8 @@ int UninstMain(void)
             UninstRemove(szAppDir, *pDeleteData, &result);
         else if (nState == UNINST_NOT_INSTALLED)
             WizResultAdd(&result, IDS_UN_CANCELLED, IDS_UN_NOT_INSTALLED, NULL);
+        else if (nState == UNINST_NO_REGISTRY)
+            WizResultAdd(&result, IDS_UN_CANCELLED, IDS_UN_NO_REGISTRY, NULL);
         else
             WizResultAdd(&result, IDS_UN_CANCELLED, IDS_UN_OTHER_DIR, szAppDir);
         WizSetFinalText(WizResultText(&result));
@@ -141,16 +145,20 @@ int UninstFindApp(char *szAppDir, int nSize)
     char szFull[UNINST_PATH];
     char szName[UNINST_PATH];
     char szFolderName[UNINST_PATH];
-    HKEY hKey;
+    HKEY hKey = NULL;
+    LSTATUS rc;
     int bRead;
     int nLength;
 
     ASSERT(szAppDir != NULL);
     ASSERT(nSize > 0);
     *szAppDir = EOS;
-    hKey = ShlRegOpen(HKEY_LOCAL_MACHINE, szInstallEntry, 0);
-    if (hKey == NULL)
+    // Only a missing entry means "not installed": a registry that fails says nothing either way.
+    rc = RegOpenKeyExA(HKEY_LOCAL_MACHINE, szInstallEntry, 0, KEY_READ, &hKey);
+    if (rc == ERROR_FILE_NOT_FOUND || rc == ERROR_PATH_NOT_FOUND)
         return UNINST_NOT_INSTALLED;
+    if (rc != ERROR_SUCCESS)
+        return UNINST_NO_REGISTRY;
     bRead = ShlRegGetString(hKey, "UninstallString", szValue, sizeof szValue);
     ShlRegClose(hKey);
     if (!bRead)

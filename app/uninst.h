@@ -8,11 +8,13 @@
 #define UNINST_READY 1         // this version is installed in the folder the uninstaller works on
 #define UNINST_NOT_INSTALLED 2 // no uninstall entry of this version
 #define UNINST_OTHER_DIR 3     // the entry, or the folder the copy was given, names no folder of this version
+#define UNINST_NO_REGISTRY 4   // the registry failed on the entry (damaged, unreadable): nothing is known
 
 int UninstMain(void);
 // The application folder named by this version's uninstall entry: the folder of its UninstallString,
 // which must name the uninstaller in a folder called as the installer calls it. UNINST_READY with the
-// folder in szAppDir; else UNINST_NOT_INSTALLED or UNINST_OTHER_DIR, szAppDir holding what the entry named.
+// folder in szAppDir; else UNINST_NOT_INSTALLED, UNINST_NO_REGISTRY or UNINST_OTHER_DIR, szAppDir holding
+// what the entry named.
 int UninstFindApp(char *szAppDir, int nSize);
 // Reads the arguments the uninstaller gives its copy: "/copy PID "FOLDER"" after the program's name. Returns
 // 1 with the starting process's id and the application folder; 0 for any other command line.

@@ -235,6 +235,16 @@ TEST_F(Uninstaller, TheEntryNamesTheFolderOnlyWhenItIsTheInstallers)
             EXPECT_EQ(pf + c.pszDir, szDir) << sValue;
         }
     }
+#ifndef _WIN32
+    // A registry that fails on the entry tells nothing: the application is not said to be missing.
+    SetEntry((pf + "\\Kalmor61\\Uninst.exe").c_str());
+    for (const char *pszError : {"1011", "1016", "5"}) {
+        setenv("PLAT_FAULT", (std::string("RegOpenKeyExA ") + pszError + " *\\Uninstall\\Kalmor61").c_str(), 1);
+        char szAny[MAX_PATH];
+        EXPECT_EQ(UNINST_NO_REGISTRY, UninstFindApp(szAny, sizeof szAny)) << pszError;
+        unsetenv("PLAT_FAULT");
+    }
+#endif
     // A value of another folder's name, or a relative one, is never taken for the application folder.
     SetEntry("C:\\Windows\\Uninst.exe");
     char szDir[MAX_PATH];
