@@ -395,8 +395,13 @@ static void RemoveUserData(const char *szAppDir, const int *pbSafe, int bCheckOn
             if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
                 continue;
             if (!UtlJoinEntry(szPath, szFolder, fd.cFileName, sizeof szPath) ||
-                !UtlJoinEntry(szRel, szPart, fd.cFileName, sizeof szRel))
-                AddProblem(IDS_UN_FILE_LEFT, 1, fd.cFileName);
+                !UtlJoinEntry(szRel, szPart, fd.cFileName, sizeof szRel)) {
+                // Only shown, never acted on: the folder, then the name as the search gave it.
+                StrCopy(szPath, szFolder, sizeof szPath);
+                StrAppend(szPath, "\\", sizeof szPath);
+                StrAppend(szPath, fd.cFileName, sizeof szPath);
+                AddProblem(IDS_UN_FILE_LEFT, 1, szPath);
+            }
             else if (ProdIsUserData(szRel) && bCheckOnly)
                 AddProblem(IDS_UN_FILE_LEFT, 1, szPath);
             else if (ProdIsUserData(szRel))

@@ -300,6 +300,35 @@ TEST_F(Uninstaller, AskedToDeleteTheDataOnlyTheDataGoes)
     EXPECT_FALSE(EntryThere());
 }
 
+#ifndef _WIN32
+// A data file whose name no path can reach safely (a device name, a trailing blank: made on the host) stays,
+// and its line names the folder it is in as well as the name.
+TEST_F(Uninstaller, ADataFileWithAnUnsafeNameStaysAndIsShownInItsFolder)
+{
+    Install();
+    ASSERT_EQ(0u, kApp.find("C:\\"));
+    std::string sHost = std::string(getenv("PLAT_ROOT")) + "/drive_c/" + kApp.substr(3) + "/Katalogy/";
+    for (char &c : sHost)
+        if (c == '\\')
+            c = '/';
+    for (const char *pszName : {"COM1.kmc", "Mine.kmc "}) {
+        FILE *f = fopen((sHost + pszName).c_str(), "w");
+        ASSERT_TRUE(f != NULL) << sHost + pszName;
+        fclose(f);
+    }
+    std::string sReport = Remove(1);
+    EXPECT_NE(std::string::npos, sReport.find(Formatted(IDS_UN_FILE_LEFT, kApp + "\\Katalogy\\COM1.kmc")))
+        << sReport;
+    EXPECT_NE(std::string::npos, sReport.find(Formatted(IDS_UN_FILE_LEFT, kApp + "\\Katalogy\\Mine.kmc ")))
+        << sReport;
+    EXPECT_EQ(0, access((sHost + "COM1.kmc").c_str(), F_OK));
+    EXPECT_EQ(0, access((sHost + "Mine.kmc ").c_str(), F_OK));
+    EXPECT_TRUE(EntryThere());
+    unlink((sHost + "COM1.kmc").c_str());
+    unlink((sHost + "Mine.kmc ").c_str());
+}
+#endif
+
 TEST_F(Uninstaller, OtherFilesStayAndAreReportedWhileTheEntryGoes)
 {
     Install();
