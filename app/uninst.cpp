@@ -308,6 +308,10 @@ static void AddProblem(int nMessage, int bFailure, const char *szArg)
 {
     if (bFailure)
         nFailures++;
+    // A line said already is not said again (each pattern and step that cannot form its paths says so).
+    for (int i = 0; i < nProblems; i++)
+        if (aProblems[i].nMessage == nMessage && StrCompare(aProblems[i].szArg, szArg != NULL ? szArg : "", 0) == 0)
+            return;
     // Past the table's end a failure is still counted, so the report still says the removal did not end.
     if (nProblems >= UNINST_PROBLEMS)
         return;

@@ -329,6 +329,20 @@ TEST_F(Uninstaller, ADataFileWithAnUnsafeNameStaysAndIsShownInItsFolder)
 }
 #endif
 
+// Paths that cannot be formed (a folder name at the length limit) are said once, not once for each step.
+TEST_F(Uninstaller, ALineIsSaidOnce)
+{
+    std::string sLong = "C:\\" + std::string(250, 'k');
+    WizResult res;
+    WizResultInit(&res, IDS_UN_DONE);
+    UninstRemove(sLong.c_str(), 1, &res);
+    std::string sReport = ResGetString(WizResultText(&res));
+    std::string sLine = Text(IDS_UN_NO_PATHS);
+    size_t nFirst = sReport.find(sLine);
+    ASSERT_NE(std::string::npos, nFirst) << sReport;
+    EXPECT_EQ(std::string::npos, sReport.find(sLine, nFirst + 1)) << sReport;
+}
+
 TEST_F(Uninstaller, OtherFilesStayAndAreReportedWhileTheEntryGoes)
 {
     Install();
