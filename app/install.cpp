@@ -253,24 +253,10 @@ void InstallFolders(WizResult *pResult)
     }
 }
 
-// What is at a path: 1 a file, 0 nothing (or a folder, which the unpacking then fails on), -1 when the
-// platform cannot tell.
-static int FileThere(const char *szPath)
-{
-    DWORD dwAttributes = GetFileAttributesA(szPath);
-    DWORD nError;
-
-    if (dwAttributes != INVALID_FILE_ATTRIBUTES)
-        return (dwAttributes & FILE_ATTRIBUTE_DIRECTORY) ? 0 : 1;
-    nError = GetLastError();
-    return nError == ERROR_FILE_NOT_FOUND || nError == ERROR_PATH_NOT_FOUND ? 0 : -1;
-}
-
 // Unpacks the package next to the installer: its n-th file to the n-th path of pszInstallFiles. On a first
 // installation a user data file already in the application folder (kept there by an uninstallation, or put
-// there by the user) stays as it is and the package's copy is passed over: only a reinstallation, whose
-// page warns of it, replaces the user's catalogues. A data file the platform cannot tell about fails as a
-// file that cannot be made.
+// there by the user) stays as it is and the package's copy is passed over (PkgUnpackNewFile never replaces):
+// only a reinstallation, whose page warns of it, replaces the user's catalogues.
 void InstallFiles(WizResult *pResult)
 {
     char szProgramFiles[INSTALL_PATH];
@@ -294,16 +280,10 @@ void InstallFiles(WizResult *pResult)
     }
     for (int i = 0; pszInstallFiles[i] != NULL; i++) {
         int nStatus = PKG_ERR_CREATE;
-        int nFound = 0;
-        if (UtlJoinPath(szPath, szAppDir, pszInstallFiles[i], INSTALL_PATH)) {
-            if (bFirstInstallation && ProdIsUserData(pszInstallFiles[i]))
-                nFound = FileThere(szPath);
-            if (nFound > 0)
-                nStatus = PkgSkipFile(hPkg);
-            else if (nFound == 0)
-                nStatus = PkgUnpackFile(hPkg, szPath);
-        }
-        if (nStatus == PKG_OK)
+        if (UtlJoinPath(szPath, szAppDir, pszInstallFiles[i], INSTALL_PATH))
+            nStatus = bFirstInstallation && ProdIsUserData(pszInstallFiles[i]) ? PkgUnpackNewFile(hPkg, szPath)
+                                                                               : PkgUnpackFile(hPkg, szPath);
+        if (nStatus == PKG_OK || nStatus == PKG_EXISTS)
             continue;
         PkgClose(hPkg);
         switch (nStatus) {

@@ -266,7 +266,16 @@ static int PkgReplace(const char *szTemp, const char *szFileName, const char *sz
     return 1;
 }
 
-int PkgUnpackFile(int hPkg, const char *szFileName)
+// Whether a file (not a folder) is at the path.
+static int PkgIsFile(const char *szFileName)
+{
+    DWORD dwAttributes = GetFileAttributesA(szFileName);
+
+    return dwAttributes != INVALID_FILE_ATTRIBUTES && (dwAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
+// PkgUnpackFile (bReplace) and PkgUnpackNewFile.
+static int PkgUnpack(int hPkg, const char *szFileName, int bReplace)
 {
     PkgHeader header;
     char szTemp[PKG_PATH_SIZE];
@@ -280,7 +289,6 @@ int PkgUnpackFile(int hPkg, const char *szFileName)
     DWORD n;
     int nStatus;
 
-    ASSERT(szFileName != NULL);
     if (PkgRead(hPkg, &header, sizeof header) != (int)sizeof header)
         return PKG_ERR_READ;
 
@@ -289,10 +297,12 @@ int PkgUnpackFile(int hPkg, const char *szFileName)
     dwAttributes = header.dwAttributes & PKG_ATTRIBUTES;
     // The file is written under a temporary name beside it and takes its place only when whole, so that
     // whatever stops the process midway, the real name holds the earlier file or the whole new one, never a
-    // part. A path with no room for the temporary name is written in place.
+    // part. A path with no room for the temporary name is written in place, where replacing is allowed.
     szOutput = szFileName;
     if (StrCopy(szTemp, szFileName, sizeof szTemp) && StrAppend(szTemp, PKG_TEMP_SUFFIX, sizeof szTemp))
         szOutput = szTemp;
+    else if (!bReplace) // written in place, it would replace what is there
+        return PKG_ERR_CREATE;
     if (!StrCopy(szAside, szFileName, sizeof szAside) ||
         !StrAppend(szAside, PKG_ASIDE_SUFFIX, sizeof szAside))
         szAside[0] = EOS;
@@ -326,8 +336,14 @@ int PkgUnpackFile(int hPkg, const char *szFileName)
     // A close that fails may not have stored everything.
     if (!CloseHandle(hOutput) && nStatus == PKG_OK)
         nStatus = PKG_ERR_WRITE;
-    if (nStatus == PKG_OK && szOutput != szFileName && !PkgReplace(szOutput, szFileName, szAside))
+    if (nStatus == PKG_OK && szOutput != szFileName && bReplace && !PkgReplace(szOutput, szFileName, szAside))
         nStatus = PKG_ERR_CREATE;
+    if (nStatus == PKG_OK && !bReplace && !MoveFileExA(szOutput, szFileName, 0)) {
+        DWORD nError = GetLastError();
+        nStatus = (nError == ERROR_ALREADY_EXISTS || nError == ERROR_FILE_EXISTS) && PkgIsFile(szFileName)
+                      ? PKG_EXISTS
+                      : PKG_ERR_CREATE;
+    }
 
     // A failed output is not kept; a read-only one has to lose that bit before it can be deleted.
     if (nStatus != PKG_OK) {
@@ -338,24 +354,14 @@ int PkgUnpackFile(int hPkg, const char *szFileName)
     return nStatus;
 }
 
-int PkgSkipFile(int hPkg)
+int PkgUnpackFile(int hPkg, const char *szFileName)
 {
-    PkgHeader header;
-    BYTE *pBuffer;
-    DWORD dwRemaining;
-    DWORD n;
-    int nStatus = PKG_OK;
+    ASSERT(szFileName != NULL);
+    return PkgUnpack(hPkg, szFileName, 1);
+}
 
-    if (PkgRead(hPkg, &header, sizeof header) != (int)sizeof header)
-        return PKG_ERR_READ;
-    pBuffer = (BYTE *)malloc(PKG_BUFFER_SIZE);
-    if (pBuffer == NULL)
-        return PKG_ERR_MEMORY;
-    for (dwRemaining = header.dwSize; dwRemaining != 0 && nStatus == PKG_OK; dwRemaining -= n) {
-        n = dwRemaining < PKG_BUFFER_SIZE ? dwRemaining : PKG_BUFFER_SIZE;
-        if (PkgRead(hPkg, pBuffer, (int)n) != (int)n)
-            nStatus = PKG_ERR_READ;
-    }
-    free(pBuffer);
-    return nStatus;
+int PkgUnpackNewFile(int hPkg, const char *szFileName)
+{
+    ASSERT(szFileName != NULL);
+    return PkgUnpack(hPkg, szFileName, 0);
 }

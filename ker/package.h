@@ -14,6 +14,7 @@
 #define PKG_ERR_WRITE 3
 #define PKG_ERR_READ 4
 #define PKG_ERR_MEMORY 5
+#define PKG_EXISTS 6 // PkgUnpackNewFile: a file is there already and stays
 
 // The attribute bits an entry carries: read-only, hidden and system.
 #define PKG_ATTRIBUTES 7
@@ -47,7 +48,7 @@ int PkgClose(int hPkg);
 // its bytes until then, and after a failure it is as it was (a new file is not there).
 int PkgPackFile(int hPkg, const char *szFileName);
 int PkgUnpackFile(int hPkg, const char *szFileName);
-
-// Passes over the next entry of a read stream without writing it anywhere. Returns PKG_OK, PKG_ERR_READ
-// (the package ends or fails inside the entry) or PKG_ERR_MEMORY; after an error the stream is out of step.
-int PkgSkipFile(int hPkg);
+// The same, but a file already at szFileName is never replaced: the entry is then passed over, the file left
+// as it is, and the status is PKG_EXISTS (the stream stays in step). Only the platform's move that refuses
+// to replace decides, and a file must be found there after it refused: any other answer is PKG_ERR_CREATE.
+int PkgUnpackNewFile(int hPkg, const char *szFileName);

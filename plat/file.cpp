@@ -1484,6 +1484,18 @@ static BOOL MoveFileImpl(const char *pszCall, LPCSTR lpExistingFileName, LPCSTR 
     }
     if (ShareConflict(IdOf(lstSrc), ACC_DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE))
         return Fail(ERROR_SHARING_VIOLATION, FALSE);
+    // Without leave to replace, a target that another process made since the look above still stays: the
+    // host refuses to replace it (where its file system can; else the look above is all there is).
+    if (!bReplace && sTargetName.empty()) {
+        int r = (int)syscall(SYS_renameat2, atSrc.dirfd, atSrc.pszName, atTarget.dirfd, atTarget.pszName,
+                             RENAME_NOREPLACE);
+        if (r == 0)
+            return TRUE;
+        if (errno == EEXIST)
+            return Fail(ERROR_ALREADY_EXISTS, FALSE);
+        if (errno != EINVAL && errno != ENOSYS && errno != EXDEV)
+            return Fail(ErrorFromErrno(errno), FALSE);
+    }
     if (renameat(atSrc.dirfd, atSrc.pszName, atTarget.dirfd, atTarget.pszName) == 0)
         return TRUE;
     if (errno != EXDEV || !S_ISREG(lstSrc.st_mode) || !(dwFlags & MOVEFILE_COPY_ALLOWED))

@@ -217,6 +217,20 @@ static int UnpackFromBytes(const std::string &sPackage, const std::string &sOut)
     return nStatus;
 }
 
+// The same with PkgUnpackNewFile.
+static int UnpackNewFromBytes(const std::string &sPackage, const std::string &sOut)
+{
+    std::string sPkg = TestDir() + "raw.pkg";
+    if (!WriteBytes(sPkg, sPackage))
+        return -1;
+    int h = PkgOpen(sPkg.c_str(), 0);
+    if (h == 0)
+        return -2;
+    int nStatus = PkgUnpackNewFile(h, sOut.c_str());
+    PkgClose(h);
+    return nStatus;
+}
+
 // ---------------------------------------------------------------------------------------------------------
 // The byte layout
 
@@ -874,28 +888,32 @@ int main(int argc, char **argv)
     return RUN_ALL_TESTS();
 }
 
-// Passing over an entry leaves the stream at the next one, whatever the entry's size (more than one buffer
-// included); an entry cut short is a read error.
-TEST(PackageSkip, SkippingAnEntryLeavesTheStreamAtTheNextOne)
+// An unpacking that never replaces: a file already there stays, the entry is passed over (the stream stays
+// in step, whatever the entry's size, more than one buffer included); a new file is made as by
+// PkgUnpackFile; a folder in the way is a failure.
+TEST(PackageNew, AFileAlreadyThereStaysAndTheStreamGoesOn)
 {
     std::string sDir = TestDir();
     for (DWORD dwSize : {(DWORD)0, (DWORD)5, (DWORD)200000}) {
-        std::string sPkg = Header(0, kFt2001, kFt2002, kFt2003, dwSize) + Pattern(dwSize, 3) +
-                           Header(0, kFt2001, kFt2002, kFt2003, 4) + "next";
-        ASSERT_TRUE(WriteBytes(sDir + "skip.pkg", sPkg));
-        int h = PkgOpen((sDir + "skip.pkg").c_str(), 0);
+        std::string sPkg = Header(FILE_ATTRIBUTE_READONLY, kFt2001, kFt2002, kFt2003, dwSize) +
+                           Pattern(dwSize, 3) + Header(0, kFt2001, kFt2002, kFt2003, 4) + "next" +
+                           Header(0, kFt2001, kFt2002, kFt2003, 3) + "new";
+        ASSERT_TRUE(WriteBytes(sDir + "new.pkg", sPkg));
+        ASSERT_TRUE(WriteBytes(sDir + "mine", "my bytes"));
+        Remove(sDir + "made");
+        int h = PkgOpen((sDir + "new.pkg").c_str(), 0);
         ASSERT_NE(0, h);
-        EXPECT_EQ(PKG_OK, PkgSkipFile(h)) << dwSize;
+        EXPECT_EQ(PKG_EXISTS, PkgUnpackNewFile(h, (sDir + "mine").c_str())) << dwSize;
+        EXPECT_EQ("my bytes", ReadBytes(sDir + "mine")) << dwSize;
+        EXPECT_FALSE(Exists(sDir + "mine.~pk")) << dwSize;
         EXPECT_EQ(PKG_OK, PkgUnpackFile(h, (sDir + "out").c_str())) << dwSize;
         EXPECT_EQ("next", ReadBytes(sDir + "out")) << dwSize;
-        EXPECT_EQ(PKG_ERR_READ, PkgSkipFile(h)) << dwSize; // the package has ended
+        EXPECT_EQ(PKG_OK, PkgUnpackNewFile(h, (sDir + "made").c_str())) << dwSize;
+        EXPECT_EQ("new", ReadBytes(sDir + "made")) << dwSize;
         PkgClose(h);
         Remove(sDir + "out");
     }
-    std::string sShort = Header(0, kFt2001, kFt2002, kFt2003, 100000) + Pattern(99999, 3);
-    ASSERT_TRUE(WriteBytes(sDir + "skip.pkg", sShort));
-    int h = PkgOpen((sDir + "skip.pkg").c_str(), 0);
-    ASSERT_NE(0, h);
-    EXPECT_EQ(PKG_ERR_READ, PkgSkipFile(h));
-    PkgClose(h);
+    ASSERT_TRUE(CreateDirectoryA((sDir + "folder").c_str(), NULL));
+    EXPECT_EQ(PKG_ERR_CREATE, UnpackNewFromBytes(Header(0, kFt2001, kFt2002, kFt2003, 2) + "ab", sDir + "folder"));
+    EXPECT_FALSE(Exists(sDir + "folder.~pk"));
 }

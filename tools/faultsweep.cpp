@@ -34,7 +34,7 @@
 // BUILD is a Linux build folder with medium/, medium-src/, medium-src.list and bin/pkgtool, bin/restext.
 // Environment: KAL_SWEEP_JOBS, KAL_SWEEP_STRIDE, KAL_SWEEP_MODE, KAL_SWEEP_KEEP as the options. Scenarios:
 // first-install, reinstall-keep, reinstall-replace, upgrade-remove, upgrade-keep, uninstall-keep,
-// uninstall-delete (all when none is named).
+// uninstall-delete, install-over-kept (all when none is named).
 // Output: one line per scenario and mode, then one line per violation. Exit code 0 when nothing was
 // violated, 1 otherwise, 2 for bad usage or a sweep that could not be set up.
 //
@@ -718,16 +718,18 @@ struct Scenario {
     bool bOlder;     // the older version Kalmori6 is on the machine
     bool bRemoval;   // the older version is to be removed
     int nUninstall;  // 0: the installer; 1: the uninstaller, data kept; 2: the uninstaller, data deleted
+    bool bKept;      // the user's data an uninstallation kept lie in the application folder, with no entry
 };
 
 const Scenario kScenarios[] = {
-    {"first-install", "next cancel", false, false, false, 0},
-    {"reinstall-keep", "next next cancel", true, false, false, 0},
-    {"reinstall-replace", "next check next cancel", true, false, false, 0},
-    {"upgrade-remove", "next next cancel", false, true, true, 0},
-    {"upgrade-keep", "next uncheck next cancel", false, true, false, 0},
-    {"uninstall-keep", "next next cancel", true, false, false, 1},
-    {"uninstall-delete", "next check next cancel", true, false, false, 2},
+    {"first-install", "next cancel", false, false, false, 0, false},
+    {"reinstall-keep", "next next cancel", true, false, false, 0, false},
+    {"reinstall-replace", "next check next cancel", true, false, false, 0, false},
+    {"upgrade-remove", "next next cancel", false, true, true, 0, false},
+    {"upgrade-keep", "next uncheck next cancel", false, true, false, 0, false},
+    {"uninstall-keep", "next next cancel", true, false, false, 1, false},
+    {"uninstall-delete", "next check next cancel", true, false, false, 2, false},
+    {"install-over-kept", "next cancel", false, false, false, 0, true},
 };
 
 struct Sweep {
@@ -907,6 +909,7 @@ struct Template {
     Snapshot snap;
     std::vector<std::string> aForeignReg;
     Older older;
+    Older kept; // the user's data kept in the application folder (install-over-kept), relative to it
     // Uninstall scenarios: the user's data in the application folder and what is not this version's there
     // (paths relative to the machine folder, "/" between names).
     std::vector<std::string> aData, aForeignApp;
@@ -988,6 +991,10 @@ std::string PackagedFileState(const Template &t, const Snapshot &snap, const Mac
     for (const auto &u : t.older.aUserFiles)
         if (Lower(u.first) == Lower(sOlderRel) && u.second == sHash)
             return "";
+    // So may a kept user file that the installation left as it was.
+    for (const auto &u : t.kept.aUserFiles)
+        if (Lower(u.first) == Lower(sOlderRel) && u.second == sHash)
+            return "";
     std::vector<std::string> what;
     if (e.nSize != p.nSize || sHash != p.sHash)
         what.push_back("bytes differ (size " + std::to_string(e.nSize) + " of " + std::to_string(p.nSize) +
@@ -1048,6 +1055,24 @@ void CheckUserData(const Template &t, const Snapshot &snap, bool bReplaced, std:
                             (pOld == nullptr ? "has none" : "has other bytes") + ", new folder " +
                             (pNew == nullptr ? "has none" : "has other bytes");
             pOut->push_back({"e", s});
+            return;
+        }
+    }
+    // The user's data kept in the application folder stay whole there; after a reinstallation that replaces
+    // the files, one bearing a packaged file's name may hold the packaged bytes, as for e above.
+    for (const auto &u : t.kept.aUserFiles) {
+        const HostEntry *pNew = FindNoCase(snap, std::string(kAppRel) + "/" + u.first);
+        if (pNew != nullptr && pNew->cKind == 'F' && pNew->sHash == u.second)
+            continue;
+        bool bPackaged = false;
+        std::string sName = u.first;
+        std::replace(sName.begin(), sName.end(), '/', '\\');
+        for (const Packaged &p : gSweep.aPackaged)
+            bPackaged = bPackaged || (bReplaced && pNew != nullptr && Lower(p.sName) == Lower(sName) &&
+                                      pNew->sHash == p.sHash);
+        if (!bPackaged) {
+            pOut->push_back({"e", u.first + " kept in the application folder lost: " +
+                                      (pNew == nullptr ? "none there" : "other bytes there")});
             return;
         }
     }
@@ -1370,6 +1395,26 @@ bool MakeTemplate(const Scenario &sc, Template *pT)
                                 "DisplayName", "Kalmorist 6.0"},
                                {"HKLM", "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Kalmori6",
                                 "UninstallString", "C:\\Program Files\\Kalmori6\\Uninst.exe"}});
+    }
+    if (bOk && sc.bKept) {
+        // What an uninstallation that kept the data leaves: catalogues (two of them under packaged names, one
+        // read-only) and a .sc1 file in the application folder, and no entry.
+        struct {
+            const char *pszRel;
+            size_t nSize;
+            bool bReadOnly;
+        } files[] = {
+            {"Katalogy/TvAgreg.kmc", 9000, true},
+            {"Katalogy/StavPrv.kmc", 21, false},
+            {"Katalogy/Mine.kmc", 4000, false},
+            {"Plan.sc1", 6000, false},
+        };
+        unsigned nSeed = 200;
+        for (const auto &f : files) {
+            std::string sBytes = Bytes(f.nSize, nSeed++);
+            bOk = bOk && SeedFile(m, std::string(kAppRel) + "/" + f.pszRel, sBytes, f.bReadOnly);
+            pT->kept.aUserFiles.push_back({f.pszRel, HashBytes(sBytes)});
+        }
     }
     if (bOk && sc.bInstalled) {
         int status;
