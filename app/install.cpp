@@ -281,8 +281,9 @@ void InstallFiles(WizResult *pResult)
     for (int i = 0; pszInstallFiles[i] != NULL; i++) {
         int nStatus = PKG_ERR_CREATE;
         if (UtlJoinPath(szPath, szAppDir, pszInstallFiles[i], INSTALL_PATH))
-            nStatus = bFirstInstallation && ProdIsUserData(pszInstallFiles[i]) ? PkgUnpackNewFile(hPkg, szPath)
-                                                                               : PkgUnpackFile(hPkg, szPath);
+            nStatus = bFirstInstallation && ProdIsUserData(pszInstallFiles[i])
+                          ? PkgUnpackNewFile(hPkg, szPath)
+                          : PkgUnpackFile(hPkg, szPath);
         if (nStatus == PKG_OK || nStatus == PKG_EXISTS)
             continue;
         PkgClose(hPkg);

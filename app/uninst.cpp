@@ -310,7 +310,8 @@ static void AddProblem(int nMessage, int bFailure, const char *szArg)
         nFailures++;
     // A line said already is not said again (each pattern and step that cannot form its paths says so).
     for (int i = 0; i < nProblems; i++)
-        if (aProblems[i].nMessage == nMessage && StrCompare(aProblems[i].szArg, szArg != NULL ? szArg : "", 0) == 0)
+        if (aProblems[i].nMessage == nMessage &&
+            StrCompare(aProblems[i].szArg, szArg != NULL ? szArg : "", 0) == 0)
             return;
     // Past the table's end a failure is still counted, so the report still says the removal did not end.
     if (nProblems >= UNINST_PROBLEMS)
@@ -405,8 +406,7 @@ static void RemoveUserData(const char *szAppDir, const int *pbSafe, int bCheckOn
                 StrAppend(szPath, "\\", sizeof szPath);
                 StrAppend(szPath, fd.cFileName, sizeof szPath);
                 AddProblem(IDS_UN_FILE_LEFT, 1, szPath);
-            }
-            else if (ProdIsUserData(szRel) && bCheckOnly)
+            } else if (ProdIsUserData(szRel) && bCheckOnly)
                 AddProblem(IDS_UN_FILE_LEFT, 1, szPath);
             else if (ProdIsUserData(szRel))
                 RemoveOwnFile(szPath);

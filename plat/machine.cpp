@@ -173,8 +173,8 @@ std::string MachineRoot()
         sRoot = s;
         fs::create_directories(s, ec);
         if (!fs::is_directory(s)) {
-            ReportMachineDamage("cannot make the machine folder " + s + " (PLAT_ROOT): " +
-                                (ec ? ec.message() : std::string("not a folder")));
+            ReportMachineDamage("cannot make the machine folder " + s +
+                                " (PLAT_ROOT): " + (ec ? ec.message() : std::string("not a folder")));
             return;
         }
         // The lock cannot be had in a folder this process may not write; such a machine is only looked at.
@@ -517,7 +517,13 @@ static bool FindHostName(const std::string &sDir, const std::string &sName, std:
 static bool IsInvalidNameChar(unsigned char c)
 {
     switch (c) {
-    case '<': case '>': case ':': case '"': case '|': case '*': case '?':
+    case '<':
+    case '>':
+    case ':':
+    case '"':
+    case '|':
+    case '*':
+    case '?':
         return true;
     default:
         return c < 32;

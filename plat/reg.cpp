@@ -355,8 +355,8 @@ bool OpenDatabase()
         // Said with its cause, unless the machine's damage (met here by CheckDamage, or a machine folder that
         // could not be made) was said already: this failure is its consequence.
         if (!plat::MachineDamageReported())
-            plat::ReportMachineDamage("the registry of the machine folder cannot be opened: " + plat::MachineRoot() +
-                                      "/registry.db (" + sWhy + ")");
+            plat::ReportMachineDamage("the registry of the machine folder cannot be opened: " +
+                                      plat::MachineRoot() + "/registry.db (" + sWhy + ")");
         return false;
     }
     bool bReady;

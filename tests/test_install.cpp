@@ -528,8 +528,8 @@ TEST_F(InstallSteps, AFirstInstallationKeepsTheDataFilesItFinds)
     } aCases[] = {
         {false, nullptr, Text(IDS_DONE), "mine", "entry"},
         {true, nullptr, Text(IDS_DONE), "entry", "entry"},
-        {false, "GetFileAttributesA 5 *\\Katalogy\\TvAgreg.kmc", Text(IDS_INCOMPLETE) + Formatted(IDS_NO_CREATE, sData.c_str()),
-         "mine", "mine"},
+        {false, "GetFileAttributesA 5 *\\Katalogy\\TvAgreg.kmc",
+         Text(IDS_INCOMPLETE) + Formatted(IDS_NO_CREATE, sData.c_str()), "mine", "mine"},
     };
     for (const auto &c : aCases) {
         SCOPED_TRACE(std::string(c.bInstalledBefore ? "installed" : "first") + (c.pszFault ? " fault" : ""));

@@ -914,6 +914,7 @@ TEST(PackageNew, AFileAlreadyThereStaysAndTheStreamGoesOn)
         Remove(sDir + "out");
     }
     ASSERT_TRUE(CreateDirectoryA((sDir + "folder").c_str(), NULL));
-    EXPECT_EQ(PKG_ERR_CREATE, UnpackNewFromBytes(Header(0, kFt2001, kFt2002, kFt2003, 2) + "ab", sDir + "folder"));
+    EXPECT_EQ(PKG_ERR_CREATE,
+              UnpackNewFromBytes(Header(0, kFt2001, kFt2002, kFt2003, 2) + "ab", sDir + "folder"));
     EXPECT_FALSE(Exists(sDir + "folder.~pk"));
 }

@@ -239,7 +239,8 @@ TEST_F(Uninstaller, TheEntryNamesTheFolderOnlyWhenItIsTheInstallers)
     // A registry that fails on the entry tells nothing: the application is not said to be missing.
     SetEntry((pf + "\\Kalmor61\\Uninst.exe").c_str());
     for (const char *pszError : {"1011", "1016", "5"}) {
-        setenv("PLAT_FAULT", (std::string("RegOpenKeyExA ") + pszError + " *\\Uninstall\\Kalmor61").c_str(), 1);
+        setenv("PLAT_FAULT", (std::string("RegOpenKeyExA ") + pszError + " *\\Uninstall\\Kalmor61").c_str(),
+               1);
         char szAny[MAX_PATH];
         EXPECT_EQ(UNINST_NO_REGISTRY, UninstFindApp(szAny, sizeof szAny)) << pszError;
         unsetenv("PLAT_FAULT");
