@@ -203,8 +203,9 @@ static std::string Pattern(size_t n, unsigned nSeed)
     return s;
 }
 
-// Unpacks the next entry of a package that holds exactly the given bytes.
-static int UnpackFromBytes(const std::string &sPackage, const std::string &sOut)
+// Unpacks the next entry of a package that holds exactly the given bytes (by PkgUnpackFile unless told).
+static int UnpackFromBytes(const std::string &sPackage, const std::string &sOut,
+                           int (*pfnUnpack)(int, const char *) = PkgUnpackFile)
 {
     std::string sPkg = TestDir() + "raw.pkg";
     if (!WriteBytes(sPkg, sPackage))
@@ -212,21 +213,7 @@ static int UnpackFromBytes(const std::string &sPackage, const std::string &sOut)
     int h = PkgOpen(sPkg.c_str(), 0);
     if (h == 0)
         return -2;
-    int nStatus = PkgUnpackFile(h, sOut.c_str());
-    PkgClose(h);
-    return nStatus;
-}
-
-// The same with PkgUnpackNewFile.
-static int UnpackNewFromBytes(const std::string &sPackage, const std::string &sOut)
-{
-    std::string sPkg = TestDir() + "raw.pkg";
-    if (!WriteBytes(sPkg, sPackage))
-        return -1;
-    int h = PkgOpen(sPkg.c_str(), 0);
-    if (h == 0)
-        return -2;
-    int nStatus = PkgUnpackNewFile(h, sOut.c_str());
+    int nStatus = pfnUnpack(h, sOut.c_str());
     PkgClose(h);
     return nStatus;
 }
@@ -914,7 +901,7 @@ TEST(PackageNew, AFileAlreadyThereStaysAndTheStreamGoesOn)
         Remove(sDir + "out");
     }
     ASSERT_TRUE(CreateDirectoryA((sDir + "folder").c_str(), NULL));
-    EXPECT_EQ(PKG_ERR_CREATE,
-              UnpackNewFromBytes(Header(0, kFt2001, kFt2002, kFt2003, 2) + "ab", sDir + "folder"));
+    EXPECT_EQ(PKG_ERR_CREATE, UnpackFromBytes(Header(0, kFt2001, kFt2002, kFt2003, 2) + "ab", sDir + "folder",
+                                              PkgUnpackNewFile));
     EXPECT_FALSE(Exists(sDir + "folder.~pk"));
 }

@@ -1027,6 +1027,19 @@ void CheckFiles(const Template &t, const Snapshot &snap, const MachineView &v, s
     }
 }
 
+// Whether a user file (relative to the application folder, "/" between names) bears a packaged file's name
+// and the new folder holds that file's packaged bytes.
+bool HoldsPackagedBytes(const Snapshot &snap, const std::string &sRel)
+{
+    std::string sName = sRel;
+    std::replace(sName.begin(), sName.end(), '/', '\\');
+    const HostEntry *pNew = FindNoCase(snap, std::string(kAppRel) + "/" + sRel);
+    for (const Packaged &p : gSweep.aPackaged)
+        if (Lower(p.sName) == Lower(sName))
+            return pNew != nullptr && pNew->sHash == p.sHash;
+    return false;
+}
+
 // e: every user file of the older version whole in the older folder or in the new one.
 // With bReplaced (after a reinstallation that replaces the files), a user file that bears a packaged
 // file's name may hold the packaged bytes in the new folder: the user asked for the files as packaged, and
@@ -1034,18 +1047,8 @@ void CheckFiles(const Template &t, const Snapshot &snap, const MachineView &v, s
 void CheckUserData(const Template &t, const Snapshot &snap, bool bReplaced, std::vector<Finding> *pOut)
 {
     for (const auto &u : t.older.aUserFiles) {
-        if (bReplaced) {
-            std::string sName = u.first;
-            std::replace(sName.begin(), sName.end(), '/', '\\');
-            bool bPackaged = false;
-            for (const Packaged &p : gSweep.aPackaged)
-                if (Lower(p.sName) == Lower(sName)) {
-                    const HostEntry *pNew = FindNoCase(snap, std::string(kAppRel) + "/" + u.first);
-                    bPackaged = pNew != nullptr && pNew->sHash == p.sHash;
-                }
-            if (bPackaged)
-                continue;
-        }
+        if (bReplaced && HoldsPackagedBytes(snap, u.first))
+            continue;
         const HostEntry *pOld = FindNoCase(snap, std::string(kOldRel) + "/" + u.first);
         const HostEntry *pNew = FindNoCase(snap, std::string(kAppRel) + "/" + u.first);
         bool bOld = pOld != nullptr && pOld->cKind == 'F' && pOld->sHash == u.second;
@@ -1062,19 +1065,12 @@ void CheckUserData(const Template &t, const Snapshot &snap, bool bReplaced, std:
     // the files, one bearing a packaged file's name may hold the packaged bytes, as for e above.
     for (const auto &u : t.kept.aUserFiles) {
         const HostEntry *pNew = FindNoCase(snap, std::string(kAppRel) + "/" + u.first);
-        if (pNew != nullptr && pNew->cKind == 'F' && pNew->sHash == u.second)
+        if ((pNew != nullptr && pNew->cKind == 'F' && pNew->sHash == u.second) ||
+            (bReplaced && HoldsPackagedBytes(snap, u.first)))
             continue;
-        bool bPackaged = false;
-        std::string sName = u.first;
-        std::replace(sName.begin(), sName.end(), '/', '\\');
-        for (const Packaged &p : gSweep.aPackaged)
-            bPackaged = bPackaged || (bReplaced && pNew != nullptr && Lower(p.sName) == Lower(sName) &&
-                                      pNew->sHash == p.sHash);
-        if (!bPackaged) {
-            pOut->push_back({"e", u.first + " kept in the application folder lost: " +
-                                      (pNew == nullptr ? "none there" : "other bytes there")});
-            return;
-        }
+        pOut->push_back({"e", u.first + " kept in the application folder lost: " +
+                                  (pNew == nullptr ? "none there" : "other bytes there")});
+        return;
     }
 }
 
