@@ -29,10 +29,16 @@
 //      uninstaller finds nothing) reports success, or that nothing is installed, and leaves what b asks;
 //      d, g, h and i hold too.
 //
-//   faultsweep [--jobs J] [--stride K] [--mode fault|cut|both] [--only N] [--keep DIR] BUILD [SCENARIO...]
+//   faultsweep [--jobs J] [--stride K | --sample K] [--mode fault|cut|both] [--only N] [--keep DIR] BUILD
+//              [SCENARIO...]
+//
+// --stride K sweeps every K-th call (N = 1, 1 + K, ...); --sample K those and the first call of each name
+// the trace holds, so that every kind of call is failed and cut off at least once (the quick tier of the
+// tests).
 //
 // BUILD is a Linux build folder with medium/, medium-src/, medium-src.list and bin/pkgtool, bin/restext.
-// Environment: KAL_SWEEP_JOBS, KAL_SWEEP_STRIDE, KAL_SWEEP_MODE, KAL_SWEEP_KEEP as the options. Scenarios:
+// Environment: KAL_SWEEP_JOBS, KAL_SWEEP_STRIDE, KAL_SWEEP_SAMPLE, KAL_SWEEP_MODE, KAL_SWEEP_KEEP as the
+// options. Scenarios:
 // first-install, reinstall-keep, reinstall-replace, upgrade-remove, upgrade-keep, uninstall-keep,
 // uninstall-delete, install-over-kept (all when none is named).
 // Output: one line per scenario and mode, then one line per violation. Exit code 0 when nothing was
@@ -745,6 +751,7 @@ struct Sweep {
     std::vector<std::string> aEnv;
     int nJobs = 2;
     int nStride = 0; // 0: the default of each scenario
+    bool bFirstOfEach = false; // --sample: the first call of each name too
     bool bFault = true, bCut = true;
     unsigned long nOnly = 0;
     std::string sKeep;
@@ -1731,8 +1738,12 @@ void SweepScenario(const Template &t, const std::vector<TraceLine> &aCalls, bool
     for (size_t i = 0; i < aCalls.size(); i++) {
         const TraceLine &c = aCalls[i];
         const std::vector<unsigned> &errors = ErrorsOf(c.sCall);
+        bool bFirst = seen[c.sCall] == 0;
         unsigned nError = errors[seen[c.sCall]++ % errors.size()];
-        if (gSweep.nOnly != 0 ? c.n != gSweep.nOnly : (c.n - 1) % (unsigned long)nStride != 0)
+        bool bChosen = gSweep.nOnly != 0
+                           ? c.n == gSweep.nOnly
+                           : (c.n - 1) % (unsigned long)nStride == 0 || (gSweep.bFirstOfEach && bFirst);
+        if (!bChosen)
             continue;
         work.push_back({c, nError});
     }
@@ -2015,8 +2026,8 @@ void OnSignal(int nSignal)
 int Usage()
 {
     fprintf(stderr,
-            "usage: faultsweep [--jobs J] [--stride K] [--mode fault|cut|both] [--only N] [--keep DIR] "
-            "BUILD [SCENARIO...]\n       faultsweep --self-test BUILD\n");
+            "usage: faultsweep [--jobs J] [--stride K | --sample K] [--mode fault|cut|both] [--only N] "
+            "[--keep DIR] BUILD [SCENARIO...]\n       faultsweep --self-test BUILD\n");
     return 2;
 }
 
@@ -2029,6 +2040,10 @@ int main(int argc, char **argv)
         g.nJobs = atoi(p);
     if (const char *p = getenv("KAL_SWEEP_STRIDE"))
         g.nStride = atoi(p);
+    if (const char *p = getenv("KAL_SWEEP_SAMPLE")) {
+        g.nStride = atoi(p);
+        g.bFirstOfEach = true;
+    }
     if (const char *p = getenv("KAL_SWEEP_KEEP"))
         g.sKeep = p;
     std::string sMode = getenv("KAL_SWEEP_MODE") ? getenv("KAL_SWEEP_MODE") : "both";
@@ -2036,14 +2051,16 @@ int main(int argc, char **argv)
     bool bSelfTest = false;
     for (int i = 1; i < argc; i++) {
         std::string a = argv[i];
-        if ((a == "--jobs" || a == "--stride" || a == "--mode" || a == "--only" || a == "--keep") &&
+        if ((a == "--jobs" || a == "--stride" || a == "--sample" || a == "--mode" || a == "--only" ||
+             a == "--keep") &&
             i + 1 < argc) {
             std::string v = argv[++i];
             if (a == "--jobs")
                 g.nJobs = atoi(v.c_str());
-            else if (a == "--stride")
+            else if (a == "--stride" || a == "--sample") {
                 g.nStride = atoi(v.c_str());
-            else if (a == "--mode")
+                g.bFirstOfEach = a == "--sample";
+            } else if (a == "--mode")
                 sMode = v;
             else if (a == "--only")
                 g.nOnly = strtoul(v.c_str(), nullptr, 10);
@@ -2278,6 +2295,8 @@ int main(int argc, char **argv)
         std::string sWhich = g.nOnly != 0   ? "call " + std::to_string(g.nOnly) + " only"
                              : nStride == 1 ? std::string("every call")
                                             : "every " + std::to_string(nStride) + "th call";
+        if (g.bFirstOfEach && g.nOnly == 0 && nStride != 1)
+            sWhich += " and the first of each name";
         printf(
             "%s: %zu calls, %lu runs (%s %s), %lu faults injected, %lu cut-offs, %zu runs with violations, "
             "%zu violations, %.1f s\n",
