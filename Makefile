@@ -1,9 +1,7 @@
 # The two commands of the quick start, and the builds they rest on. Each first makes sure the Debian
 # packages it needs are installed (tools/deps.sh).
 
-PRESETS_TESTED := linux linux-asan win64 win32
-
-.PHONY: demo test build deps-demo deps-test clean
+.PHONY: demo test full build deps-demo deps-test clean
 
 # Runs the installer from the demo medium against a fresh demo machine.
 demo: deps-demo
@@ -11,14 +9,14 @@ demo: deps-demo
 	cmake --build --preset linux
 	tools/demo.sh
 
-# Builds all four presets and runs the tests of each (win64 and win32 under Wine).
-test: deps-test
-	for p in linux linux-asan win64 win32; do \
-	    cmake --preset $$p >/dev/null && cmake --build --preset $$p || exit 1; \
-	done
-	for p in $(PRESETS_TESTED); do \
-	    ctest --preset $$p || exit 1; \
-	done
+# The quick tier: builds all four presets and runs the tests of each (win64 and win32 under Wine; the
+# 32-bit ones are skipped, with the reason, on a host that cannot run 32-bit programs).
+test: build
+	tools/test.sh quick
+
+# The full tier (CI): the quick tier, then the whole fault sweep and the fuzzing.
+full: test
+	tools/test.sh full
 
 build: deps-test
 	for p in linux linux-asan win64 win32; do \
