@@ -60,13 +60,14 @@ check() { # check NAME EXPECTED-EXIT COMMAND...: runs a command and compares its
     fi
     echo "ok   $name"
 }
-expect() { # expect NAME CONDITION...: a condition that must hold
+expect() { # expect NAME CONDITION...: a condition that must hold; on failure, what the last run said
     local name=$1
     shift
     if "$@"; then
         echo "ok   $name"
     else
         echo "FAIL $name"
+        sed 's/^/  err of the last run: /' "$work/err"
         failures=$((failures + 1))
     fi
 }
@@ -162,6 +163,7 @@ check "unpack more files than entries" 1 run unpack "$(wp "$pkg")" "${outs[@]}" 
 expect "message names the file and status 4" err_has "extra.*status 4"
 expect "no file for the missing entry" [ ! -e "$work/u/extra" ]
 check "unpack a package that ends inside data" 1 run unpack "$(wp "$work/cut-data.pkg")" "$(wp "$work/u/x1")" "$(wp "$work/u/x2")"
+expect "the second file is the one that fails, with status 4" err_has "x2.*status 4"
 expect "the complete entry stays" [ -e "$work/u/x1" ]
 expect "the incomplete one is removed" [ ! -e "$work/u/x2" ]
 check "unpack onto the package itself" 2 run unpack "$(wp "$pkg")" "$(wp "$pkg")"
