@@ -1369,7 +1369,7 @@ bool MakeTemplate(const Scenario &sc, Template *pT)
             {"a.sc1", 13, true, true},
             {"Plan.SC1", 102400, false, true},
             {"Prazdny.sc1", 0, true, true},
-            {"x.sc1/inside.sc1", 50, false, false}, // a folder named like a user file
+            {"x.sc1/inside.txt", 50, false, false}, // a folder named like a user file
             {"Data/Sub/info.dat", 700, false, false},
             {"Modely/Stary.gim", 4000, false, false},
         };
