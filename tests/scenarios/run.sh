@@ -93,11 +93,16 @@ machine_new() {
         unset DISPLAY
         DRIVE_C=$WINEPREFIX/drive_c
         SETUP=$MEDIUMW\\Setup.exe
+        # One session for the whole scenario, as one start of the machine: a persistent server keeps the
+        # system's services running between the programs (each new session starts them again, about 8 s,
+        # and carries out the operations left for the next start, which only reboot may do).
         cp "$build/bin/wizdrive.exe" "$WORK/wizdrive.exe"
         # The machine's own reg.exe: the 64-bit one on 64-bit Windows (which sees the 64-bit view, and the
         # 32-bit one under WOW6432Node), the 32-bit one on 32-bit Windows.
         REG=("$WINE64" reg)
         [ "$column" = win32os ] && REG=("$WINE" reg)
+        "$WINESERVER" -p
+        "${REG[@]}" query 'HKLM\Software' >/dev/null 2>&1 </dev/null # starts the session's services
     fi
 }
 
@@ -182,11 +187,13 @@ run_program() {
     else
         # A Windows console program's output has CRLF line ends. Rarely, on a loaded machine, the installer
         # ends under Wine before its dialog ever shows (nothing has been done then): one more run, said in
-        # the output.
+        # the output. The output goes to a file, not a pipe: services the program starts (explorer, rpcss)
+        # stay in the session holding its output handles, and a pipe would never end.
         local try
         for try in 1 2; do
             (cd "$WORK" && timeout 120 "$WINE" wizdrive.exe ${HOLD[@]+"${HOLD[@]}"} ${follow[@]+"${follow[@]}"} \
-                "$program" "$@" 2>&1 | tr -d '\r' >"$out")
+                "$program" "$@" >"$out.crlf" 2>&1)
+            tr -d '\r' <"$out.crlf" >"$out"
             grep -q '^wizdrive: the installer ended (exit code [0-9]*) before its dialog appeared' "$out" || break
             if [ $try = 1 ]; then cp "$out" "$out.first"; fi
         done
@@ -204,10 +211,35 @@ reboot() {
     if [ "$platform" = linux ]; then
         "$host/bin/plat-boot" || fail "plat-boot failed"
     else
+        wine_idle
+        "$WINESERVER" -k >/dev/null 2>&1
         "$WINESERVER" -w >/dev/null 2>&1
-        "$WINE" wineboot -r >/dev/null 2>&1
-        "$WINESERVER" -w >/dev/null 2>&1
+        "$WINESERVER" -p
+        "$WINE" wineboot -r >/dev/null 2>&1 </dev/null
+        wine_idle
     fi
+}
+
+# wine_idle: waits (at most 120 s) until no program of this prefix runs but the system's own services,
+# which the persistent session keeps: the uninstaller's copy, a started program and wineboot have ended.
+wine_idle() {
+    local end=$((SECONDS + 120)) pid busy
+    while [ $SECONDS -lt $end ]; do
+        busy=""
+        for pid in $(pgrep -f '\\|wine' 2>/dev/null); do
+            case $(readlink "/proc/$pid/exe") in "$(dirname "$WINE64")"/*) ;; *) continue ;; esac
+            tr '\0' '\n' <"/proc/$pid/environ" 2>/dev/null | grep -qxF "WINEPREFIX=$WINEPREFIX" || continue
+            case $(tr '\0' ' ' <"/proc/$pid/cmdline" 2>/dev/null) in
+            "" | *wineserver* | *'\services.exe'* | *'\winedevice.exe'* | *'\plugplay.exe'* | *'\svchost.exe'* | \
+                *'\explorer.exe'* | *'\rpcss.exe'* | *'\conhost.exe'*) ;;
+            *) busy=$pid && break ;;
+            esac
+        done
+        [ -z "$busy" ] && return 0
+        sleep 0.1
+    done
+    echo "programs of the prefix still run after 120 s: $(tr '\0' ' ' <"/proc/$busy/cmdline" 2>/dev/null)"
+    return 1
 }
 
 # The uninstaller's copies in the temporary folder (their names, one a line).
@@ -275,7 +307,7 @@ seed() {
     uninstall)
         # shellcheck disable=SC2086
         run_uninstaller "$WORK/seed-uninstall.out" $rest
-        [ "$platform" = linux ] || "$WINESERVER" -w >/dev/null 2>&1
+        [ "$platform" = linux ] || wine_idle
         FAULT="" HOLD=()
         ;;
     readonly) chmod a-w "$DRIVE_C/$rest" ;;
@@ -624,7 +656,7 @@ run_scenario() {
     sed 's/^/  | /' "$WORK/setup.out"
     if [ "$platform" = wine ]; then
         rc=$(awk '/^--- exit / {print $3}' "$WORK/setup.out")
-        [ "$platform" = wine ] && "$WINESERVER" -w >/dev/null 2>&1
+        wine_idle || fail "the program did not end"
     fi
     [ "${rc:-x}" = 0 ] || fail "the program ended with exit code ${rc:-none}"
     temp_copies >"$WORK/temp.have"
