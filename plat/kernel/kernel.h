@@ -1,8 +1,14 @@
-// platint.h - what the Linux platform layer's services share among themselves; the system never sees it.
+// kernel.h - what the kernel units (files, handles, processes, the module, the machine folder, names and
+// paths, the code page, the fault switch) give the rest of plat/, one section per unit; the system never
+// sees it. What the kernel needs from the other groups is said where it is used:
+//   from advapi/ (advapi.h): the registry of a new machine (machine.cpp), one value changed in one
+//     transaction (boot.cpp);
+//   from shell/ (shell.h): the notifications flushed before a process starts another, waits or ends
+//     (module.cpp, process.cpp);
+//   from user/ (user.h): the entry of a WinMain program asks for a front end (entry.cpp).
 #pragma once
 
 #include <windows.h>
-#include <shlobj.h>
 
 #include <stdint.h>
 #include <sys/stat.h>
@@ -12,16 +18,26 @@
 #include <utility>
 #include <vector>
 
-namespace plat {
+namespace plat
+{
 
-// Every kernel HANDLE of this layer (files, searches, standard streams) points at one of these. A handle
-// is valid only while it is registered; CloseHandle unregisters and deletes it.
+// handle.cpp: kernel handles.
+
+// Every kernel HANDLE of this layer (files, searches, processes, standard streams) points at one of these.
+// A handle is valid only while it is registered; CloseHandle unregisters and deletes it.
 struct KernelObject {
     virtual ~KernelObject() {}
-    virtual DWORD FileType() const { return FILE_TYPE_UNKNOWN; }
+    virtual DWORD FileType() const
+    {
+        return FILE_TYPE_UNKNOWN;
+    }
     virtual BOOL Read(void *pBuffer, DWORD nBytes, DWORD *pnRead);
     virtual BOOL Write(const void *pBuffer, DWORD nBytes, DWORD *pnWritten);
-    virtual bool IsStatic() const { return false; } // the standard streams are never deleted
+    // The standard streams are never deleted.
+    virtual bool IsStatic() const
+    {
+        return false;
+    }
     // An error CloseHandle is to report although the handle is closed (the fault switch); false for none.
     virtual bool CloseFault(DWORD *pnError) const
     {
@@ -43,41 +59,23 @@ HANDLE RegisterHandle(KernelObject *pObject);
 KernelObject *LookupHandle(HANDLE h); // null, with ERROR_INVALID_HANDLE set, for a handle not registered
 void UnregisterHandle(HANDLE h);
 
-// The program's module and its resources (a .res image linked into the program).
+// module.cpp: the program's module and its resources (a .res image linked into the program).
 struct Module {
     const unsigned char *pRes;
     size_t nRes;
 };
 Module *ModuleFromHandle(HINSTANCE h); // null for an unknown module
-const void *FindResourceData(HINSTANCE h, LPCSTR pszType, LPCSTR pszName, DWORD *pnSize);
 std::string ExecutableHostPath();
 
-// GDI objects: a bitmap decoded from a resource, as top-down 0xRRGGBB pixels.
-struct GdiObject {
-    virtual ~GdiObject() {}
-};
-struct Bitmap : GdiObject {
-    int nWidth = 0;
-    int nHeight = 0;
-    int nBitsPixel = 0;
-    std::vector<uint32_t> aPixels;
-};
-Bitmap *BitmapFromHandle(HGDIOBJ h); // null when h is not a live bitmap
-int LiveGdiObjects();
-
-// Code page 1251, the ANSI code page of the emulated machine.
+// nls.cpp: code page 1251, the ANSI code page of the emulated machine.
 char16_t AnsiToUnicode(unsigned char c);
 int UnicodeToAnsi(char16_t w); // -1 when the character has no byte in the code page
 std::string AnsiToUtf8(const std::string &s);
 std::string Utf8ToAnsi(const std::string &s, bool *pbLossy = nullptr);
 
-} // namespace plat
-
-namespace plat {
-
-// The emulated machine's folder ($PLAT_ROOT, by default $HOME/.local/share/plat/machine), created and
-// filled on first use with its special folders. Drive C: is its drive_c folder; drive Z: is the host's root.
-// The result is an absolute host path.
+// machine.cpp: the emulated machine's folder ($PLAT_ROOT, by default $HOME/.local/share/plat/machine),
+// created and filled on first use with its special folders. Drive C: is its drive_c folder; drive Z: is the
+// host's root. The result is an absolute host path.
 std::string MachineRoot();
 // The same path, without making or checking anything: for tools that must not make a machine.
 std::string MachineFolderPath();
@@ -91,8 +89,6 @@ bool RegistryFileDamaged();
 bool DriveCMissing();
 void ReportMachineDamage(const std::string &sMessage);
 bool MachineDamageReported(); // whether any message was given, for the tools' exit codes
-// Makes and fills the registry of a new machine at sPath (reg.cpp); false when it cannot.
-bool MakeNewRegistry(const std::string &sPath);
 
 // A reserved device name (NUL, CON, AUX, PRN, COM1-COM9, LPT1-LPT9 in any case) as the last name of a path,
 // with any extension, blanks before it or colons after it: true with the name as spelt in the path. Paths
@@ -117,6 +113,8 @@ std::string SpecialFolderPath(SpecialFolder nFolder); // e.g. "C:\\users\\ann\\D
 std::string UpperName(const std::string &sName);
 bool SameName(const std::string &sName1, const std::string &sName2);
 
+// names.cpp: host folders held open and names found without case.
+
 // A host folder held open, for the calls on names in it (openat, fstatat, unlinkat, ...): they then do not
 // walk the folder's whole host path again. Shared by those who hold it; the descriptor closes with the last.
 struct HostFolder {
@@ -132,8 +130,8 @@ struct HostFolder {
 
 // The host name (UTF-8) in the host folder sDir that equals the ANSI name sName without case, the first in
 // byte order when several do; false when none does or the folder cannot be read. Answered from an index of
-// the folder's names kept while the folder is unchanged (names.cpp), so the cost does not grow with the
-// folder. pDirStat, when given, is the folder's stat taken just before.
+// the folder's names kept while the folder is unchanged, so the cost does not grow with the folder.
+// pDirStat, when given, is the folder's stat taken just before.
 bool FindFoldedName(const std::string &sDir, const std::string &sName, std::string *psHostName,
                     const struct stat *pDirStat = nullptr);
 // The same in a folder held open. bEventsRead: the change events were applied by a lookup just before, in
@@ -141,13 +139,13 @@ bool FindFoldedName(const std::string &sDir, const std::string &sName, std::stri
 bool FindFoldedName(const HostFolder &dir, const std::string &sName, std::string *psHostName,
                     bool bEventsRead = false);
 
-// The host folder of a full Windows folder path as spelt ("C:\\", "C:\\Program Files\\Kalmor61"), each name on
-// the way found as ResolvePath finds it (its exact spelling first, else one equal to it without case), kept
-// open while the change events of the folders on the way show that the path still names it (names.cpp).
-// Null when it cannot be kept so (a name on the way missing or no folder of its own, a link, a file system
-// without change events): such a path is resolved by host paths. The events queued before the call are
-// applied first, unless bEventsRead says that a lookup just before did so in the same platform call and no
-// change was made since: a change complete before the call began is seen either way.
+// The host folder of a full Windows folder path as spelt ("C:\\", "C:\\Program Files\\Kalmor61"), each name
+// on the way found as ResolvePath finds it (its exact spelling first, else one equal to it without case),
+// kept open while the change events of the folders on the way show that the path still names it. Null when it
+// cannot be kept so (a name on the way missing or no folder of its own, a link, a file system without change
+// events): such a path is resolved by host paths. The events queued before the call are applied first,
+// unless bEventsRead says that a lookup just before did so in the same platform call and no change was made
+// since: a change complete before the call began is seen either way.
 std::shared_ptr<const HostFolder> KeptFolder(const std::string &sWinDir, bool bEventsRead = false);
 // For tests: how many folders are kept open.
 size_t KeptFolders();
@@ -158,6 +156,8 @@ size_t KeptFolders();
 void NameIndexByTimes(bool bByTimes, long long nTickNs = 0);
 // For tests: how many folders have an index.
 size_t NameIndexFolders();
+
+// machine.cpp: the current directory and the paths of the file calls.
 
 // The current directory of the process, a full Windows path (no trailing backslash but on a root). It starts
 // as the Windows path of the host's working directory; SetCurrentDirectoryA changes it, the host's does not.
@@ -172,13 +172,13 @@ bool FullPathName(const std::string &sPath, std::string *psFull);
 
 // A path argument of a file call, resolved on the host.
 struct ResolvedPath {
-    std::string sWin;  // the full Windows path, without a final separator (but on a root)
-    std::string sHost; // the host path: existing names in their host spelling, a missing last name as given
-    std::string sName; // the last name as the caller gave it (ANSI); empty for a root
-    bool bFound = false;    // the last name exists on the host (a dangling link counts)
+    std::string sWin;    // the full Windows path, without a final separator (but on a root)
+    std::string sHost;   // the host path: existing names in their host spelling, a missing last name as given
+    std::string sName;   // the last name as the caller gave it (ANSI); empty for a root
+    bool bFound = false; // the last name exists on the host (a dangling link counts)
     bool bTrailingSep = false; // the caller's path ended in a separator
-    bool bRoot = false;     // the path is a drive's root
-    bool bStat = false;     // lst holds the lstat of the last name, taken while it was looked up
+    bool bRoot = false;        // the path is a drive's root
+    bool bStat = false;        // lst holds the lstat of the last name, taken while it was looked up
     struct stat lst = {};
     // The folder of the last name, held open while it is known to be the folder the path names (see
     // KeptFolder), and the last name's host spelling in it; null when the path was resolved by host paths.
@@ -186,13 +186,14 @@ struct ResolvedPath {
     std::string sLeaf;
 };
 enum {
-    RESOLVE_WILDCARDS = 1,   // the last name is a search pattern: neither checked nor looked up
-    RESOLVE_EVENTS_READ = 2, // a path resolved just before in the same call, nothing changed since (KeptFolder)
+    RESOLVE_WILDCARDS = 1, // the last name is a search pattern: neither checked nor looked up
+    RESOLVE_EVENTS_READ =
+        2, // a path resolved just before in the same call, nothing changed since (KeptFolder)
 };
 // Resolves a path as the file calls do: names longer than the platform's limit fail with
 // ERROR_FILENAME_EXCED_RANGE, an empty name with ERROR_PATH_NOT_FOUND, a name with a character the platform
-// forbids with ERROR_INVALID_NAME, a drive other than C: and Z: with ERROR_PATH_NOT_FOUND, a network path with
-// ERROR_BAD_NETPATH, a missing folder on the way (or a file used as one) with ERROR_PATH_NOT_FOUND. Each
+// forbids with ERROR_INVALID_NAME, a drive other than C: and Z: with ERROR_PATH_NOT_FOUND, a network path
+// with ERROR_BAD_NETPATH, a missing folder on the way (or a file used as one) with ERROR_PATH_NOT_FOUND. Each
 // existing name is matched without case when its exact spelling is not there.
 bool ResolvePath(const char *pszPath, ResolvedPath *pPath, DWORD *pnError, unsigned nFlags = 0);
 
@@ -201,31 +202,25 @@ bool ResolvePath(const char *pszPath, ResolvedPath *pPath, DWORD *pnError, unsig
 // 1251 (it shows as '?').
 std::string WindowsPathFromHost(const std::string &sHost, bool *pbLossy = nullptr);
 
-// The record of shell change notifications: one line per SHChangeNotify (see notify.cpp).
-std::string NotifyLogPath();
-
-// Writes the notifications this process has queued to the record. Done on its own before the process starts
-// another, waits for input or ends; tests call it before they read the record.
-void FlushNotifications();
-
 // The platform's error for a failed host call's errno.
 DWORD ErrorFromErrno(int nErrno);
-
-// For tests: every later write or removal of an extended attribute fails with nErrno, as on a file system
-// without them (ENOTSUP) or on another owner's file (EPERM); 0 ends it.
-void FailXattrWrites(int nErrno);
 
 // Matches a name against a pattern without case: * stands for any run of characters, ? for one. With
 // bDosTail, a rest of the pattern made only of dots and stars also matches at the end of the name, as in
 // the platform's file search ("*.*" finds "README", "name.*" finds "name").
 bool MatchWildcards(const std::string &sPattern, const std::string &sName, bool bDosTail);
 
-// The fault switch for tests (PLAT_FAULT, PLAT_FAULT_AT, PLAT_FAULT_CUT, PLAT_FAULT_TRACE, described in the
-// README). Each call of InjectedFault is one checked call, numbered from 1 in the process: true, with the
-// error the call is to fail with, when it is the one PLAT_FAULT_AT names, or an entry of PLAT_FAULT names
-// this call (or "*") and its path pattern matches the full Windows path. At the number PLAT_FAULT_CUT names
-// the process ends at once. The check is traced under the innermost TracedCall of this thread when that has
-// the same name (the line is written with the call's outcome when it ends), else at once.
+// file.cpp: for tests, every later write or removal of an extended attribute fails with nErrno, as on a
+// file system without them (ENOTSUP) or on another owner's file (EPERM); 0 ends it.
+void FailXattrWrites(int nErrno);
+
+// fault.cpp: the fault switch for tests (PLAT_FAULT, PLAT_FAULT_AT, PLAT_FAULT_CUT, PLAT_FAULT_TRACE,
+// described in the README). Each call of InjectedFault is one checked call, numbered from 1 in the process:
+// true, with the error the call is to fail with, when it is the one PLAT_FAULT_AT names, or an entry of
+// PLAT_FAULT names this call (or "*") and its path pattern matches the full Windows path. At the number
+// PLAT_FAULT_CUT names the process ends at once. The check is traced under the innermost TracedCall of this
+// thread when that has the same name (the line is written with the call's outcome when it ends), else at
+// once.
 bool InjectedFault(const char *pszCall, const std::string &sWinPath, DWORD *pnError);
 // The same for a path that costs work to make: path() is called only when the switch needs the path.
 bool InjectedFault(const char *pszCall, const std::function<std::string()> &path, DWORD *pnError);
@@ -265,11 +260,7 @@ class TracedCall
     std::vector<std::pair<unsigned long long, std::string>> aChecks; // number and UTF-8 path, to be written
 };
 
-} // namespace plat
-
-namespace plat {
-
-// Processes (process.cpp).
+// process.cpp: processes.
 
 // A command line split into arguments by the platform's rules: the program's name up to the first blank
 // outside quotes (quotes dropped, backslashes kept); then arguments separated by blanks and tabs, where
@@ -284,7 +275,7 @@ std::string JoinCommandLine(const std::vector<std::string> &aArgs);
 // descriptor where it has them (false, the default). Applies to handles opened afterwards.
 void ProcessWaitByPolling(bool bPolling);
 
-// Operations left for the machine's next start (boot.cpp), as the platform keeps them: pairs of strings in
+// boot.cpp: operations left for the machine's next start, as the platform keeps them: pairs of strings in
 // the REG_MULTI_SZ value PendingFileRenameOperations of HKLM\SYSTEM\CurrentControlSet\Control\Session
 // Manager, the source "\??\C:\full\path" and the target: "" to delete the source, "\??\C:\new" to
 // rename it, "!\??\C:\new" to rename it over a file in the way.
@@ -297,44 +288,5 @@ bool RecordPendingFileOperation(const std::string &sSourceFull, const std::strin
 // the value (the value goes when nothing else was added meanwhile). One message (UTF-8) per operation that
 // failed in *paFailures. False when the registry could not be read or changed.
 bool RunPendingFileOperations(std::vector<std::string> *paFailures);
-
-// Reads and changes one registry value in one transaction (reg.cpp). change() is given whether the value
-// exists, its type and its data; it returns VALUE_KEEP, or VALUE_SET with the new type and data in place
-// (the key is made when missing), or VALUE_DELETE. ERROR_SUCCESS, or the registry's error.
-enum ValueChange { VALUE_KEEP, VALUE_SET, VALUE_DELETE };
-typedef std::function<ValueChange(bool bExists, DWORD *pnType, std::string *psData)> ValueChanger;
-LSTATUS ChangeRegistryValue(HKEY hRoot, const std::string &sKeyPath, const std::string &sName,
-                            const ValueChanger &change);
-
-} // namespace plat
-
-namespace plat {
-
-// The shell. Item lists of this layer hold one item: a Windows path. They are allocated with the shell's
-// allocator (CoTaskMemAlloc); PathFromItemList returns false for an item list it did not make.
-LPITEMIDLIST ItemListFromPath(const std::string &sPath);
-bool PathFromItemList(LPCITEMIDLIST pidl, std::string *psPath);
-bool SameGuid(REFGUID a, REFGUID b);
-std::string GuidText(REFGUID g); // "{00021401-0000-0000-C000-000000000046}"
-
-// A shell link (.lnk file) in the public shell-link format: strings are ANSI (code page 1251); the target
-// lies on a drive (X:\...), or has no LinkInfo in the file.
-struct LinkData {
-    std::string sTarget, sWorkDir, sArgs, sDescription, sRelativePath, sIconPath;
-    int nIcon = 0;
-    int nShowCmd = 1; // SW_SHOWNORMAL
-    WORD wHotkey = 0;
-    // The target's attributes, times and size, as when the link was made (zero when it was missing).
-    DWORD nAttributes = 0;
-    FILETIME ftCreation = {0, 0}, ftAccess = {0, 0}, ftWrite = {0, 0};
-    DWORD nSize = 0;
-    DWORD nVolumeSerial = 0;
-};
-// The file's bytes; empty when a string is too long for the format (65535 characters).
-std::string BuildLinkFile(const LinkData &link);
-// Reads the bytes of a link file; false when they are not one.
-bool ParseLinkFile(const std::string &sBytes, LinkData *pLink);
-// A new ShellLink object, asked for the interface riid (CoCreateInstance).
-HRESULT CreateShellLink(REFIID riid, void **ppv);
 
 } // namespace plat

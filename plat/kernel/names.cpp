@@ -34,7 +34,7 @@
 // unmounted on the way raises no event and is not seen. At most kMaxKept folders (each an open
 // descriptor) are kept; the least recently used without kept folders below it goes first.
 
-#include "platint.h"
+#include "kernel/kernel.h"
 
 #include <dirent.h>
 #include <errno.h>

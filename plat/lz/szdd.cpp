@@ -1,6 +1,6 @@
 // szdd.cpp - the SZDD format: header, streaming LZSS decoder and encoder over the 4096-byte window.
 
-#include "szdd.h"
+#include "lz/szdd.h"
 
 #include <string.h>
 

@@ -2,7 +2,7 @@
 // (gui, text or script), else the GUI when an X display opens, the terminal when standard input is one,
 // otherwise the script.
 
-#include "dlgint.h"
+#include "user/user.h"
 
 #include <stdio.h>
 #include <stdlib.h>

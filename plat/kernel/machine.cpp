@@ -2,7 +2,8 @@
 // registry, created with its special folders on first use; Windows paths and their host paths; the current
 // directory.
 
-#include "platint.h"
+#include "kernel/kernel.h"
+#include "advapi/advapi.h"
 
 #include <dirent.h>
 #include <errno.h>

@@ -1,7 +1,8 @@
 // module.cpp - the process and its module for the Linux build: the module handle and file name, the
 // command line, the last-error value and the end of the process.
 
-#include "platint.h"
+#include "kernel/kernel.h"
+#include "shell/shell.h"
 
 #include <stdio.h>
 #include <stdlib.h>

@@ -2,7 +2,7 @@
 // its character types and one-character case mapping (the platform's own tables), locale comparison, and
 // conversion between the code page, UTF-16 and UTF-8.
 
-#include "platint.h"
+#include "kernel/kernel.h"
 
 #include <string.h>
 

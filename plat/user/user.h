@@ -1,13 +1,39 @@
-// dlgint.h - what the dialog manager shares with its front ends: the window records it builds from a
-// dialog template, and the front-end interface through which a dialog is shown and input arrives.
+// user.h - what the user units share: the window records the dialog manager builds from a dialog template,
+// the front-end interface through which a dialog is shown and input arrives, and the resources (res.cpp);
+// the system never sees it. The user units need from kernel/ (kernel.h): the module and its resource
+// image, the code page, the last error; from shell/ (shell.h): the notifications flushed before the wait
+// for input (dlgmgr.cpp).
 #pragma once
 
-#include "platint.h"
+#include "kernel/kernel.h"
 
+#include <stdint.h>
 #include <string>
 #include <vector>
 
-namespace plat {
+namespace plat
+{
+
+// res.cpp: resources, found in the program's .res image.
+const void *FindResourceData(HINSTANCE h, LPCSTR pszType, LPCSTR pszName, DWORD *pnSize);
+
+// GDI objects: a bitmap decoded from a resource, as top-down 0xRRGGBB pixels.
+struct GdiObject {
+    virtual ~GdiObject() {}
+};
+struct Bitmap : GdiObject {
+    int nWidth = 0;
+    int nHeight = 0;
+    int nBitsPixel = 0;
+    std::vector<uint32_t> aPixels;
+};
+Bitmap *BitmapFromHandle(HGDIOBJ h); // null when h is not a live bitmap
+int LiveGdiObjects();
+
+} // namespace plat
+
+namespace plat
+{
 
 enum WndKind {
     KindDialog,
@@ -68,29 +94,41 @@ std::string StripMnemonic(const std::string &sText, int *pnMnemonic);
 
 // A front end shows the dialogs and turns the user's input into messages (PostInput). The dialog manager
 // calls it on the GUI thread.
-class FrontEnd {
+class FrontEnd
+{
   public:
     virtual ~FrontEnd() {}
     virtual const char *Name() const = 0;
-    virtual void Created(Wnd *pDlg) { (void)pDlg; }   // a dialog and its controls were made
-    virtual void Destroying(Wnd *pDlg) { (void)pDlg; } // before the records go
-    virtual void Changed(Wnd *pWnd) { (void)pWnd; }    // text, state, visibility or focus changed
+    virtual void Created(Wnd *pDlg)
+    {
+        (void)pDlg;
+    } // a dialog and its controls were made
+    virtual void Destroying(Wnd *pDlg)
+    {
+        (void)pDlg;
+    } // before the records go
+    virtual void Changed(Wnd *pWnd)
+    {
+        (void)pWnd;
+    } // text, state, visibility or focus changed
     // Called when the queue is empty: blocks until the user's input has been posted and returns true, or
     // returns false when no input can come (GetMessageA then fails).
     virtual bool WaitInput() = 0;
-    virtual int MessageBox(Wnd *pOwner, const std::string &sText, const std::string &sCaption, UINT uType) = 0;
+    virtual int MessageBox(Wnd *pOwner, const std::string &sText, const std::string &sCaption,
+                           UINT uType) = 0;
 };
 
 // The front end in use, chosen on first need: PLAT_UI (gui, text, script), else gui when a display opens,
 // text when standard input is a terminal, otherwise script.
 FrontEnd *ActiveFrontEnd();
-FrontEnd *StartedFrontEnd(); // null while none has been chosen
+FrontEnd *StartedFrontEnd();   // null while none has been chosen
 void SetFrontEnd(FrontEnd *p); // replaces the choice (tests); the caller keeps ownership
 bool UiWanted();               // the process entered through WinMain, so message boxes start a front end
 void SetUiWanted(bool b);
 
 FrontEnd *NewTextFrontEnd();
-FrontEnd *NewScriptFrontEnd(const char *pszScript, std::string *psError); // null, with psError, on a bad script
+FrontEnd *NewScriptFrontEnd(const char *pszScript,
+                            std::string *psError); // null, with psError, on a bad script
 // The GUI lives in its own library (plat_gui); null when the program was linked without it or no display
 // opens.
 FrontEnd *NewGuiFrontEnd() __attribute__((weak));

@@ -6,7 +6,7 @@
 // arguments, icon location) in Unicode, and the terminal block. No item list is written: readers find the
 // target through the LinkInfo.
 
-#include "platint.h"
+#include "shell/shell.h"
 
 #include <string.h>
 

@@ -2,7 +2,8 @@
 // edit and static controls, the message queue, the keyboard focus and the keyboard rules of
 // IsDialogMessageA. How a dialog looks and where input comes from is up to the front end (dlgint.h).
 
-#include "dlgint.h"
+#include "user/user.h"
+#include "shell/shell.h"
 
 #include <string.h>
 

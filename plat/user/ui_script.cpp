@@ -2,7 +2,7 @@
 // blanks or commas); each time the dialog waits for input the page is printed as the text front end
 // renders it, followed by the action taken. The transcript goes to standard output in UTF-8.
 
-#include "dlgint.h"
+#include "user/user.h"
 
 #include <stdio.h>
 #include <string.h>

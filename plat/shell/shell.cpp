@@ -1,7 +1,7 @@
 // shell.cpp - the shell for the Linux build: special folders as item lists, the shell's allocator, and the
 // component object model as far as the system uses it (initialisation per thread and the ShellLink class).
 
-#include "platint.h"
+#include "shell/shell.h"
 
 #include <stdio.h>
 #include <stdlib.h>

@@ -2,8 +2,8 @@
 // LZInit, LZOpenFileA, LZRead and LZClose, which read a plain file unchanged and an SZDD file expanded, as a
 // stream through a fixed window and input buffer, whatever the file's size.
 
-#include "platint.h"
-#include "szdd.h"
+#include "kernel/kernel.h"
+#include "lz/szdd.h"
 
 #include <lzexpand.h>
 

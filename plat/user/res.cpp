@@ -1,7 +1,7 @@
 // res.cpp - resources for the Linux build: the program carries the compiled resource script as a .res
 // image; string and bitmap resources are found in it by type and id, as on Windows.
 
-#include "platint.h"
+#include "user/user.h"
 
 #include <ctype.h>
 #include <stdlib.h>

@@ -1,6 +1,6 @@
 // entry.cpp - the process entry of the Linux programs: the runtime's main calls WinMain with the module.
 
-#include "dlgint.h"
+#include "user/user.h"
 
 int main(int argc, char **argv)
 {

@@ -6,7 +6,7 @@
 // keep their type and bytes exactly as RegSetValueExA received them. Every change runs in one immediate
 // transaction; a process waits (busy timeout) while another one writes.
 
-#include "platint.h"
+#include "advapi/advapi.h"
 
 #include <errno.h>
 #include <fcntl.h>

@@ -2,7 +2,7 @@
 // input (Tab, Shift+Tab, Enter, Space, Escape, arrows, letters and Alt+letters). Also the rendering the
 // script front end prints as its transcript.
 
-#include "dlgint.h"
+#include "user/user.h"
 
 #include <poll.h>
 #include <stdio.h>

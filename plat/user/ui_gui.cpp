@@ -3,7 +3,7 @@
 // with the default frame and the focus rectangle, sunken check boxes and edit boxes, the etched line, the
 // picture at its own size in a sunken frame, "&" underlined. Input becomes messages for the dialog manager.
 
-#include "dlgint.h"
+#include "user/user.h"
 
 #include <FL/Fl.H>
 #include <FL/Fl_Double_Window.H>

@@ -9,7 +9,7 @@
 // the time a program set, kept in user.plat.crtime (FILETIME ticks in decimal). The platform's rules on
 // read-only files are enforced here, whoever runs the process: the host's permissions do not stop root.
 
-#include "platint.h"
+#include "kernel/kernel.h"
 
 #include <dirent.h>
 #include <errno.h>

@@ -4,7 +4,7 @@
 // A line is the event's name (CREATE, DELETE, MKDIR, RMDIR, ...; 0x... for others) and its items, separated
 // by tabs, in UTF-8: paths as given, numbers in hex, an item list as "(item list)".
 
-#include "platint.h"
+#include "shell/shell.h"
 
 #include <fcntl.h>
 #include <pthread.h>

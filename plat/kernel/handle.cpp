@@ -1,7 +1,7 @@
 // handle.cpp - kernel handles for the Linux build: the table of live handles, the standard streams, and
 // the calls that work on any handle (read, write, close, type).
 
-#include "platint.h"
+#include "kernel/kernel.h"
 
 #include <errno.h>
 #include <fcntl.h>

@@ -13,7 +13,7 @@
 // Every check is one checked call, numbered from 1 in the process whether a switch is set or not. The
 // variables are read on every check, so a test may change them between calls.
 
-#include "platint.h"
+#include "kernel/kernel.h"
 
 #include <fcntl.h>
 #include <signal.h>

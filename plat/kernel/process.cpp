@@ -9,7 +9,8 @@
 // (pidfd_open) where the host has them, else by polling /proc/PID/stat; its exit code is read from /proc
 // while it is a zombie, which is the only time the host shows it to anyone but the parent.
 
-#include "platint.h"
+#include "kernel/kernel.h"
+#include "shell/shell.h"
 
 #include <errno.h>
 #include <fcntl.h>

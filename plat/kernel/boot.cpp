@@ -3,7 +3,8 @@
 // order they were made before anything else runs on the machine (plat-boot), as the platform's session
 // manager does at its start.
 
-#include "platint.h"
+#include "kernel/kernel.h"
+#include "advapi/advapi.h"
 
 #include <algorithm>
 
