@@ -2,7 +2,7 @@
 // paths, the code page, the fault switch) give the rest of plat/, one section per unit; the system never
 // sees it. What the kernel needs from the other groups is said where it is used:
 //   from advapi/ (advapi.h): the registry of a new machine (machine.cpp), one value changed in one
-//     transaction (boot.cpp);
+//     transaction (pending.cpp, boot.cpp);
 //   from shell/ (shell.h): the notifications flushed before a process starts another, waits or ends
 //     (module.cpp, process.cpp);
 //   from user/ (user.h): the entry of a WinMain program asks for a front end (entry.cpp).
@@ -59,7 +59,8 @@ HANDLE RegisterHandle(KernelObject *pObject);
 KernelObject *LookupHandle(HANDLE h); // null, with ERROR_INVALID_HANDLE set, for a handle not registered
 void UnregisterHandle(HANDLE h);
 
-// module.cpp: the program's module and its resources (a .res image linked into the program).
+// module.cpp: the program's module and its resources (a .res image linked into the program, read by
+// user/res.cpp).
 struct Module {
     const unsigned char *pRes;
     size_t nRes;
@@ -67,34 +68,28 @@ struct Module {
 Module *ModuleFromHandle(HINSTANCE h); // null for an unknown module
 std::string ExecutableHostPath();
 
+// error.cpp: the platform's error for a failed host call's errno (GetLastError and SetLastError are there).
+DWORD ErrorFromErrno(int nErrno);
+
 // nls.cpp: code page 1251, the ANSI code page of the emulated machine.
 char16_t AnsiToUnicode(unsigned char c);
 int UnicodeToAnsi(char16_t w); // -1 when the character has no byte in the code page
 std::string AnsiToUtf8(const std::string &s);
 std::string Utf8ToAnsi(const std::string &s, bool *pbLossy = nullptr);
+// Names compared as the platform compares file names: without case, by the code page's own case tables.
+// Windows paths are ANSI strings in code page 1251; host paths are UTF-8.
+std::string UpperName(const std::string &sName);
+bool SameName(const std::string &sName1, const std::string &sName2);
 
-// machine.cpp: the emulated machine's folder ($PLAT_ROOT, by default $HOME/.local/share/plat/machine),
-// created and filled on first use with its special folders. Drive C: is its drive_c folder; drive Z: is the
-// host's root. The result is an absolute host path.
-std::string MachineRoot();
-// The same path, without making or checking anything: for tools that must not make a machine.
+// wildcard.cpp: matches a name against a pattern without case: * stands for any run of characters, ? for
+// one. With bDosTail, a rest of the pattern made only of dots and stars also matches at the end of the
+// name, as in the platform's file search ("*.*" finds "README", "name.*" finds "name").
+bool MatchWildcards(const std::string &sPattern, const std::string &sName, bool bDosTail);
+
+// machinedir.cpp: where the emulated machine's folder is ($PLAT_ROOT, by default
+// $HOME/.local/share/plat/machine), as an absolute host path, without making or checking anything: for
+// tools that must not make a machine.
 std::string MachineFolderPath();
-
-// A machine folder is made only when it is new: missing, or empty. Any other folder without its registry
-// (registry.db missing or of zero length) or without drive_c is damaged: nothing is made in it, and the
-// calls that need the missing part fail. Each says once per process on standard error what is damaged.
-// RegistryFileDamaged: registry.db cannot be used (reported now); DriveCMissing: drive_c is not there
-// (reported now). ReportMachineDamage prints "plat: " and the message, once per process for each message.
-bool RegistryFileDamaged();
-bool DriveCMissing();
-void ReportMachineDamage(const std::string &sMessage);
-bool MachineDamageReported(); // whether any message was given, for the tools' exit codes
-
-// A reserved device name (NUL, CON, AUX, PRN, COM1-COM9, LPT1-LPT9 in any case) as the last name of a path,
-// with any extension, blanks before it or colons after it: true with the name as spelt in the path. Paths
-// of the \\?\ and \\.\ forms and network paths name no device this way.
-bool DosDeviceName(const std::string &sPath, std::string *psDevice);
-
 // The machine's user (the host's login name) and the Windows paths of its special folders.
 std::string UserName();
 enum SpecialFolder {
@@ -106,12 +101,21 @@ enum SpecialFolder {
     FolderTemp,
 };
 std::string SpecialFolderPath(SpecialFolder nFolder); // e.g. "C:\\users\\ann\\Desktop", no trailing backslash
+// Prints "plat: " and the message on standard error, once per process for each message.
+void ReportMachineDamage(const std::string &sMessage);
+bool MachineDamageReported(); // whether any message was given, for the tools' exit codes
 
-// Paths. Windows paths are ANSI strings in code page 1251; host paths are UTF-8.
-
-// Names compared as the platform compares file names: without case, by the code page's own case tables.
-std::string UpperName(const std::string &sName);
-bool SameName(const std::string &sName1, const std::string &sName2);
+// machine.cpp: the machine folder, made and filled on first use with its special folders and its registry
+// (advapi.h: MakeNewRegistry) when it is new. Drive C: is its drive_c folder; drive Z: is the host's root.
+// The result is MachineFolderPath().
+std::string MachineRoot();
+// A machine folder is made only when it is new: missing, or empty. Any other folder without its registry
+// (registry.db missing or of zero length) or without drive_c is damaged: nothing is made in it, and the
+// calls that need the missing part fail. Each says once per process on standard error what is damaged.
+// RegistryFileDamaged: registry.db cannot be used (reported now); DriveCMissing: drive_c is not there
+// (reported now).
+bool RegistryFileDamaged();
+bool DriveCMissing();
 
 // names.cpp: host folders held open and names found without case.
 
@@ -157,7 +161,7 @@ void NameIndexByTimes(bool bByTimes, long long nTickNs = 0);
 // For tests: how many folders have an index.
 size_t NameIndexFolders();
 
-// machine.cpp: the current directory and the paths of the file calls.
+// paths.cpp: the current directory and the paths of the file calls.
 
 // The current directory of the process, a full Windows path (no trailing backslash but on a root). It starts
 // as the Windows path of the host's working directory; SetCurrentDirectoryA changes it, the host's does not.
@@ -186,9 +190,10 @@ struct ResolvedPath {
     std::string sLeaf;
 };
 enum {
-    RESOLVE_WILDCARDS = 1, // the last name is a search pattern: neither checked nor looked up
-    RESOLVE_EVENTS_READ =
-        2, // a path resolved just before in the same call, nothing changed since (KeptFolder)
+    // The last name is a search pattern: neither checked nor looked up.
+    RESOLVE_WILDCARDS = 1,
+    // A path resolved just before in the same call, nothing changed since (KeptFolder).
+    RESOLVE_EVENTS_READ = 2,
 };
 // Resolves a path as the file calls do: names longer than the platform's limit fail with
 // ERROR_FILENAME_EXCED_RANGE, an empty name with ERROR_PATH_NOT_FOUND, a name with a character the platform
@@ -202,13 +207,10 @@ bool ResolvePath(const char *pszPath, ResolvedPath *pPath, DWORD *pnError, unsig
 // 1251 (it shows as '?').
 std::string WindowsPathFromHost(const std::string &sHost, bool *pbLossy = nullptr);
 
-// The platform's error for a failed host call's errno.
-DWORD ErrorFromErrno(int nErrno);
-
-// Matches a name against a pattern without case: * stands for any run of characters, ? for one. With
-// bDosTail, a rest of the pattern made only of dots and stars also matches at the end of the name, as in
-// the platform's file search ("*.*" finds "README", "name.*" finds "name").
-bool MatchWildcards(const std::string &sPattern, const std::string &sName, bool bDosTail);
+// A reserved device name (NUL, CON, AUX, PRN, COM1-COM9, LPT1-LPT9 in any case) as the last name of a path,
+// with any extension, blanks before it or colons after it: true with the name as spelt in the path. Paths
+// of the \\?\ and \\.\ forms and network paths name no device this way.
+bool DosDeviceName(const std::string &sPath, std::string *psDevice);
 
 // file.cpp: for tests, every later write or removal of an extended attribute fails with nErrno, as on a
 // file system without them (ENOTSUP) or on another owner's file (EPERM); 0 ends it.
@@ -260,33 +262,41 @@ class TracedCall
     std::vector<std::pair<unsigned long long, std::string>> aChecks; // number and UTF-8 path, to be written
 };
 
-// process.cpp: processes.
-
-// A command line split into arguments by the platform's rules: the program's name up to the first blank
-// outside quotes (quotes dropped, backslashes kept); then arguments separated by blanks and tabs, where
-// quotes group, 2n backslashes before a quote stand for n and the quote groups, 2n+1 for n and a quote,
+// cmdline.cpp: a command line split into arguments by the platform's rules: the program's name up to the
+// first blank outside quotes (quotes dropped, backslashes kept); then arguments separated by blanks and tabs,
+// where quotes group, 2n backslashes before a quote stand for n and the quote groups, 2n+1 for n and a quote,
 // other backslashes stand for themselves, and "" inside quotes is one quote.
 std::vector<std::string> SplitCommandLine(const std::string &sLine);
 // The line that splits back into these arguments: the program's name quoted when it holds a blank (it
 // cannot hold a quote), each other argument quoted and escaped when it is empty or holds a blank or a quote.
 std::string JoinCommandLine(const std::vector<std::string> &aArgs);
-// For tests: waiting for a process polls the host (a zombie or a gone process in /proc, a child's status)
-// every few milliseconds, as where the host has no process descriptors (true), or waits on a process
-// descriptor where it has them (false, the default). Applies to handles opened afterwards.
+
+// process.cpp: for tests, waiting for a process polls the host (a zombie or a gone process in /proc, a
+// child's status) every few milliseconds, as where the host has no process descriptors (true), or waits on a
+// process descriptor where it has them (false, the default). Applies to handles opened afterwards.
 void ProcessWaitByPolling(bool bPolling);
 
-// boot.cpp: operations left for the machine's next start, as the platform keeps them: pairs of strings in
-// the REG_MULTI_SZ value PendingFileRenameOperations of HKLM\SYSTEM\CurrentControlSet\Control\Session
+// pending.cpp: operations left for the machine's next start, as the platform keeps them: pairs of strings
+// in the REG_MULTI_SZ value PendingFileRenameOperations of HKLM\SYSTEM\CurrentControlSet\Control\Session
 // Manager, the source "\??\C:\full\path" and the target: "" to delete the source, "\??\C:\new" to
 // rename it, "!\??\C:\new" to rename it over a file in the way.
 extern const char kSessionManagerKey[];
 extern const char kPendingValue[];
+extern const char kNtPrefix[]; // "\??\", before each path
 // Appends one operation in one registry transaction; false with the registry's error.
 bool RecordPendingFileOperation(const std::string &sSourceFull, const std::string *psTargetFull,
                                 bool bReplace, DWORD *pnError);
-// Carries out the recorded operations in order with the machine's own file calls, then removes them from
-// the value (the value goes when nothing else was added meanwhile). One message (UTF-8) per operation that
-// failed in *paFailures. False when the registry could not be read or changed.
+struct PendingOperation {
+    std::string sSource, sTarget; // as stored
+};
+// The operations in REG_MULTI_SZ data: pairs of strings, each string ended by a NUL, the list by one more
+// (an empty source). *pnUsed is how many bytes the pairs take, the list's end not counted. A string cut
+// short by the data's end ends there.
+std::vector<PendingOperation> ParsePendingOperations(const std::string &sData, size_t *pnUsed);
+
+// boot.cpp: carries out the recorded operations in order with the machine's own file calls, then removes
+// them from the value (the value goes when nothing else was added meanwhile). One message (UTF-8) per
+// operation that failed in *paFailures. False when the registry could not be read or changed.
 bool RunPendingFileOperations(std::vector<std::string> *paFailures);
 
 } // namespace plat

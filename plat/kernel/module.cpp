@@ -1,5 +1,5 @@
 // module.cpp - the process and its module for the Linux build: the module handle and file name, the
-// command line, the last-error value and the end of the process.
+// command line and the end of the process.
 
 #include "kernel/kernel.h"
 #include "shell/shell.h"
@@ -53,18 +53,6 @@ std::string ExecutableHostPath()
 }
 
 } // namespace plat
-
-static thread_local DWORD dwLastError;
-
-DWORD WINAPI GetLastError(void)
-{
-    return dwLastError;
-}
-
-void WINAPI SetLastError(DWORD dwErrCode)
-{
-    dwLastError = dwErrCode;
-}
 
 HMODULE WINAPI GetModuleHandleA(LPCSTR lpModuleName)
 {

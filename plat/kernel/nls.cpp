@@ -515,3 +515,24 @@ int WINAPI WideCharToMultiByte(UINT CodePage, DWORD dwFlags, LPCWSTR lpWideCharS
     memcpy(lpMultiByteStr, sOut.data(), sOut.size());
     return (int)sOut.size();
 }
+
+namespace plat
+{
+
+// Names compared as the platform compares file names: by the code page's own case tables.
+
+std::string UpperName(const std::string &sName)
+{
+    std::string s = sName;
+    if (!s.empty())
+        LCMapStringA(LOCALE_SYSTEM_DEFAULT, LCMAP_UPPERCASE, sName.data(), (int)sName.size(), &s[0],
+                     (int)s.size());
+    return s;
+}
+
+bool SameName(const std::string &sName1, const std::string &sName2)
+{
+    return sName1.size() == sName2.size() && UpperName(sName1) == UpperName(sName2);
+}
+
+} // namespace plat
