@@ -1,5 +1,6 @@
-// shell.cpp - the shell for the Linux build: special folders as item lists, the shell's allocator, and the
-// component object model as far as the system uses it (initialisation per thread and the ShellLink class).
+// shell.cpp - the shell for the Linux build: special folders as item lists, the shell's allocator
+// (SHGetMalloc), and the component object model as far as the system uses it (initialisation per thread and
+// the ShellLink class).
 
 #include "shell/shell.h"
 
@@ -10,71 +11,8 @@
 namespace
 {
 
-// Every block of the task allocator carries this header, so that GetSize and DidAlloc can answer.
-struct BlockHeader {
-    uint32_t nMagic;
-    uint32_t nReserved;
-    size_t nSize;
-};
-const uint32_t kBlockMagic = 0x4d454d21; // "MEM!"
-
-BlockHeader *HeaderOf(void *pv)
-{
-    return pv != nullptr ? (BlockHeader *)pv - 1 : nullptr;
-}
-
-// The shell's allocator: one object for the process, never freed.
-struct ShellMalloc : IMalloc {
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void **ppv) override
-    {
-        if (ppv == nullptr)
-            return E_POINTER;
-        if (plat::SameGuid(riid, IID_IUnknown) || plat::SameGuid(riid, IID_IMalloc)) {
-            *ppv = static_cast<IMalloc *>(this);
-            return S_OK;
-        }
-        *ppv = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override
-    {
-        return 2;
-    }
-    ULONG STDMETHODCALLTYPE Release() override
-    {
-        return 1;
-    }
-    void *STDMETHODCALLTYPE Alloc(size_t cb) override
-    {
-        return CoTaskMemAlloc(cb);
-    }
-    void *STDMETHODCALLTYPE Realloc(void *pv, size_t cb) override
-    {
-        return CoTaskMemRealloc(pv, cb);
-    }
-    void STDMETHODCALLTYPE Free(void *pv) override
-    {
-        CoTaskMemFree(pv);
-    }
-    size_t STDMETHODCALLTYPE GetSize(void *pv) override
-    {
-        BlockHeader *p = HeaderOf(pv);
-        return p != nullptr && p->nMagic == kBlockMagic ? p->nSize : (size_t)-1;
-    }
-    int STDMETHODCALLTYPE DidAlloc(void *pv) override
-    {
-        BlockHeader *p = HeaderOf(pv);
-        return p != nullptr && p->nMagic == kBlockMagic ? 1 : 0;
-    }
-    void STDMETHODCALLTYPE HeapMinimize() override {}
-};
-ShellMalloc theMalloc;
-
 // The component object model's initialisations of this thread.
 thread_local int nComInits;
-
-// Item lists made here: one item holding this mark and the path with its terminator, then the empty item.
-const char kItemMark[4] = {'P', 'L', 'A', 'T'};
 
 // The folder of a CSIDL, or an empty string for one this layer does not know.
 std::string FolderOfCsidl(int nCsidl)
@@ -108,89 +46,6 @@ std::string FolderOfCsidl(int nCsidl)
 
 } // namespace
 
-namespace plat
-{
-
-bool SameGuid(REFGUID a, REFGUID b)
-{
-    return memcmp(&a, &b, sizeof(GUID)) == 0;
-}
-
-std::string GuidText(REFGUID g)
-{
-    char sz[40];
-    snprintf(sz, sizeof sz, "{%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}", (unsigned)g.Data1,
-             (unsigned)g.Data2, (unsigned)g.Data3, g.Data4[0], g.Data4[1], g.Data4[2], g.Data4[3], g.Data4[4],
-             g.Data4[5], g.Data4[6], g.Data4[7]);
-    return sz;
-}
-
-LPITEMIDLIST ItemListFromPath(const std::string &sPath)
-{
-    size_t cbItem = 2 + sizeof kItemMark + sPath.size() + 1;
-    if (cbItem > 0xffff)
-        return nullptr;
-    BYTE *p = (BYTE *)CoTaskMemAlloc(cbItem + 2);
-    if (p == nullptr)
-        return nullptr;
-    USHORT cb = (USHORT)cbItem, cbEnd = 0;
-    memcpy(p, &cb, 2);
-    memcpy(p + 2, kItemMark, sizeof kItemMark);
-    memcpy(p + 2 + sizeof kItemMark, sPath.c_str(), sPath.size() + 1);
-    memcpy(p + cbItem, &cbEnd, 2);
-    return (LPITEMIDLIST)p;
-}
-
-bool PathFromItemList(LPCITEMIDLIST pidl, std::string *psPath)
-{
-    if (pidl == nullptr)
-        return false;
-    const BYTE *p = (const BYTE *)pidl;
-    USHORT cb;
-    memcpy(&cb, p, 2);
-    if (cb == 0) { // the empty list: the desktop
-        *psPath = FolderOfCsidl(CSIDL_DESKTOP);
-        return true;
-    }
-    if (cb < 2 + sizeof kItemMark + 1 || memcmp(p + 2, kItemMark, sizeof kItemMark) != 0 || p[cb - 1] != '\0')
-        return false;
-    *psPath = (const char *)(p + 2 + sizeof kItemMark);
-    return true;
-}
-
-} // namespace plat
-
-LPVOID WINAPI CoTaskMemAlloc(size_t cb)
-{
-    BlockHeader *p = (BlockHeader *)malloc(sizeof(BlockHeader) + cb);
-    if (p == nullptr)
-        return nullptr;
-    p->nMagic = kBlockMagic;
-    p->nReserved = 0;
-    p->nSize = cb;
-    return p + 1;
-}
-
-LPVOID WINAPI CoTaskMemRealloc(LPVOID pv, size_t cb)
-{
-    if (pv == nullptr)
-        return CoTaskMemAlloc(cb);
-    BlockHeader *p = (BlockHeader *)realloc(HeaderOf(pv), sizeof(BlockHeader) + cb);
-    if (p == nullptr)
-        return nullptr;
-    p->nSize = cb;
-    return p + 1;
-}
-
-void WINAPI CoTaskMemFree(LPVOID pv)
-{
-    BlockHeader *p = HeaderOf(pv);
-    if (p == nullptr)
-        return;
-    p->nMagic = 0;
-    free(p);
-}
-
 // The fault switch for a call that returns an HRESULT: the failure to return, or S_OK to go on.
 static HRESULT Fault(const char *pszCall, const std::string &sPath)
 {
@@ -205,7 +60,7 @@ HRESULT WINAPI SHGetMalloc(LPMALLOC *ppMalloc)
     HRESULT hr = Fault("SHGetMalloc", std::string());
     if (ppMalloc == NULL)
         return call.Result(E_INVALIDARG);
-    *ppMalloc = SUCCEEDED(hr) ? &theMalloc : NULL;
+    *ppMalloc = SUCCEEDED(hr) ? plat::ShellAllocator() : NULL;
     return call.Result(hr);
 }
 

@@ -1,5 +1,5 @@
-// shell.h - what the shell units (special folders and the object model, shell links, change notifications)
-// give the rest of plat/ besides the Win32 calls; the system never sees it. The shell needs from kernel/
+// shell.h - what the shell units (the object model's allocator, ids and item lists; special folders; shell
+// links; change notifications) give the rest of plat/ besides the Win32 calls; the system never sees it. The shell needs from kernel/
 // (kernel.h): the machine folder and its special folders, full paths, the code page, the fault switch, and
 // the file calls.
 #pragma once
@@ -20,8 +20,10 @@ std::string NotifyLogPath();
 // another, waits for input or ends; tests call it before they read the record.
 void FlushNotifications();
 
-// shell.cpp: item lists of this layer hold one item: a Windows path. They are allocated with the shell's
-// allocator (CoTaskMemAlloc); PathFromItemList returns false for an item list it did not make.
+// com.cpp: the shell's allocator (an IMalloc over CoTaskMemAlloc), one object for the process.
+IMalloc *ShellAllocator();
+// Item lists of this layer hold one item: a Windows path. They are allocated with the shell's allocator
+// (CoTaskMemAlloc); PathFromItemList returns false for an item list it did not make.
 LPITEMIDLIST ItemListFromPath(const std::string &sPath);
 bool PathFromItemList(LPCITEMIDLIST pidl, std::string *psPath);
 bool SameGuid(REFGUID a, REFGUID b);
