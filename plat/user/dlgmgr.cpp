@@ -1,6 +1,6 @@
 // dlgmgr.cpp - the dialog manager of the Linux build: dialogs made from a dialog template, their button,
 // edit and static controls, the message queue, the keyboard focus and the keyboard rules of
-// IsDialogMessageA. How a dialog looks and where input comes from is up to the front end (dlgint.h).
+// IsDialogMessageA. How a dialog looks and where input comes from is up to the front end (user.h).
 
 #include "user/user.h"
 #include "shell/shell.h"
@@ -8,93 +8,16 @@
 #include <string.h>
 
 #include <algorithm>
-#include <deque>
 #include <memory>
-#include <set>
 
 #define ERROR_INVALID_WINDOW_HANDLE 1400L
 #define ERROR_RESOURCE_TYPE_NOT_FOUND 1813L
 
 namespace plat {
 
-static std::set<Wnd *> setLive;
-static std::vector<Wnd *> aDialogs;
 static std::vector<std::unique_ptr<Wnd>> aGraveyard; // destroyed windows, freed when no call can be on them
-static std::deque<MSG> qPosted;
-static std::deque<MSG> qInput;
-static bool bQuitPending;
-static int nQuitCode;
-static Wnd *pFocus;
-static BYTE abKeyDown[256];
 static HOOKPROC pGetMessageHook;
 static int nCallDepth; // sends in progress; the graveyard is emptied only at depth 0
-
-Wnd *WndFromHandle(HWND h)
-{
-    Wnd *p = (Wnd *)h;
-    return h != NULL && setLive.count(p) ? p : nullptr;
-}
-
-std::vector<Wnd *> LiveDialogs()
-{
-    return aDialogs;
-}
-
-Wnd *FocusWnd()
-{
-    return pFocus;
-}
-
-bool IsShown(const Wnd *p)
-{
-    for (; p != nullptr; p = p->pParent)
-        if (!(p->dwStyle & WS_VISIBLE))
-            return false;
-    return true;
-}
-
-bool IsEnabled(const Wnd *p)
-{
-    return !(p->dwStyle & WS_DISABLED);
-}
-
-bool IsDefaultLook(const Wnd *p)
-{
-    return p->nKind == KindPushButton && (p->dwStyle & BS_TYPEMASK) == BS_DEFPUSHBUTTON;
-}
-
-std::string StripMnemonic(const std::string &sText, int *pnMnemonic)
-{
-    std::string s;
-    int nMnemonic = -1;
-    for (size_t i = 0; i < sText.size(); i++) {
-        if (sText[i] == '&' && i + 1 < sText.size()) {
-            i++;
-            if (sText[i] != '&' && nMnemonic < 0)
-                nMnemonic = (int)s.size();
-        }
-        s += sText[i];
-    }
-    if (pnMnemonic != nullptr)
-        *pnMnemonic = nMnemonic;
-    return s;
-}
-
-bool QueueEmpty()
-{
-    return qPosted.empty() && qInput.empty() && !bQuitPending;
-}
-
-void PostInput(Wnd *pWnd, UINT uMsg, WPARAM wParam, LPARAM lParam)
-{
-    MSG msg;
-    memset(&msg, 0, sizeof msg);
-    msg.hwnd = HandleOf(pWnd);
-    msg.message = uMsg;
-    msg.wParam = wParam;
-    msg.lParam = lParam;
-    qInput.push_back(msg);
-}
 
 static void Notify(Wnd *p)
 {
@@ -104,194 +27,13 @@ static void Notify(Wnd *p)
 }
 
 // ---------------------------------------------------------------------------------------------------------
-// The dialog template
-
-namespace {
-
-struct Reader {
-    const unsigned char *p, *pEnd;
-    bool bBad = false;
-    unsigned Word()
-    {
-        if (pEnd - p < 2) {
-            bBad = true;
-            return 0;
-        }
-        unsigned w = (unsigned)(p[0] | p[1] << 8);
-        p += 2;
-        return w;
-    }
-    DWORD Dword()
-    {
-        unsigned lo = Word();
-        return lo | (DWORD)Word() << 16;
-    }
-    int Short() { return (int)(int16_t)Word(); }
-    // A text, an ordinal (0xFFFF then the number) or nothing (0). Texts come back in the ANSI code page.
-    void SzOrOrd(std::string &s, int &nOrd)
-    {
-        s.clear();
-        nOrd = -1;
-        unsigned w = Word();
-        if (w == 0xFFFF) {
-            nOrd = (int)Word();
-            return;
-        }
-        while (w != 0 && !bBad) {
-            int b = UnicodeToAnsi((char16_t)w);
-            s += (char)(b < 0 ? '?' : b);
-            w = Word();
-        }
-    }
-    void Align(const unsigned char *pBase)
-    {
-        size_t n = (size_t)(p - pBase);
-        size_t nPad = (4 - n % 4) % 4;
-        if ((size_t)(pEnd - p) < nPad)
-            p = pEnd;
-        else
-            p += nPad;
-    }
-};
-
-} // namespace
-
-static WndKind KindOf(const std::string &sClass, DWORD dwStyle)
-{
-    if (strcasecmp(sClass.c_str(), "Button") == 0) {
-        switch (dwStyle & BS_TYPEMASK) {
-        case BS_PUSHBUTTON:
-        case BS_DEFPUSHBUTTON:
-            return KindPushButton;
-        case BS_CHECKBOX:
-        case BS_AUTOCHECKBOX:
-            return KindCheckBox;
-        default:
-            return KindOther;
-        }
-    }
-    if (strcasecmp(sClass.c_str(), "Edit") == 0)
-        return KindEdit;
-    if (strcasecmp(sClass.c_str(), "Static") == 0) {
-        DWORD dwType = dwStyle & SS_TYPEMASK;
-        if (dwType == SS_BITMAP)
-            return KindPicture;
-        if ((dwType >= SS_BLACKRECT && dwType <= SS_WHITEFRAME) ||
-            (dwType >= SS_ETCHEDHORZ && dwType <= SS_ETCHEDFRAME))
-            return KindEtched;
-        if (dwType == SS_LEFT || dwType == SS_CENTER || dwType == SS_RIGHT || dwType == SS_SIMPLE ||
-            dwType == SS_LEFTNOWORDWRAP)
-            return KindStatic;
-    }
-    return KindOther;
-}
-
-static std::string ClassOfOrdinal(int nOrd)
-{
-    switch (nOrd) {
-    case 0x80:
-        return "Button";
-    case 0x81:
-        return "Edit";
-    case 0x82:
-        return "Static";
-    case 0x83:
-        return "ListBox";
-    case 0x84:
-        return "ScrollBar";
-    case 0x85:
-        return "ComboBox";
-    default:
-        return "#" + std::to_string(nOrd);
-    }
-}
-
-// Builds the dialog and its controls from a DLGTEMPLATE or DLGTEMPLATEEX; null when the template is
-// malformed.
-static Wnd *BuildFromTemplate(const unsigned char *pData, DWORD nSize)
-{
-    Reader r{pData, pData + nSize};
-    std::unique_ptr<Wnd> pDlg(new Wnd);
-    bool bEx = nSize >= 4 && r.p[0] == 1 && r.p[1] == 0 && r.p[2] == 0xFF && r.p[3] == 0xFF;
-    unsigned nItems;
-    std::string s;
-    int nOrd;
-
-    pDlg->nKind = KindDialog;
-    pDlg->sClass = "#32770";
-    if (bEx) {
-        r.Dword(); // version and signature
-        r.Dword(); // help id
-        pDlg->dwExStyle = r.Dword();
-        pDlg->dwStyle = r.Dword();
-    } else {
-        pDlg->dwStyle = r.Dword();
-        pDlg->dwExStyle = r.Dword();
-    }
-    nItems = r.Word();
-    pDlg->x = r.Short();
-    pDlg->y = r.Short();
-    pDlg->cx = r.Short();
-    pDlg->cy = r.Short();
-    r.SzOrOrd(s, nOrd); // menu
-    r.SzOrOrd(s, nOrd); // class
-    r.SzOrOrd(pDlg->sText, nOrd);
-    if (pDlg->dwStyle & DS_SETFONT) {
-        pDlg->nPointSize = (int)r.Word();
-        if (bEx) {
-            r.Word(); // weight
-            r.Word(); // italic, charset
-        }
-        r.SzOrOrd(pDlg->sFont, nOrd);
-    }
-    for (unsigned i = 0; i < nItems && !r.bBad; i++) {
-        std::unique_ptr<Wnd> pCtl(new Wnd);
-        r.Align(pData);
-        if (bEx) {
-            r.Dword(); // help id
-            pCtl->dwExStyle = r.Dword();
-            pCtl->dwStyle = r.Dword();
-        } else {
-            pCtl->dwStyle = r.Dword();
-            pCtl->dwExStyle = r.Dword();
-        }
-        pCtl->x = r.Short();
-        pCtl->y = r.Short();
-        pCtl->cx = r.Short();
-        pCtl->cy = r.Short();
-        pCtl->nId = bEx ? (int)r.Dword() : (int)r.Word();
-        r.SzOrOrd(pCtl->sClass, nOrd);
-        if (nOrd >= 0)
-            pCtl->sClass = ClassOfOrdinal(nOrd);
-        r.SzOrOrd(pCtl->sText, nOrd);
-        unsigned nExtra = r.Word();
-        if ((size_t)(r.pEnd - r.p) < nExtra)
-            r.bBad = true;
-        else
-            r.p += nExtra;
-        pCtl->nKind = KindOf(pCtl->sClass, pCtl->dwStyle);
-        pCtl->pParent = pDlg.get();
-        if (pCtl->nKind == KindPushButton && (pCtl->dwStyle & BS_TYPEMASK) == BS_DEFPUSHBUTTON &&
-            pDlg->nDefId == 0)
-            pDlg->nDefId = pCtl->nId;
-        pDlg->aChildren.push_back(pCtl.release());
-    }
-    if (r.bBad) {
-        for (Wnd *p : pDlg->aChildren)
-            delete p;
-        return nullptr;
-    }
-    return pDlg.release();
-}
-
-// ---------------------------------------------------------------------------------------------------------
 // Window procedures of the controls and the dialog
 
 static LRESULT CallWnd(Wnd *p, UINT uMsg, WPARAM wParam, LPARAM lParam);
 
 static LRESULT Send(Wnd *p, UINT uMsg, WPARAM wParam, LPARAM lParam)
 {
-    if (p == nullptr || setLive.count(p) == 0)
+    if (!IsLive(p))
         return 0;
     nCallDepth++;
     LRESULT r = CallWnd(p, uMsg, wParam, lParam);
@@ -312,11 +54,6 @@ static Wnd *ChildById(Wnd *pDlg, int nId)
 static bool IsTabStop(const Wnd *p)
 {
     return (p->dwStyle & WS_TABSTOP) && IsShown(p) && IsEnabled(p);
-}
-
-static bool IsLive(Wnd *p)
-{
-    return p != nullptr && setLive.count(p) != 0;
 }
 
 // The next (or previous) visible, enabled tab stop after pCtl, going on from the first control after the
@@ -364,20 +101,20 @@ static Wnd *NextGroupItem(Wnd *pDlg, Wnd *pCtl, bool bPrevious)
 
 static Wnd *SetFocusTo(Wnd *p)
 {
-    Wnd *pOld = pFocus;
+    Wnd *pOld = FocusWnd();
     if (p != nullptr) {
         for (Wnd *q = p; q != nullptr; q = q->pParent)
             if (!IsEnabled(q))
                 return nullptr;
     }
-    if (p == pFocus)
+    if (p == pOld)
         return pOld;
-    pFocus = p;
+    SetFocusWnd(p);
     if (IsLive(pOld)) {
         Send(pOld, WM_KILLFOCUS, (WPARAM)HandleOf(p), 0);
         Notify(pOld);
     }
-    if (IsLive(p) && pFocus == p) {
+    if (IsLive(p) && FocusWnd() == p) {
         Send(p, WM_SETFOCUS, (WPARAM)HandleOf(pOld), 0);
         Notify(p);
     }
@@ -412,7 +149,7 @@ static void ClickFocus(Wnd *p)
 {
     SetFocusTo(p);
     Wnd *pDlg = p->pParent;
-    if (p->nKind != KindPushButton && pFocus == p && IsLive(pDlg) && pDlg->nKind == KindDialog)
+    if (p->nKind != KindPushButton && FocusWnd() == p && IsLive(pDlg) && pDlg->nKind == KindDialog)
         SetDefButton(pDlg, p);
 }
 
@@ -691,7 +428,7 @@ static LRESULT DefDialogProc(Wnd *p, UINT uMsg, WPARAM wParam, LPARAM lParam)
 {
     switch (uMsg) {
     case WM_NEXTDLGCTL: {
-        Wnd *pDest = lParam != 0 ? WndFromHandle((HWND)wParam) : NextTabItem(p, pFocus, wParam != 0);
+        Wnd *pDest = lParam != 0 ? WndFromHandle((HWND)wParam) : NextTabItem(p, FocusWnd(), wParam != 0);
         if (pDest != nullptr && pDest->pParent == p) {
             DialogSetFocus(pDest);
             if (IsLive(p))
@@ -814,10 +551,7 @@ HWND WINAPI CreateDialogParamA(HINSTANCE hInstance, LPCSTR lpTemplateName, HWND 
     pDlg->pDlgProc = lpDialogFunc;
     bool bVisible = (pDlg->dwStyle & WS_VISIBLE) != 0;
     pDlg->dwStyle &= ~(DWORD)WS_VISIBLE; // shown once the procedure has initialised it
-    setLive.insert(pDlg);
-    for (Wnd *p : pDlg->aChildren)
-        setLive.insert(p);
-    aDialogs.push_back(pDlg);
+    AddDialog(pDlg);
     FrontEnd *pUi = ActiveFrontEnd();
     if (pUi != nullptr)
         pUi->Created(pDlg);
@@ -836,7 +570,7 @@ HWND WINAPI CreateDialogParamA(HINSTANCE hInstance, LPCSTR lpTemplateName, HWND 
     }
     if (bVisible) {
         pDlg->dwStyle |= WS_VISIBLE;
-        if (pFocus == nullptr) {
+        if (FocusWnd() == nullptr) {
             Wnd *pTo = NextTabItem(pDlg, nullptr, false);
             SetFocusTo(pTo != nullptr ? pTo : pDlg);
         }
@@ -859,29 +593,23 @@ BOOL WINAPI DestroyWindow(HWND hWnd)
     Send(p, WM_DESTROY, 0, 0);
     if (!IsLive(p))
         return TRUE;
-    for (Wnd *q = pFocus; q != nullptr; q = q->pParent)
+    for (Wnd *q = FocusWnd(); q != nullptr; q = q->pParent)
         if (q == p) {
-            pFocus = nullptr;
+            SetFocusWnd(nullptr);
             break;
         }
     std::vector<Wnd *> aGone = p->aChildren;
     aGone.push_back(p);
     for (Wnd *q : aGone) {
-        setLive.erase(q);
+        RemoveWindow(q);
         aGraveyard.emplace_back(q);
     }
-    if (bDialog) {
-        aDialogs.erase(std::remove(aDialogs.begin(), aDialogs.end(), p), aDialogs.end());
-    } else if (p->pParent != nullptr) {
+    if (!bDialog && p->pParent != nullptr) {
         auto &a = p->pParent->aChildren;
         a.erase(std::remove(a.begin(), a.end(), p), a.end());
         Notify(p->pParent);
     }
-    // Remove messages for the windows that went.
-    for (auto *pq : {&qPosted, &qInput})
-        pq->erase(std::remove_if(pq->begin(), pq->end(),
-                                 [](const MSG &m) { return m.hwnd != NULL && !IsLive((Wnd *)m.hwnd); }),
-                  pq->end());
+    DropMessagesOfGoneWindows();
     return TRUE;
 }
 
@@ -933,7 +661,7 @@ BOOL WINAPI ShowWindow(HWND hWnd, int nCmdShow)
             return FALSE;
         p->dwStyle &= ~(DWORD)WS_VISIBLE;
         // A hidden control gives the focus to its dialog.
-        for (Wnd *q = pFocus; q != nullptr; q = q->pParent)
+        for (Wnd *q = FocusWnd(); q != nullptr; q = q->pParent)
             if (q == p) {
                 SetFocusTo(p->pParent);
                 break;
@@ -964,7 +692,7 @@ BOOL WINAPI EnableWindow(HWND hWnd, BOOL bEnable)
         p->dwStyle |= WS_DISABLED;
     if (!bEnable && !bWasDisabled) {
         Send(p, WM_ENABLE, FALSE, 0);
-        if (p == pFocus) // a disabled window cannot keep the focus
+        if (p == FocusWnd()) // a disabled window cannot keep the focus
             SetFocusTo(nullptr);
     } else if (bEnable && bWasDisabled) {
         Send(p, WM_ENABLE, TRUE, 0);
@@ -1036,7 +764,7 @@ HWND WINAPI SetFocus(HWND hWnd)
 
 HWND WINAPI GetFocus(void)
 {
-    return HandleOf(pFocus);
+    return HandleOf(FocusWnd());
 }
 
 BOOL WINAPI CheckDlgButton(HWND hDlg, int nIDButton, UINT uCheck)
@@ -1065,7 +793,7 @@ HWND WINAPI GetNextDlgTabItem(HWND hDlg, HWND hCtl, BOOL bPrevious)
 
 HWND WINAPI FindWindowA(LPCSTR lpClassName, LPCSTR lpWindowName)
 {
-    for (Wnd *p : aDialogs) {
+    for (Wnd *p : LiveDialogs()) {
         if (lpClassName != NULL && strcasecmp(lpClassName, p->sClass.c_str()) != 0)
             continue;
         if (lpWindowName != NULL && p->sText != lpWindowName)
@@ -1097,14 +825,13 @@ BOOL WINAPI PostMessageA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam)
     msg.message = Msg;
     msg.wParam = wParam;
     msg.lParam = lParam;
-    qPosted.push_back(msg);
+    PostToQueue(msg);
     return TRUE;
 }
 
 void WINAPI PostQuitMessage(int nExitCode)
 {
-    bQuitPending = true;
-    nQuitCode = nExitCode;
+    PostQuit(nExitCode);
 }
 
 // Posted messages first, then the user's input; the quit message only when neither is left, so what was
@@ -1118,45 +845,23 @@ BOOL WINAPI GetMessageA(LPMSG lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFil
     if (lpMsg == NULL)
         return -1;
     CollectGarbage();
-    BOOL bResult = TRUE;
-    for (;;) {
-        if (!qPosted.empty()) {
-            *lpMsg = qPosted.front();
-            qPosted.pop_front();
-            break;
-        }
-        if (!qInput.empty()) {
-            *lpMsg = qInput.front();
-            qInput.pop_front();
-            if (lpMsg->message == WM_KEYDOWN || lpMsg->message == WM_SYSKEYDOWN)
-                abKeyDown[lpMsg->wParam & 0xFF] = 1;
-            else if (lpMsg->message == WM_KEYUP || lpMsg->message == WM_SYSKEYUP)
-                abKeyDown[lpMsg->wParam & 0xFF] = 0;
-            break;
-        }
-        if (bQuitPending) {
-            bQuitPending = false;
-            memset(lpMsg, 0, sizeof *lpMsg);
-            lpMsg->message = WM_QUIT;
-            lpMsg->wParam = (WPARAM)nQuitCode;
-            bResult = FALSE;
-            break;
-        }
+    int nTaken;
+    while ((nTaken = TakeQueued(lpMsg)) < 0) {
         FlushNotifications(); // before the wait, which may be long
         FrontEnd *pUi = StartedFrontEnd();
-        if (pUi == nullptr || aDialogs.empty() || !pUi->WaitInput()) {
+        if (pUi == nullptr || LiveDialogs().empty() || !pUi->WaitInput()) {
             memset(lpMsg, 0, sizeof *lpMsg);
             return -1;
         }
     }
     if (pGetMessageHook != nullptr)
         pGetMessageHook(HC_ACTION, PM_REMOVE, (LPARAM)lpMsg);
-    return bResult;
+    return nTaken != 0 ? TRUE : FALSE;
 }
 
 SHORT WINAPI GetKeyState(int nVirtKey)
 {
-    return abKeyDown[nVirtKey & 0xFF] ? (SHORT)0x8000 : 0;
+    return KeyIsDown(nVirtKey) ? (SHORT)0x8000 : 0;
 }
 
 BOOL WINAPI IsDialogMessageA(HWND hDlg, LPMSG lpMsg)
@@ -1199,7 +904,7 @@ BOOL WINAPI IsDialogMessageA(HWND hDlg, LPMSG lpMsg)
             return TRUE;
         }
         case VK_RETURN: {
-            Wnd *pFocused = pFocus;
+            Wnd *pFocused = FocusWnd();
             if (pFocused != nullptr && pFocused->pParent == pDlg &&
                 (Send(pFocused, WM_GETDLGCODE, 0, 0) & DLGC_DEFPUSHBUTTON)) {
                 Send(pDlg, WM_COMMAND, MAKEWPARAM(pFocused->nId, BN_CLICKED), (LPARAM)HandleOf(pFocused));

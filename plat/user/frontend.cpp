@@ -1,6 +1,7 @@
-// user.cpp - message boxes, and the choice of the front end that shows dialogs and message boxes: PLAT_UI
-// (gui, text or script), else the GUI when an X display opens, the terminal when standard input is one,
-// otherwise the script.
+// frontend.cpp - the choice of the front end that shows dialogs and message boxes: PLAT_UI (gui, text or
+// script), else the GUI when an X display opens, the terminal when standard input is one, otherwise the
+// script. The GUI front end is linked into the programs that show dialogs only (plat_gui): it is reached
+// through a weak reference, null in the others.
 
 #include "user/user.h"
 
@@ -9,7 +10,8 @@
 #include <string.h>
 #include <unistd.h>
 
-namespace plat {
+namespace plat
+{
 
 static FrontEnd *pFrontEnd;
 static bool bChosen;
@@ -87,39 +89,4 @@ FrontEnd *ActiveFrontEnd()
     return pFrontEnd;
 }
 
-std::vector<std::pair<std::string, int>> MessageBoxButtons(UINT uType)
-{
-    // The labels of a Russian system, in UTF-8.
-    switch (uType & MB_TYPEMASK) {
-    case MB_OKCANCEL:
-        return {{"OK", IDOK}, {"Отмена", IDCANCEL}};
-    case MB_ABORTRETRYIGNORE:
-        return {{"&Прервать", IDABORT}, {"П&овтор", IDRETRY}, {"П&ропустить", IDIGNORE}};
-    case MB_YESNOCANCEL:
-        return {{"&Да", IDYES}, {"&Нет", IDNO}, {"Отмена", IDCANCEL}};
-    case MB_YESNO:
-        return {{"&Да", IDYES}, {"&Нет", IDNO}};
-    case MB_RETRYCANCEL:
-        return {{"&Повтор", IDRETRY}, {"Отмена", IDCANCEL}};
-    default:
-        return {{"OK", IDOK}};
-    }
-}
-
 } // namespace plat
-
-// A process that has shown no dialog and did not start through WinMain (a console program, a test) writes
-// the box's caption and text to standard error and takes the first button.
-int WINAPI MessageBoxA(HWND hWnd, LPCSTR lpText, LPCSTR lpCaption, UINT uType)
-{
-    std::string sText = lpText != NULL ? lpText : "";
-    std::string sCaption = lpCaption != NULL ? lpCaption : plat::Utf8ToAnsi("Ошибка");
-    plat::FrontEnd *pUi = plat::StartedFrontEnd();
-    if (pUi == nullptr && plat::UiWanted())
-        pUi = plat::ActiveFrontEnd();
-    if (pUi != nullptr)
-        return pUi->MessageBox(plat::WndFromHandle(hWnd), sText, sCaption, uType);
-    fprintf(stderr, "%s: %s\n", plat::AnsiToUtf8(sCaption).c_str(), plat::AnsiToUtf8(sText).c_str());
-    fflush(stderr);
-    return plat::MessageBoxButtons(uType)[0].second;
-}
