@@ -2,6 +2,9 @@
 // their fixed order with the result report, and the takeover and removal of an older version.
 
 #include "install.h"
+
+#include <stdlib.h>
+
 #include "charstr.h"
 #include "package.h"
 #include "product.h"
@@ -358,6 +361,14 @@ static int FormOlderDirs(const char *szOlder, char *szOlderDir, char *szNewDir)
 // removal acts on this version only, never on one it looks up afresh.
 static char szTakenOver[32];
 
+// The most patterns pszTakeOverFiles may hold.
+#define INSTALL_PATTERNS 8
+
+// How many data files InstallTakeOver copied for each pattern of pszTakeOverFiles, counting only those whose
+// own name fits the pattern's mask (a search also matches through short names: *.kmc finds a.kmcx). The
+// removal's look compares them with the data files it finds where each pattern takes them over.
+static int anTakenOver[INSTALL_PATTERNS];
+
 // Copies the older version's catalogue and .sc1 files into the new application folder, each to the same
 // place relative to it and by exactly the name the search gave it. Only "no such file or folder" means
 // there is nothing to take over; any other search error, a name that cannot be reached safely or a copy
@@ -372,6 +383,8 @@ void InstallTakeOver(WizResult *pResult)
     ASSERT(pResult != NULL);
     ASSERT(WizResultOk(pResult));
     szTakenOver[0] = EOS;
+    for (int i = 0; i < INSTALL_PATTERNS; i++)
+        anTakenOver[i] = 0;
     if (!InstallFindOlder(szOlder, sizeof szOlder))
         return;
     if (!FormOlderDirs(szOlder, szOlderDir, szNewDir))
@@ -386,6 +399,7 @@ void InstallTakeOver(WizResult *pResult)
         HANDLE hFind;
         DWORD nError;
 
+        ASSERT(i < INSTALL_PATTERNS);
         if (!UtlGetDir(szPart, pszTakeOverFiles[i], INSTALL_PATH) ||
             !UtlGetName(szMask, pszTakeOverFiles[i], INSTALL_PATH))
             continue;
@@ -414,6 +428,8 @@ void InstallTakeOver(WizResult *pResult)
                 !UtlJoinEntry(szDest, szNewFolder, fd.cFileName, INSTALL_PATH) ||
                 !UtlCopyFileTo(szSource, szDest))
                 bOk = 0;
+            else if (StrMatch(fd.cFileName, szMask, STR_NOCASE | STR_WILDCARDS))
+                anTakenOver[i]++;
         } while (FindNextFileA(hFind, &fd));
         if (GetLastError() != ERROR_NO_MORE_FILES)
             bOk = 0;
@@ -423,6 +439,104 @@ void InstallTakeOver(WizResult *pResult)
         WizResultAdd(pResult, IDS_INCOMPLETE, IDS_NO_TAKEOVER, NULL);
     else
         StrCopy(szTakenOver, szOlder, sizeof szTakenOver);
+}
+
+// A folder being looked through by OlderHoldsData: its path, its path relative to the older folder, and its
+// search.
+struct InstallLookLevel {
+    char szPath[INSTALL_PATH];
+    char szRel[INSTALL_PATH];
+    HANDLE hFind;
+};
+
+// Whether the older folder holds data of the user that the takeover did not carry, looked for before the
+// folder is deleted. Data are the files named like the user's data (ProdIsDataName, by the name the search
+// gives) anywhere in the tree; those where a pattern of pszTakeOverFiles takes them over were carried, as
+// long as there are no more of them for the pattern than the takeover copied (its search may have answered
+// "not found" while they were there). A link to a folder is not entered: tree deletion removes the link only.
+// When the look cannot finish the answer is yes as well: a search that fails for a folder its parent has
+// just listed ("not found" too), a folder whose name cannot be reached safely, a tree deeper than tree
+// deletion enters. Only an older folder that its search and its attributes both say is not there holds
+// nothing without a look.
+static int OlderHoldsData(const char *szOlderDir)
+{
+    struct InstallLookLevel *pStack;
+    char szSearch[INSTALL_PATH];
+    char szRel[INSTALL_PATH];
+    WIN32_FIND_DATAA fd;
+    DWORD nError;
+    int anFound[INSTALL_PATTERNS] = {0}; // data files found where each pattern takes them over
+    int nOpen = 0; // levels whose search is open, the older folder's first; the last is being looked at
+    int nPattern;
+    int bHolds = 1;
+
+    pStack = (struct InstallLookLevel *)malloc((UTL_TREE_DEPTH + 1) * sizeof *pStack);
+    if (pStack == NULL)
+        return 1;
+    if (!StrCopy(pStack[0].szPath, szOlderDir, INSTALL_PATH) ||
+        !UtlJoinPath(szSearch, szOlderDir, "*", INSTALL_PATH))
+        goto done;
+    pStack[0].szRel[0] = EOS;
+    pStack[0].hFind = FindFirstFileA(szSearch, &fd);
+    if (pStack[0].hFind == INVALID_HANDLE_VALUE) {
+        nError = GetLastError();
+        if ((nError == ERROR_FILE_NOT_FOUND || nError == ERROR_PATH_NOT_FOUND) &&
+            GetFileAttributesA(szOlderDir) == INVALID_FILE_ATTRIBUTES) {
+            nError = GetLastError();
+            bHolds = nError != ERROR_FILE_NOT_FOUND && nError != ERROR_PATH_NOT_FOUND;
+        }
+        goto done;
+    }
+    nOpen = 1;
+    for (;;) {
+        struct InstallLookLevel *pLevel = &pStack[nOpen - 1];
+        if (StrMatch(fd.cFileName, ".", 0) || StrMatch(fd.cFileName, "..", 0)) {
+            // the folder itself and its parent
+        } else if (!(fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+            if (ProdIsDataName(fd.cFileName)) {
+                if (!UtlJoinEntry(szRel, pLevel->szRel, fd.cFileName, INSTALL_PATH))
+                    goto done;
+                nPattern = ProdUserDataPattern(szRel);
+                if (nPattern == 0 || nPattern > INSTALL_PATTERNS)
+                    goto done;
+                anFound[nPattern - 1]++;
+            }
+        } else if (!(fd.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+            struct InstallLookLevel *pSub;
+            if (nOpen > UTL_TREE_DEPTH)
+                goto done;
+            pSub = &pStack[nOpen];
+            if (!UtlJoinEntry(pSub->szPath, pLevel->szPath, fd.cFileName, INSTALL_PATH) ||
+                !UtlJoinEntry(pSub->szRel, pLevel->szRel, fd.cFileName, INSTALL_PATH) ||
+                !UtlJoinPath(szSearch, pSub->szPath, "*", INSTALL_PATH))
+                goto done;
+            pSub->hFind = FindFirstFileA(szSearch, &fd);
+            if (pSub->hFind == INVALID_HANDLE_VALUE)
+                goto done;
+            nOpen++;
+            continue;
+        }
+        // The next entry; a search that ends goes back to the folder above.
+        while (!FindNextFileA(pStack[nOpen - 1].hFind, &fd)) {
+            if (GetLastError() != ERROR_NO_MORE_FILES)
+                goto done;
+            nOpen--;
+            FindClose(pStack[nOpen].hFind);
+            if (nOpen == 0) {
+                bHolds = 0;
+                for (int i = 0; i < INSTALL_PATTERNS; i++)
+                    bHolds |= anFound[i] > anTakenOver[i];
+                goto done;
+            }
+        }
+    }
+done:
+    while (nOpen > 0) {
+        nOpen--;
+        FindClose(pStack[nOpen].hFind);
+    }
+    free(pStack);
+    return bHolds;
 }
 
 // True when a shortcut name read from the registry is a plain file name: one with a folder separator or a
@@ -455,7 +569,8 @@ static int IsOwnLink(const char *szPath)
 }
 
 // Removes the older version's folder, its two shortcuts and its uninstall entry; every part is attempted,
-// and anything left is reported as a warning.
+// and anything left is reported as a warning. A folder that holds data of the user the takeover did not
+// carry (or that cannot be looked through) stays whole, and the warning names it.
 void InstallRemoveOlder(WizResult *pResult)
 {
     static const int aLinkFolders[] = {FOLDER_PROGRAMS, FOLDER_DESKTOP};
@@ -464,7 +579,7 @@ void InstallRemoveOlder(WizResult *pResult)
     char szNewDir[INSTALL_PATH];
     char szLink[INSTALL_PATH];
     HKEY hArea;
-    int bOk;
+    int bOk = 1;
 
     ASSERT(pResult != NULL);
     ASSERT(WizResultOk(pResult));
@@ -476,7 +591,12 @@ void InstallRemoveOlder(WizResult *pResult)
         return;
     }
     StrCopy(szOlder, szTakenOver, sizeof szOlder);
-    bOk = FormOlderDirs(szOlder, szOlderDir, szNewDir) && UtlDeleteTree(szOlderDir);
+    if (!FormOlderDirs(szOlder, szOlderDir, szNewDir))
+        bOk = 0;
+    else if (OlderHoldsData(szOlderDir))
+        WizResultAdd(pResult, IDS_DONE, IDS_DATA_LEFT, szOlderDir);
+    else
+        bOk = UtlDeleteTree(szOlderDir);
 
     // The shortcuts carry the older version's display name.
     szLink[0] = EOS;

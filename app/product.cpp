@@ -83,6 +83,12 @@ const char *const pszTakeOverFiles[] = {"Katalogy\\*.kmc", "*.sc1", NULL};
 
 int ProdIsUserData(const char *szRelPath)
 {
+    ASSERT(szRelPath != NULL);
+    return ProdUserDataPattern(szRelPath) != 0;
+}
+
+int ProdUserDataPattern(const char *szRelPath)
+{
     char szDir[UTL_PATH_SIZE];
     char szName[UTL_PATH_SIZE];
 
@@ -95,6 +101,18 @@ int ProdIsUserData(const char *szRelPath)
         if (UtlGetDir(szPart, pszTakeOverFiles[i], sizeof szPart) &&
             UtlGetName(szMask, pszTakeOverFiles[i], sizeof szMask) &&
             StrMatch(szDir, szPart, STR_NOCASE) && StrMatch(szName, szMask, STR_NOCASE | STR_WILDCARDS))
+            return i + 1;
+    }
+    return 0;
+}
+
+int ProdIsDataName(const char *szName)
+{
+    ASSERT(szName != NULL);
+    for (int i = 0; pszTakeOverFiles[i] != NULL; i++) {
+        char szMask[UTL_PATH_SIZE];
+        if (UtlGetName(szMask, pszTakeOverFiles[i], sizeof szMask) &&
+            StrMatch(szName, szMask, STR_NOCASE | STR_WILDCARDS))
             return 1;
     }
     return 0;

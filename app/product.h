@@ -20,3 +20,10 @@ extern const char *const pszTakeOverFiles[]; // the user's data: "FOLDER\MASK" r
 // Whether a path relative to the application folder names one of the user's data files: its folder part is
 // the folder of a pattern of pszTakeOverFiles (case ignored) and its name matches the pattern's mask.
 int ProdIsUserData(const char *szRelPath);
+
+// The same, telling which pattern: 1 for the first of pszTakeOverFiles, 2 for the second, ...; 0 for none.
+int ProdUserDataPattern(const char *szRelPath);
+
+// Whether a file name, wherever the file lies, is of the kinds of the user's data: it matches the mask of a
+// pattern of pszTakeOverFiles (case ignored), as "dom.SC1" does and "x.sc1x" does not.
+int ProdIsDataName(const char *szName);

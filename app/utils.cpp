@@ -12,9 +12,6 @@
 
 static const char szThisModule[] = "app\\UTILS";
 
-// The deepest a tree is entered below its root.
-#define UTL_TREE_DEPTH 100
-
 // A folder being emptied by UtlDeleteTree: its path and the suspended search of the folder above it.
 struct UtlTreeLevel {
     char szPath[UTL_PATH_SIZE];

@@ -9,6 +9,9 @@
 
 #define UTL_PATH_SIZE 260
 
+// The deepest UtlDeleteTree enters a tree below its root.
+#define UTL_TREE_DEPTH 100
+
 int UtlGetDir(char *szDir, const char *szPath, int nSize);
 int UtlGetName(char *szName, const char *szPath, int nSize);
 int UtlJoinPath(char *szPath, const char *szDir, const char *szName, int nSize);

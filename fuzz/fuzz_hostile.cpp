@@ -2,8 +2,9 @@
 // taken over and removed (InstallTakeOver, InstallRemoveOlder), on a machine of its own; or the same tree
 // made this version's application folder and uninstalled (UninstRemove). Whatever the names, nothing
 // outside the older and the new application folders may change, the data files the takeover reports as
-// taken over must be in the new folder with their bytes, and the uninstaller removes nothing in the folder
-// but this version's files and, when asked, the user's data files its search presents.
+// taken over must be in the new folder with their bytes, an older folder removed held no data file deeper
+// than the takeover looks, and the uninstaller removes nothing in the folder but this version's files and,
+// when asked, the user's data files its search presents.
 //
 // The tree is built with the host's own calls, as hostile names get in: names of blanks and no-break
 // spaces, dots, ".." with trailing blanks, separators and drives inside a name, characters the platform
@@ -529,6 +530,14 @@ static bool IsDataFile(const Entry &e)
                           (e.nParent == 0 && EndsWithNoCase(e.sName, ".sc1")));
 }
 
+// The user's data the takeover does not carry: regular files named like data, in a folder of the older folder
+// that is no link (what lies behind a link stays when the link is removed).
+static bool IsNestedData(const Entry &e)
+{
+    return e.bRegular && !IsDataFile(e) &&
+           (EndsWithNoCase(e.sName, ".kmc") || EndsWithNoCase(e.sName, ".sc1"));
+}
+
 // The entries the platform's search presents as files for the takeover's two masks in the folder szDir:
 // regular files, and with bLinks links too (which the uninstaller removes as links).
 static std::set<size_t> Presented(const std::vector<Entry> &a, const char *szDir, bool bLinks = false)
@@ -687,9 +696,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *pData, size_t nData)
         CheckNewFolderOwnFiles();
         struct stat st;
         if (lstat(sOlderDir.c_str(), &st) != 0) {
-            for (const Entry &e : a)
+            for (const Entry &e : a) {
                 if (IsDataFile(e))
                     CheckTakenOver(e, "the older folder was removed, but");
+                else if (IsNestedData(e))
+                    Fail("the older folder was removed with the data file \"%s\" deeper in it",
+                         Printable(e.sHost.substr(sOlderDir.size() + 1)).c_str());
+            }
         }
     }
     ResFree(result.hReport);

@@ -44,6 +44,7 @@
 #define IDS_NO_READ 1078
 #define IDS_NO_MEMORY 1079
 #define IDS_NO_TAKEOVER 1083
+#define IDS_DATA_LEFT 1084
 
 // The uninstaller's texts (uninst.rc), in the same order as the installer's.
 #define IDS_UN_TITLE 2000

@@ -300,6 +300,72 @@ TEST_F(OlderVersion, DataIsTakenOverAndTheOlderVersionRemoved)
     EXPECT_TRUE(IsThere(OwnLink(FOLDER_PROGRAMS)));
 }
 
+// The older version's shortcut in one of the two link folders.
+static std::string OlderLink(int nFolder)
+{
+    char sz[MAX_PATH];
+    EXPECT_TRUE(ShlGetFolder(nFolder, sz, sizeof sz));
+    return std::string(sz) + "\\Kalmorist 6.0.lnk";
+}
+
+// Makes files and folders (a final backslash) in the older folder, with their folders, each file holding its
+// own path.
+static void PutInOlder(const char *const *apszPaths, size_t nPaths)
+{
+    for (size_t i = 0; i < nPaths && apszPaths[i] != nullptr; i++) {
+        std::string sRel = apszPaths[i];
+        for (size_t n = sRel.find('\\'); n != std::string::npos; n = sRel.find('\\', n + 1))
+            ASSERT_TRUE(UtlCreateDir((kOlderDir + "\\" + sRel.substr(0, n)).c_str())) << sRel;
+        if (sRel.back() != '\\')
+            PutFile(kOlderDir + "\\" + sRel, sRel);
+    }
+}
+
+// Data of the user deeper in the older folder, which the takeover does not carry, keep the folder whole; the
+// warning names it, and the older version's shortcuts and entry go all the same. Files and folders only
+// named like data do not keep it.
+struct NestedCase {
+    const char *pszName;
+    const char *apszPaths[3]; // relative to the older folder; a final backslash makes a folder
+    bool bKept;
+};
+static const NestedCase kNested[] = {
+    {"a plan two levels down", {"Projekty\\Stare\\dom.sc1"}, true},
+    {"an archived catalogue", {"Katalogy\\Archiv\\stary.kmc"}, true},
+    {"a catalogue elsewhere under a packaged name", {"Zaloha\\TvAgreg.kmc"}, true},
+    {"an extension in capitals", {"Projekty\\DOM.SC1"}, true},
+    {"names that only begin like data",
+     {"x.sc1x", "Katalogy\\Archiv\\stary.kmcx", "Projekty\\dom.sc1.bak"},
+     false},
+    {"folders named like data", {"y.sc1\\", "Katalogy\\z.kmc\\", "Projekty\\w.sc1\\notes.txt"}, false},
+};
+
+TEST_F(OlderVersion, DataTheTakeoverDidNotCarryKeepTheOlderFolder)
+{
+    for (const NestedCase &c : kNested) {
+        SCOPED_TRACE(c.pszName);
+        TearDown();
+        SetUp();
+        PutInOlder(c.apszPaths, 3);
+        PutFile(OlderLink(FOLDER_PROGRAMS), "older link");
+        PutFile(OlderLink(FOLDER_DESKTOP), "older link");
+        std::string sReport = Upgrade();
+        EXPECT_EQ("my plan", GetFile(kNewDir + "\\Plan.sc1"));
+        EXPECT_FALSE(IsThere(OlderLink(FOLDER_PROGRAMS)));
+        EXPECT_FALSE(IsThere(OlderLink(FOLDER_DESKTOP)));
+        EXPECT_FALSE(InstallFindOlder(NULL, 0));
+        if (!c.bKept) {
+            EXPECT_EQ(Text(IDS_DONE), sReport);
+            EXPECT_FALSE(IsThere(kOlderDir));
+            continue;
+        }
+        EXPECT_EQ(Text(IDS_DONE) + Formatted(IDS_DATA_LEFT, kOlderDir.c_str()), sReport);
+        EXPECT_EQ("my plan", GetFile(kOlderDir + "\\Plan.sc1"));
+        EXPECT_EQ("my catalogue", GetFile(kOlderDir + "\\Katalogy\\Mine.kmc"));
+        EXPECT_EQ(c.apszPaths[0], GetFile(kOlderDir + "\\" + c.apszPaths[0]));
+    }
+}
+
 // A folder left where a data file goes is no place to copy into: the takeover fails and nothing is removed.
 TEST_F(OlderVersion, AFolderInTheWayOfADataFileFailsTheTakeover)
 {
@@ -572,6 +638,65 @@ TEST_F(OlderVersion, SearchErrorsFailTheTakeover)
     UtlDeleteTree((std::string(kOlderDir) + "\\Katalogy").c_str());
     EXPECT_EQ(Text(IDS_DONE), Upgrade());
     EXPECT_EQ("my plan", GetFile(std::string(kNewDir) + "\\Plan.sc1"));
+}
+
+// The look before the removal, under failures: whatever it cannot see through keeps the older folder whole,
+// with the warning. "Not found" is a failure where the thing is there: the older folder itself, a sub-folder
+// its parent has just listed, the plans the takeover's search did not find. ("?" matches the look's own
+// searches, "\*", and not tree deletion's, "\*.*".)
+struct LookCase {
+    const char *pszName;
+    const char *pszFault;
+    bool bInTakeOver; // the fault acts while the takeover runs, else while the removal does
+    bool bNested;     // Projekty\dom.sc1 lies in the older folder
+};
+static const LookCase kLook[] = {
+    {"the older folder not found", "FindFirstFileA 3 *\\Kalmori6\\?", false, true},
+    {"a listed sub-folder not found", "FindFirstFileA 2 *\\Kalmori6\\Projekty\\?", false, true},
+    {"a search that breaks off", "FindNextFileA 5 *\\Kalmori6\\Projekty\\?", false, true},
+    {"a sub-folder that cannot be searched", "FindFirstFileA 5 *\\Kalmori6\\Projekty\\?", false, true},
+    {"plans the takeover did not find", "FindFirstFileA 2 *\\Kalmori6\\*.sc1", true, false},
+};
+
+TEST_F(OlderVersion, WhatTheLookCannotSeeKeepsTheOlderFolder)
+{
+    for (const LookCase &c : kLook) {
+        SCOPED_TRACE(c.pszName);
+        TearDown();
+        SetUp();
+        if (c.bNested) {
+            ASSERT_TRUE(UtlCreateDir((kOlderDir + "\\Projekty").c_str()));
+            PutFile(kOlderDir + "\\Projekty\\dom.sc1", "my house");
+        }
+        WizResult res;
+        WizResultInit(&res, IDS_DONE);
+        if (c.bInTakeOver)
+            setenv("PLAT_FAULT", c.pszFault, 1);
+        InstallTakeOver(&res);
+        unsetenv("PLAT_FAULT");
+        ASSERT_TRUE(WizResultOk(&res));
+        if (!c.bInTakeOver)
+            setenv("PLAT_FAULT", c.pszFault, 1);
+        InstallRemoveOlder(&res);
+        unsetenv("PLAT_FAULT");
+        EXPECT_EQ(Text(IDS_DONE) + Formatted(IDS_DATA_LEFT, kOlderDir.c_str()),
+                  ResGetString(WizResultText(&res)));
+        EXPECT_EQ("my plan", GetFile(kOlderDir + "\\Plan.sc1"));
+        EXPECT_EQ("my catalogue", GetFile(kOlderDir + "\\Katalogy\\Mine.kmc"));
+        if (c.bNested) {
+            EXPECT_EQ("my house", GetFile(kOlderDir + "\\Projekty\\dom.sc1"));
+        }
+        EXPECT_FALSE(InstallFindOlder(NULL, 0));
+    }
+    // An older folder that is truly gone holds nothing.
+    TearDown();
+    SetUp();
+    WizResult res;
+    WizResultInit(&res, IDS_DONE);
+    InstallTakeOver(&res);
+    ASSERT_TRUE(UtlDeleteTree(kOlderDir.c_str()));
+    InstallRemoveOlder(&res);
+    EXPECT_EQ(Text(IDS_DONE), ResGetString(WizResultText(&res)));
 }
 
 // The removal acts only on the older version whose data the takeover handled: one the takeover did not

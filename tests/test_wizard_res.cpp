@@ -45,6 +45,7 @@ static const TextCase kTexts[] = {
     {1078, "\nНельзя читать из файла \"%s\".\n"},
     {1079, "\nНедостаточный объём памяти.\n"},
     {1083, "\nНе удалось принять все необходимые файлы из более старой версии приложения.\n"},
+    {1084, "\nСоставляющая \"%s\" более старой версии приложения не устранена: в ней остались ваши каталоги и/или файлы .sc1, которые не перешли в новую версию. Перенесите их, а потом вы можете устранить составляющую мануально.\n"},
 };
 
 static std::string ToCp1251(const char *pszUtf8)
@@ -91,7 +92,7 @@ TEST(Resources, EveryTextLoadsAsCp1251BytesOfTheScript)
 TEST(Resources, TextsBetweenTheTableEntriesAreMissing)
 {
     char szBuffer[512] = "x";
-    for (int nId = 1000; nId <= 1083; nId++) {
+    for (int nId = 1000; nId <= 1084; nId++) {
         bool bListed = false;
         for (const TextCase &c : kTexts)
             bListed = bListed || c.nId == nId;

@@ -8,11 +8,12 @@
 //   b  it shows the success report (header 1050, nothing else) only when the installation is complete: the
 //      uninstall entry Kalmor61 with its two values, the application folder with Uninst.exe and the 48
 //      files as packaged, both links, and with removal on the older version's folder, links and entry gone;
+//      with warning 1084 alone, the same but the older folder, which is as it was;
 //   c  each of the 48 files is absent or whole and right (a taken-over file may hold the older bytes);
 //   d  nothing changed outside the application folder, the older folder, the installer's and the older
 //      version's links and their two uninstall entries (host files, attributes and the whole registry);
-//   e  every user file of the older version (Katalogy\*.kmc, *.sc1) is whole in the older folder or in the
-//      new one;
+//   e  every user file of the older version (Katalogy\*.kmc, *.sc1, and in upgrade-nested-data the
+//      catalogues and .sc1 files deeper in its folder) is whole in the older folder or in the new one;
 //   f  the run again without faults succeeds and leaves a complete installation (c, d and e hold too).
 //
 // The uninstall scenarios run the medium's Uninst.exe (which works in place, in one process) on a machine
@@ -38,9 +39,8 @@
 //
 // BUILD is a Linux build folder with medium/, medium-src/, medium-src.list and bin/pkgtool, bin/restext.
 // Environment: KAL_SWEEP_JOBS, KAL_SWEEP_STRIDE, KAL_SWEEP_SAMPLE, KAL_SWEEP_MODE, KAL_SWEEP_KEEP as the
-// options. Scenarios:
-// first-install, reinstall-keep, reinstall-replace, upgrade-remove, upgrade-keep, uninstall-keep,
-// uninstall-delete, install-over-kept (all when none is named).
+// options. Scenarios: first-install, reinstall-keep, reinstall-replace, upgrade-remove, upgrade-keep,
+// upgrade-nested-data, uninstall-keep, uninstall-delete, install-over-kept (all when none is named).
 // Output: one line per scenario and mode, then one line per violation. Exit code 0 when nothing was
 // violated, 1 otherwise, 2 for bad usage or a sweep that could not be set up.
 //
@@ -725,17 +725,19 @@ struct Scenario {
     bool bRemoval;   // the older version is to be removed
     int nUninstall;  // 0: the installer; 1: the uninstaller, data kept; 2: the uninstaller, data deleted
     bool bKept;      // the user's data an uninstallation kept lie in the application folder, with no entry
+    bool bNested;    // the older folder holds user data deeper than the takeover looks, so it is kept whole
 };
 
 const Scenario kScenarios[] = {
-    {"first-install", "next cancel", false, false, false, 0, false},
-    {"reinstall-keep", "next next cancel", true, false, false, 0, false},
-    {"reinstall-replace", "next check next cancel", true, false, false, 0, false},
-    {"upgrade-remove", "next next cancel", false, true, true, 0, false},
-    {"upgrade-keep", "next uncheck next cancel", false, true, false, 0, false},
-    {"uninstall-keep", "next next cancel", true, false, false, 1, false},
-    {"uninstall-delete", "next check next cancel", true, false, false, 2, false},
-    {"install-over-kept", "next cancel", false, false, false, 0, true},
+    {"first-install", "next cancel", false, false, false, 0, false, false},
+    {"reinstall-keep", "next next cancel", true, false, false, 0, false, false},
+    {"reinstall-replace", "next check next cancel", true, false, false, 0, false, false},
+    {"upgrade-remove", "next next cancel", false, true, true, 0, false, false},
+    {"upgrade-keep", "next uncheck next cancel", false, true, false, 0, false, false},
+    {"upgrade-nested-data", "next next cancel", false, true, true, 0, false, true},
+    {"uninstall-keep", "next next cancel", true, false, false, 1, false, false},
+    {"uninstall-delete", "next check next cancel", true, false, false, 2, false, false},
+    {"install-over-kept", "next cancel", false, false, false, 0, true, false},
 };
 
 struct Sweep {
@@ -744,6 +746,7 @@ struct Sweep {
     std::string sUninstHash;
     std::string sSuccessReport;
     std::string sOlderLeftReport; // the success report with warning 1062: parts of the older version stayed
+    std::string sDataLeftReport;  // the success report with warning 1084: the older folder kept for the data
     std::string sUnDone;          // the uninstaller's success header (2050), one line
     std::string sUnNothing;       // the uninstaller's report when nothing is installed (2051 + 2060)
     std::string sLinkStart, sLinkDesktop; // relative to the machine folder
@@ -1113,19 +1116,45 @@ bool OnlyReadOnlyLeft(const Snapshot &snap)
     return true;
 }
 
+// What a successful removal of the older version may leave of its folder.
+enum OlderLeft {
+    kOlderGone,     // nothing
+    kReadOnlyLeft,  // its read-only files and the folders that hold them (warning 1062)
+    kOlderFolderAll // everything, as it was: it holds data deeper than the takeover looks (warning 1084)
+};
+
 // Whether a report is that of a successful run: the success report; or, where the older version was to be
-// removed, the success report with warning 1062 (*pbReadOnlyLeft is then true: the older folder may keep
-// its read-only files, and everything else must be complete).
-bool SuccessReport(const std::string &sReport, bool bRemoval, bool *pbReadOnlyLeft)
+// removed, the success report with warning 1062, or with warning 1084 where the older folder holds data
+// deeper than the takeover looks. *pLeft then says what the older folder may keep; everything else must be
+// complete.
+bool SuccessReport(const Template &t, const std::string &sReport, bool bRemoval, OlderLeft *pLeft)
 {
-    *pbReadOnlyLeft = bRemoval && sReport == gSweep.sOlderLeftReport;
-    return sReport == gSweep.sSuccessReport || *pbReadOnlyLeft;
+    *pLeft = kOlderGone;
+    if (bRemoval && sReport == gSweep.sOlderLeftReport)
+        *pLeft = kReadOnlyLeft;
+    if (bRemoval && t.pScenario->bNested && sReport == gSweep.sDataLeftReport)
+        *pLeft = kOlderFolderAll;
+    return sReport == gSweep.sSuccessReport || *pLeft != kOlderGone;
 }
 
-// What a complete installation lacks, "" when it is complete. With bReadOnlyLeft the older folder may still
-// hold read-only files.
+// What of the older folder as seeded is gone or changed; "" when nothing.
+std::string OlderFolderChanged(const Template &t, const Snapshot &snap)
+{
+    for (const auto &kv : t.snap) {
+        if (!IsUnder(kv.first, kOldRel))
+            continue;
+        auto it = snap.find(kv.first);
+        if (it == snap.end())
+            return kv.first + " is gone";
+        if (it->second.sDesc != kv.second.sDesc)
+            return kv.first + " changed (" + kv.second.sDesc + " -> " + it->second.sDesc + ")";
+    }
+    return "";
+}
+
+// What a complete installation lacks, "" when it is complete. With left, what the older folder may keep.
 std::string Incomplete(const Template &t, const std::string &sMachine, const Snapshot &snap,
-                       const MachineView &v, bool bRemoval, bool bReadOnlyLeft)
+                       const MachineView &v, bool bRemoval, OlderLeft left)
 {
     std::string sEntry = std::string(kUninstallArea) + "\\Kalmor61";
     if (!HasKey(v, sEntry))
@@ -1157,9 +1186,15 @@ std::string Incomplete(const Template &t, const std::string &sMachine, const Sna
             return "link " + *p + ": " + s;
     }
     if (bRemoval) {
-        if (FindNoCase(snap, kOldRel) != nullptr && !(bReadOnlyLeft && OnlyReadOnlyLeft(snap)))
-            return bReadOnlyLeft ? "the older folder holds more than its read-only files"
-                                 : "the older folder is still there";
+        if (left == kOlderFolderAll) {
+            s = OlderFolderChanged(t, snap);
+            if (!s.empty())
+                return "the older folder is not as it was: " + s;
+        } else if (FindNoCase(snap, kOldRel) != nullptr &&
+                   !(left == kReadOnlyLeft && OnlyReadOnlyLeft(snap))) {
+            return left == kReadOnlyLeft ? "the older folder holds more than its read-only files"
+                                         : "the older folder is still there";
+        }
         for (const std::string *p : {&gSweep.sOldLinkStart, &gSweep.sOldLinkDesktop})
             if (FindNoCase(snap, *p) != nullptr)
                 return "the older link " + *p + " is still there";
@@ -1376,7 +1411,7 @@ bool MakeTemplate(const Scenario &sc, Template *pT)
             {"a.sc1", 13, true, true},
             {"Plan.SC1", 102400, false, true},
             {"Prazdny.sc1", 0, true, true},
-            {"x.sc1/inside.sc1", 50, false, false}, // a folder named like a user file
+            {"x.sc1/inside.txt", 50, false, false}, // a folder named like a user file
             {"Data/Sub/info.dat", 700, false, false},
             {"Modely/Stary.gim", 4000, false, false},
         };
@@ -1391,6 +1426,33 @@ bool MakeTemplate(const Scenario &sc, Template *pT)
                 bOk && SeedFile(m, std::string(kOldRel) + "/" + f.pszRel, sBytes, f.bReadOnly && !bWritable);
             if (f.bUser)
                 pT->older.aUserFiles.push_back({f.pszRel, HashBytes(sBytes)});
+        }
+        if (sc.bNested) {
+            // One data file of the user two levels down, where the takeover does not look, so that a single
+            // fault anywhere on the look's way to it can tell; beside it and elsewhere, names that only look
+            // like data. Grafika\Ikony shifts the searches before Katalogy so that, with the installer's
+            // calls as they are, the errors rotated onto the look's searches of the older folder, Katalogy
+            // and Katalogy\Archiv are "not found" (2, 2, 3).
+            struct {
+                const char *pszRel;
+                size_t nSize;
+                bool bReadOnly;
+                bool bUser;
+            } nested[] = {
+                {"Grafika/Ikony/logo.bmp", 300, false, false},
+                {"Katalogy/Archiv/stary.kmc", 30000, false, true},
+                {"Katalogy/Archiv/stary.kmcx", 80, false, false},
+                {"Projekty/Dum/dom.sc1.bak", 4097, false, false},
+                {"x.sc1x", 70, false, false},
+                {"y.sc1/z.kmc/readme.txt", 90, false, false},
+            };
+            for (const auto &f : nested) {
+                std::string sBytes = Bytes(f.nSize, nSeed++);
+                bOk = bOk &&
+                      SeedFile(m, std::string(kOldRel) + "/" + f.pszRel, sBytes, f.bReadOnly && !bWritable);
+                if (f.bUser)
+                    pT->older.aUserFiles.push_back({f.pszRel, HashBytes(sBytes)});
+            }
         }
         bOk = bOk && SeedFile(m, gSweep.sOldLinkStart, "older link\n", false) &&
               SeedFile(m, gSweep.sOldLinkDesktop, "older link\n", false) &&
@@ -1561,12 +1623,12 @@ std::string KeepMachine(const std::string &sMachine, const std::string &sName,
 // With sComplete, the installation must be complete (else a finding of invariant sComplete).
 void CheckMachine(const Template &t, const std::string &sMachine, const std::string &sComplete, bool bRemoval,
                   std::vector<Finding> *pOut, MachineView *pView, bool bReplaced = false,
-                  bool bReadOnlyLeft = false)
+                  OlderLeft left = kOlderGone)
 {
     Snapshot snap = TakeSnapshot(sMachine);
     *pView = LookAt(sMachine);
     if (!sComplete.empty()) {
-        std::string s = Incomplete(t, sMachine, snap, *pView, bRemoval, bReadOnlyLeft);
+        std::string s = Incomplete(t, sMachine, snap, *pView, bRemoval, left);
         if (!s.empty())
             pOut->push_back({sComplete, (sComplete == "b" ? "success reported, but " : "incomplete: ") + s});
     }
@@ -1642,7 +1704,7 @@ Result SweepOne(const Template &t, const std::string &sRunDir, bool bCutMode, co
         r.bCut = true;
 
     std::vector<Finding> found;
-    bool bSuccess = false, bRemoval = false;
+    bool bSuccess = false, bRemoval = false, bDataLeft = false;
     if (!bCutMode) {
         if (status != 0)
             found.push_back({"a", std::string(bUninst ? "the uninstaller" : "the installer") +
@@ -1653,6 +1715,8 @@ Result SweepOne(const Template &t, const std::string &sRunDir, bool bCutMode, co
         // Removal is expected only when the user saw the upgrade page with its box on: a failed look at the
         // registry at the start may leave the page out, and the older version stays as with the box off.
         bRemoval = sc.bRemoval && RemovalChosen(sOut);
+        // Warning 1084 alone: everything is done but the older folder, which stays as it was.
+        bDataLeft = bRemoval && ReportOf(sOut) == gSweep.sDataLeftReport;
     } else if (!r.bCut) {
         r.aNotes.push_back(sHead + "note: the run was not cut (" + StatusText(status) + ")");
     }
@@ -1660,7 +1724,8 @@ Result SweepOne(const Template &t, const std::string &sRunDir, bool bCutMode, co
     if (bUninst)
         CheckUninst(t, sMachine, !bCutMode && UninstSuccess(ReportOf(sOut)), "", &found, &v);
     else
-        CheckMachine(t, sMachine, bSuccess ? "b" : "", bRemoval, &found, &v);
+        CheckMachine(t, sMachine, bSuccess || bDataLeft ? "b" : "", bRemoval, &found, &v, false,
+                     bDataLeft ? kOlderFolderAll : kOlderGone);
     std::string sName = std::string(sc.pszName) + (bCutMode ? "-cut-" : "-fault-") + std::to_string(call.n);
     std::string sKept, sAfterRun = sRunDir + "/after-run";
     RemoveTree(sAfterRun);
@@ -1690,14 +1755,13 @@ Result SweepOne(const Template &t, const std::string &sRunDir, bool bCutMode, co
         if (status != 0)
             again.push_back({"f", "the run again ended with " + StatusText(status)});
         std::string sReport = ReportOf(sOut);
-        bool bReadOnlyLeft = false;
-        if (!SuccessReport(sReport, bRemoval, &bReadOnlyLeft)) {
+        OlderLeft left;
+        if (!SuccessReport(t, sReport, bRemoval, &left)) {
             std::string s = sReport;
             std::replace(s.begin(), s.end(), '\n', ' ');
             again.push_back({"f", "reported: " + (s.empty() ? std::string("nothing") : Cap(s, 240))});
         }
-        CheckMachine(t, sMachine, "f", bRemoval, &again, &v, sActions == "next check next cancel",
-                     bReadOnlyLeft);
+        CheckMachine(t, sMachine, "f", bRemoval, &again, &v, sActions == "next check next cancel", left);
     }
     if (!again.empty()) {
         if (sKept.empty() && !gSweep.sKeep.empty())
@@ -1919,6 +1983,42 @@ int SelfTest()
     RemoveTree(sMachine);
     RemoveTree(sDone);
     RemoveTree(t.sMachine);
+
+    // The older folder kept for the user's data deeper in it: an upgrade without faults passes; spoilt, it
+    // must be caught.
+    for (const Scenario &sc : kScenarios)
+        if (strcmp(sc.pszName, "upgrade-nested-data") == 0)
+            pSc = &sc;
+    Template n;
+    if (!MakeTemplate(*pSc, &n))
+        return -1;
+    CopyTree(n.sMachine, sDone);
+    sOut = RunSetup(sDone, pSc->pszActions, gSweep.sWork + "/self.out", {}, &status);
+    found.clear();
+    CheckMachine(n, sDone, "b", true, &found, &v, false, kOlderFolderAll);
+    if (status != 0 || ReportOf(sOut) != gSweep.sDataLeftReport || !found.empty()) {
+        printf("self-test: the upgrade with nested data without faults does not pass (%s)%s%s\n",
+               StatusText(status).c_str(), found.empty() ? "" : ": ",
+               found.empty() ? "" : found[0].sDetail.c_str());
+        return -1;
+    }
+    Spoil nspoils[] = {
+        {"nested data: a user catalogue deep in the older folder lost", "e",
+         [&](const std::string &m) { unlink((m + "/" + kOldRel + "/Katalogy/Archiv/stary.kmc").c_str()); }},
+        {"nested data: a file of the older folder kept whole deleted", "b",
+         [&](const std::string &m) { unlink((m + "/" + kOldRel + "/Kalmori.exe").c_str()); }},
+    };
+    for (const Spoil &sp : nspoils) {
+        RemoveTree(sMachine);
+        CopyTree(sDone, sMachine);
+        sp.spoil(sMachine);
+        found.clear();
+        CheckMachine(n, sMachine, "b", true, &found, &v, false, kOlderFolderAll);
+        nMissed += ReportSpoil(sp.pszWhat, sp.pszInvariant, found) ? 0 : 1;
+    }
+    RemoveTree(sMachine);
+    RemoveTree(sDone);
+    RemoveTree(n.sMachine);
 
     // The uninstaller's checks: an uninstallation with the data kept, without faults, passes; spoilt, it
     // must be caught.
@@ -2204,9 +2304,11 @@ int main(int argc, char **argv)
     };
     g.sSuccessReport = Composed({"1050"});
     g.sOlderLeftReport = Composed({"1050", "1062", "-"});
+    g.sDataLeftReport = Composed({"1050", "1084", "C:\\Program Files\\Kalmori6"});
     g.sUnDone = Composed({"2050"});
     g.sUnNothing = Composed({"2051", "2060", "-"});
-    if (g.sSuccessReport.empty() || g.sOlderLeftReport.empty() || g.sUnDone.empty() || g.sUnNothing.empty()) {
+    if (g.sSuccessReport.empty() || g.sOlderLeftReport.empty() || g.sDataLeftReport.empty() ||
+        g.sUnDone.empty() || g.sUnNothing.empty()) {
         fprintf(stderr, "faultsweep: no success report from restext\n");
         RemoveTree(g.sWork);
         return 2;
@@ -2241,13 +2343,14 @@ int main(int argc, char **argv)
         std::vector<TraceLine> aCalls = ReadTrace(sTrace);
         std::vector<Finding> found;
         MachineView v;
-        bool bReadOnlyLeft = false, bSuccess;
+        OlderLeft left = kOlderGone;
+        bool bSuccess;
         if (pSc->nUninstall != 0) {
             bSuccess = status == 0 && UninstSuccess(ReportOf(sOut));
             CheckUninst(t, sMachine, bSuccess, "f", &found, &v);
         } else {
-            bSuccess = status == 0 && SuccessReport(ReportOf(sOut), pSc->bRemoval, &bReadOnlyLeft);
-            CheckMachine(t, sMachine, "f", pSc->bRemoval, &found, &v, false, bReadOnlyLeft);
+            bSuccess = status == 0 && SuccessReport(t, ReportOf(sOut), pSc->bRemoval, &left);
+            CheckMachine(t, sMachine, "f", pSc->bRemoval, &found, &v, false, left);
         }
         if (!bSuccess || !found.empty() || aCalls.empty()) {
             printf("%s: not swept: the run without faults must succeed and leave the machine right first\n",

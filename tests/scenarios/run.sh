@@ -65,6 +65,7 @@ if [ "$column" = wow64 ]; then
     WOW="WOW6432Node/"
 fi
 APPW="C:\\$PF\\Kalmor61"
+OLDW="C:\\$PF\\Kalmori6"
 
 # ---------------------------------------------------------------------------------------------------------
 # The platform: a fresh machine, its registry, running the installer
@@ -432,6 +433,7 @@ expect() {
         for a in $rest; do
             a=${a//\{MEDIUM\}/$MEDIUMW}
             a=${a//\{APPW\}/$APPW}
+            a=${a//\{OLDW\}/$OLDW}
             args+=("$a")
         done
         restext_report "${args[@]}" >"$WORK/report.want"
