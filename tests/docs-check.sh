@@ -28,9 +28,10 @@ links() {
         grep -v -E '^(https?|mailto):'
 }
 
-# check ROOT: prints every fault and returns 1 when there was one.
+# check ROOT: prints every fault and returns 1 when there was one. Each page's anchors are made once.
 check() {
     local root=$1 bad=0 n file target path frag dest
+    local -A heads=()
     n=$(wc -l <"$root/README.md")
     if [ "$n" -gt "$readme_max" ]; then
         echo "README.md: $n lines, at most $readme_max"
@@ -44,14 +45,17 @@ check() {
             if [ -z "$path" ]; then
                 dest=$file
             else
-                dest=$(dirname "$file")/$path
+                dest=${file%/*}/$path
             fi
             if [ ! -e "$dest" ]; then
                 echo "${file#"$root"/}: $target: no such file"
                 bad=1
-            elif [ -n "$frag" ] && [ -f "$dest" ] && ! anchors "$dest" | grep -qxF -- "$frag"; then
-                echo "${file#"$root"/}: $target: no such heading in ${dest#"$root"/}"
-                bad=1
+            elif [ -n "$frag" ] && [ -f "$dest" ]; then
+                [ -n "${heads[$dest]+set}" ] || heads[$dest]=$'\n'$(anchors "$dest")$'\n'
+                if [[ ${heads[$dest]} != *$'\n'"$frag"$'\n'* ]]; then
+                    echo "${file#"$root"/}: $target: no such heading in ${dest#"$root"/}"
+                    bad=1
+                fi
             fi
         done < <(links "$file")
     done < <(find "$root/README.md" "$root/docs" -name '*.md' | sort)
