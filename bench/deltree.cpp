@@ -1,7 +1,7 @@
 // deltree.cpp - deletes a folder tree with UtlDeleteTree, for the tree-deletion benchmark (deltree.sh).
 // Usage: deltree HOSTPATH. Exit code 0 when the folder is gone, 1 when not.
 
-#include "platint.h"
+#include "kernel/kernel.h"
 #include "utils.h"
 
 #include <stdio.h>

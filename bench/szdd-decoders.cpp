@@ -1,8 +1,8 @@
 // szdd-decoders.cpp - the SZDD decoder of plat/ against libmspack's on the same compressed file, both in
 // memory (the file read whole first, the output counted and dropped), so that only decoding is timed.
-// Built by szdd.sh: g++ -O2 -I plat szdd-decoders.cpp plat/szdd.cpp -lmspack
+// Built by szdd.sh: g++ -O2 -I plat szdd-decoders.cpp plat/lz/szdd.cpp -lmspack
 
-#include "szdd.h"
+#include "lz/szdd.h"
 
 #include <mspack.h>
 

@@ -69,7 +69,7 @@ s_ms=$(stat -c %s "${mix}_")
 
 if [ -f /usr/include/mspack.h ]; then
     echo "== decoders in memory"
-    g++ -O2 -I"$root/plat" "$root/bench/szdd-decoders.cpp" "$root/plat/szdd.cpp" -lmspack -o "$work/szdd-decoders"
+    g++ -O2 -I"$root/plat" "$root/bench/szdd-decoders.cpp" "$root/plat/lz/szdd.cpp" -lmspack -o "$work/szdd-decoders"
     "$work/szdd-decoders" "$work/files.pk_"
     "$work/szdd-decoders" "${mix}_"
 fi

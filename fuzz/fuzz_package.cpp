@@ -4,7 +4,7 @@
 // bytes and attribute bits; an entry cut short gives PKG_ERR_READ and no file.
 
 #include "package.h"
-#include "szdd.h"
+#include "lz/szdd.h"
 
 #include <stdint.h>
 #include <stdio.h>

@@ -1,7 +1,7 @@
 // fuzz_szdd.cpp - the SZDD decoder over arbitrary bytes, fed and drained in pieces of every size, against
 // itself fed whole; and the encoder's round trip of the same bytes.
 
-#include "szdd.h"
+#include "lz/szdd.h"
 
 #include <stdint.h>
 #include <stdlib.h>

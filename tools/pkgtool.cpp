@@ -6,7 +6,7 @@
 // Windows it takes Windows paths.
 
 #include "package.h"
-#include "szdd.h"
+#include "lz/szdd.h"
 
 #include <stdint.h>
 #include <stdio.h>
@@ -17,7 +17,7 @@
 #include <vector>
 
 #ifndef _WIN32
-#include "platint.h"
+#include "kernel/kernel.h"
 #endif
 
 static const char szUsage[] =

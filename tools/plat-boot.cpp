@@ -5,7 +5,7 @@
 // removed all the same, as at the platform's start). Exit code 0, or 1 when the machine folder is missing
 // or damaged (nothing is carried out then), 2 for bad usage.
 
-#include "platint.h"
+#include "kernel/kernel.h"
 
 #include <stdio.h>
 #include <sys/stat.h>

@@ -6,7 +6,7 @@
 //
 // Exit codes: 0 every path was mapped; 1 a path could not be (the reason on standard error); 2 bad usage.
 
-#include "platint.h"
+#include "kernel/kernel.h"
 
 #include <stdio.h>
 #include <string.h>

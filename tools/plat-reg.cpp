@@ -2,7 +2,7 @@
 // and export keys and values of the emulated machine ($PLAT_ROOT). Names and data are code page 1251 in the
 // registry and UTF-8 on the command line and in the output.
 
-#include "platint.h"
+#include "kernel/kernel.h"
 
 #include <errno.h>
 #include <stdio.h>

@@ -10,13 +10,13 @@
 #          uninstaller  the uninstaller started from the application folder after a first installation
 #                     (uninstall-*: welcome, option, final page); needs the same media and win64's wizdrive
 #          all        all of them (the default)
-# OUTDIR defaults to docs/. Every run uses fresh machines: a temporary PLAT_ROOT for each Linux run and a
+# OUTDIR defaults to docs/screenshots/. Every run uses fresh machines: a temporary PLAT_ROOT for each Linux run and a
 # fresh copy of a Wine prefix made for the display for each Windows run. The images carry no time stamps, so
 # a run that draws the same pixels writes the same bytes.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 what=${1:-all}
-out=${2:-$root/docs}
+out=${2:-$root/docs/screenshots}
 case $what in
 wizdemo | installer | uninstaller | all) ;;
 *) echo "usage: $0 [wizdemo|installer|uninstaller|all] [OUTDIR]" >&2; exit 2 ;;

@@ -2,7 +2,7 @@
 // keyboard rules of IsDialogMessageA, clicks, the queue, and the text the terminal and script front ends
 // show.
 
-#include "dlgint.h"
+#include "user/user.h"
 
 #include <gtest/gtest.h>
 

@@ -5,7 +5,8 @@
 // Expected values were measured with the same calls under Wine (and, for read-only files, as an
 // unprivileged user there); those of the delayed operations follow the platform's documentation.
 
-#include "platint.h"
+#include "kernel/kernel.h"
+#include "advapi/advapi.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // test_lz.cpp - LZ expansion: the SZDD decoder and encoder, and the LZ calls over the platform's files.
 
-#include "szdd.h"
+#include "lz/szdd.h"
 
 #include <gtest/gtest.h>
 
@@ -268,7 +268,7 @@ TEST(SzddEncoder, MatchesStayWithinTheWindow)
 // ---------------------------------------------------------------------------------------------------------
 // The LZ calls over the machine's files
 
-#include "platint.h"
+#include "kernel/kernel.h"
 
 #include <lzexpand.h>
 

@@ -1,7 +1,7 @@
 // test_machine.cpp - the emulated machine on Linux: its folder, Windows paths and their host paths, the
 // current directory.
 
-#include "platint.h"
+#include "advapi/advapi.h"
 
 #include <gtest/gtest.h>
 

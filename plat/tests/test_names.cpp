@@ -3,7 +3,7 @@
 // case, a folder replaced under its path, a child process. Each test runs with the folder indexes kept by
 // change events and kept by the folders' times alone.
 
-#include "platint.h"
+#include "kernel/kernel.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // test_nls.cpp - code page 1251 on Linux: conversions, case mapping and comparison.
 
-#include "platint.h"
+#include "kernel/kernel.h"
 
 #include <gtest/gtest.h>
 

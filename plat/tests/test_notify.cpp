@@ -1,6 +1,6 @@
 // test_notify.cpp - shell change notifications on Linux: each one is a line of the machine's record.
 
-#include "platint.h"
+#include "shell/shell.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // test_plat_reg.cpp - the plat-reg tool: what it writes is what the registry calls read in another process,
 // its output is UTF-8, bad input fails with exit code 1 and changes nothing, and export writes .reg text.
 
-#include "platint.h"
+#include "advapi/advapi.h"
 
 #include <gtest/gtest.h>
 

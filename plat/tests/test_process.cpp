@@ -4,7 +4,7 @@
 // that is not ours, exit codes, rights of handles, ending a process and the fault switch. The program
 // started is proc_child (PROC_CHILD), copied onto the machine with CopyFileA.
 
-#include "platint.h"
+#include "kernel/kernel.h"
 
 #include <gtest/gtest.h>
 

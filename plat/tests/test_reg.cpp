@@ -1,7 +1,7 @@
 // test_reg.cpp - the registry of the Linux build: names and case, types and bytes, sizes, access rights,
 // deleted and invalid handles, and changes shared between processes.
 
-#include "platint.h"
+#include "advapi/advapi.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // test_shell.cpp - the shell of the Linux build: special folders and item lists, the component object
 // model's initialisation, the ShellLink object, and .lnk files that lnkinfo reads back.
 
-#include "platint.h"
+#include "shell/shell.h"
 
 #include <gtest/gtest.h>
 #include <lzexpand.h>
