@@ -2,6 +2,10 @@
 // paths by GetFullPathNameA's rules, the resolution of a file call's path on the host (each name matched
 // without case where its exact spelling is not there), the Windows path of a host path, and the reserved
 // device names; GetFullPathNameA, Get/SetCurrentDirectoryA and GetTempPathA.
+//
+// The parts of this file, in order: the current directory; full paths (GetFullPathNameA's folding); host
+// paths (a name's host spelling, ResolvePath, kept folders from names.cpp); the Windows path of a host
+// path; reserved device names; ResolveArg for the file calls; the Win32 calls.
 
 #include "kernel/kernel.h"
 
@@ -461,6 +465,28 @@ bool DosDeviceName(const std::string &sPath, std::string *psDevice)
     if (bDevice)
         *psDevice = sName;
     return bDevice;
+}
+
+// Resolves a call's path argument and checks the fault switch for it. The switch is checked for a path that
+// does not resolve too (with its full form, or as given), so that every call is one checked call.
+bool ResolveArg(const char *pszCall, const char *pszPath, ResolvedPath *pPath, unsigned nFlags)
+{
+    DWORD nError;
+    if (!ResolvePath(pszPath, pPath, &nError, nFlags)) {
+        DWORD nInjected;
+        std::string sFull;
+        if (pszPath != nullptr && !FullPathName(pszPath, &sFull))
+            sFull = pszPath;
+        if (InjectedFault(pszCall, sFull, &nInjected))
+            nError = nInjected;
+        SetLastError(nError);
+        return false;
+    }
+    if (InjectedFault(pszCall, pPath->sWin, &nError)) {
+        SetLastError(nError);
+        return false;
+    }
+    return true;
 }
 
 } // namespace plat
