@@ -1,5 +1,17 @@
 // fileops.cpp - files and folders of the emulated machine by name: attributes, deleting, making and removing
 // folders, copying, and moving (also a move left for the machine's next start, recorded by pending.cpp).
+//
+// The parts of this file, in order:
+//   helpers     the current directory's identity (a folder in use), copying bytes
+//   by name     GetFileAttributesA, SetFileAttributesA, DeleteFileA, CreateDirectoryA, RemoveDirectoryA
+//               (the bodies, ...Impl)
+//   copy        CopyFileA: the executable bits, the target made or replaced
+//   move        a move left for the next start (MoveFileDelayed); MoveFileImpl: the look at the target,
+//               then a rename that refuses to replace unless leave is given, or a copy and delete across
+//               file systems
+//   Win32       the calls themselves, each a traced call of the fault switch
+// What a name is on the host (attributes, the read-only rules) is fileattr.cpp's; open files and the
+// sharing rules filehandle.cpp's.
 
 #include "kernel/file.h"
 

@@ -33,6 +33,16 @@
 // way, a name that is no folder, a file system without events, or without inotify, the path is resolved by host paths as before. A file system mounted or
 // unmounted on the way raises no event and is not seen. At most kMaxKept folders (each an open
 // descriptor) are kept; the least recently used without kept folders below it goes first.
+//
+// The parts of this file, in order:
+//   NameTable   the names of one folder by their upper case
+//   state       FolderIndex (one folder's names), Kept (a folder held open), Indexes (all of them, one
+//               lock), the folder's key
+//   watches     the inotify watches, dropping indexes and kept folders, reading the queued events
+//   times       where events cannot be had: whether a folder's times still vouch for its index
+//   indexes     Build, Trim, FindFolded (a name without case in one folder)
+//   kept        KeepChild, KeepRoot, TrimKept
+//   kernel.h    FindFoldedName, KeptFolder, and the counts and switches for tests
 
 #include "kernel/kernel.h"
 

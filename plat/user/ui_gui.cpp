@@ -2,6 +2,16 @@
 // (converted from the font's base units the Win32 way) and drawn in the Win32 manner: raised push buttons
 // with the default frame and the focus rectangle, sunken check boxes and edit boxes, the etched line, the
 // picture at its own size in a sunken frame, "&" underlined. Input becomes messages for the dialog manager.
+//
+// The parts of this file, in order:
+//   units       the system colours, the dialog font's base units, dialog units to pixels
+//   drawing     edges (raised, sunken, etched), the focus rectangle, labels with their mnemonic, wrapped
+//               text, the push button, bitmaps
+//   controls    Control: one widget for every kind of control, drawn and given input by kind
+//   dialogs     the dialog window and keyboard input (keys to virtual keys, Alt+letter)
+//   msgboxes    the message box window and its buttons
+//   front end   GuiFrontEnd (FrontEnd): dialogs made, changed and destroyed, the wait for input, MessageBox;
+//               NewGuiFrontEnd, which frontend.cpp reaches through a weak reference
 
 #include "user/user.h"
 
