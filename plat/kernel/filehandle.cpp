@@ -186,7 +186,7 @@ BOOL FileObject::Read(void *pBuffer, DWORD nBytes, DWORD *pnRead)
     }
     DWORD nDone = 0;
     while (nDone < nBytes) {
-        ssize_t n = read(fd, (char *)pBuffer + nDone, nBytes - nDone);
+        ssize_t n = host::read(fd, (char *)pBuffer + nDone, nBytes - nDone);
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0) {
@@ -221,21 +221,14 @@ BOOL FileObject::Write(const void *pBuffer, DWORD nBytes, DWORD *pnWritten)
         SetLastError(nError);
         return FALSE;
     }
-    DWORD nDone = 0;
-    while (nDone < nBytes) {
-        ssize_t n = write(fd, (const char *)pBuffer + nDone, nBytes - nDone);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            if (pnWritten != nullptr)
-                *pnWritten = nDone;
-            SetLastError(n == 0 ? ERROR_DISK_FULL : ErrorFromErrno(errno));
-            return FALSE;
-        }
-        nDone += (DWORD)n;
-    }
+    size_t nDone;
+    nError = WriteAll(fd, pBuffer, nBytes, &nDone);
     if (pnWritten != nullptr)
-        *pnWritten = nDone;
+        *pnWritten = (DWORD)nDone;
+    if (nError != ERROR_SUCCESS) {
+        SetLastError(nError);
+        return FALSE;
+    }
     return TRUE;
 }
 

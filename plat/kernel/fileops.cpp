@@ -2,7 +2,8 @@
 // folders, copying, and moving (also a move left for the machine's next start, recorded by pending.cpp).
 //
 // The parts of this file, in order:
-//   helpers     the current directory's identity (a folder in use), copying bytes
+//   helpers     the current directory's identity (a folder in use), copying bytes (through handle.cpp's
+//               WriteAll)
 //   by name     GetFileAttributesA, SetFileAttributesA, DeleteFileA, CreateDirectoryA, RemoveDirectoryA
 //               (the bodies, ...Impl)
 //   copy        CopyFileA: the executable bits, the target made or replaced
@@ -51,7 +52,7 @@ static bool CopyBytes(int fdFrom, int fdTo, off_t nSize, DWORD *pnError)
     char *aBuffer = pBuffer.get();
     off_t nTotal = 0;
     for (;;) {
-        ssize_t n = read(fdFrom, aBuffer, nBuffer);
+        ssize_t n = host::read(fdFrom, aBuffer, nBuffer);
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0) {
@@ -61,17 +62,10 @@ static bool CopyBytes(int fdFrom, int fdTo, off_t nSize, DWORD *pnError)
         if (n == 0)
             return true;
         nTotal += n;
-        ssize_t nDone = 0;
-        while (nDone < n) {
-            ssize_t w = write(fdTo, aBuffer + nDone, (size_t)(n - nDone));
-            if (w < 0 && errno == EINTR)
-                continue;
-            if (w <= 0) {
-                *pnError = w == 0 ? ERROR_DISK_FULL : ErrorFromErrno(errno);
-                return false;
-            }
-            nDone += w;
-        }
+        size_t nDone;
+        *pnError = WriteAll(fdTo, aBuffer, (size_t)n, &nDone);
+        if (*pnError != ERROR_SUCCESS)
+            return false;
         if ((size_t)n < nBuffer && nTotal == nSize)
             return true;
     }

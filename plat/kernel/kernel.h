@@ -2,6 +2,7 @@
 // system never sees it. A unit calls only units above it in this list (plat_unit_cycles checks it), and
 // the Win32 calls each one implements are:
 //   error.cpp       GetLastError, SetLastError; the errno mapping
+//   hostcall.cpp    the host calls of the file units, by name, for tests to put their own (host::)
 //   nls.cpp         GetACP, GetStringTypeA, LCMapStringA, CompareStringA, MultiByteToWideChar,
 //                   WideCharToMultiByte; name folding
 //   wildcard.cpp    the wildcard match of searches and of the fault switch
@@ -34,6 +35,7 @@
 
 #include <stdint.h>
 #include <sys/stat.h>
+#include <sys/types.h>
 #include <functional>
 #include <memory>
 #include <string>
@@ -45,6 +47,37 @@ namespace plat
 
 // error.cpp: the platform's error for a failed host call's errno (GetLastError and SetLastError are there).
 DWORD ErrorFromErrno(int nErrno);
+
+// hostcall.cpp: the host calls the file units make through a table rather than by the C library's names
+// (SetHostCall), so that a test can put its own function there: to make the host answer what it seldom
+// does, or to act between a look and the change after it, as another process could. Each entry has the
+// call's name (the C library's), the function used by default and the one in use. The units call them as
+// host::read, host::write and so on, each with the C library's parameters and results: handle.cpp,
+// filehandle.cpp and fileops.cpp for the reads and writes of open files, streams and copies.
+typedef void (*HostCallPtr)(void); // any host call's function, cast to one type for the table
+struct HostCall {
+    const char *pszName;
+    HostCallPtr pDefault;
+    HostCallPtr pCurrent;
+};
+enum HostCallId { HOST_READ, HOST_WRITE, HOST_CALL_COUNT };
+extern HostCall aHostCall[HOST_CALL_COUNT]; // in HostCallId's order
+// The entry of a call by its name; null for a name not in the table.
+const HostCall *FindHostCall(const char *pszName);
+// For tests: puts pNew in the named entry (null puts its default back; a null name puts back every
+// default). False for a name not in the table. Not while another thread makes file calls.
+bool SetHostCall(const char *pszName, HostCallPtr pNew);
+namespace host
+{
+inline ssize_t read(int fd, void *pBuffer, size_t nBytes)
+{
+    return ((ssize_t(*)(int, void *, size_t))aHostCall[HOST_READ].pCurrent)(fd, pBuffer, nBytes);
+}
+inline ssize_t write(int fd, const void *pBuffer, size_t nBytes)
+{
+    return ((ssize_t(*)(int, const void *, size_t))aHostCall[HOST_WRITE].pCurrent)(fd, pBuffer, nBytes);
+}
+} // namespace host
 
 // nls.cpp: code page 1251, the ANSI code page of the emulated machine.
 char16_t AnsiToUnicode(unsigned char c);
@@ -272,6 +305,11 @@ struct KernelObject {
     }
 };
 HANDLE RegisterHandle(KernelObject *pObject);
+// The one write path of file handles, standard streams and copies: writes all nBytes to a host descriptor,
+// going on after a write the host cut short or a signal interrupted. ERROR_SUCCESS, or the platform's error
+// of the write that failed: a write that took nothing (the host sets no errno then) is a full disk
+// (ERROR_DISK_FULL), a pipe whose reader is gone ERROR_BROKEN_PIPE. *pnDone is what was written either way.
+DWORD WriteAll(int fd, const void *pBuffer, size_t nBytes, size_t *pnDone);
 KernelObject *LookupHandle(HANDLE h); // null, with ERROR_INVALID_HANDLE set, for a handle not registered
 void UnregisterHandle(HANDLE h);
 
