@@ -116,7 +116,7 @@ static int PutXattr(const HostAt &at, int fd, const char *pszName, const char *p
     if (nErrno != EACCES)
         return nErrno;
     struct stat st;
-    if ((fd >= 0 ? fstat(fd, &st) : fstatat(at.dirfd, at.pszName, &st, 0)) != 0)
+    if ((fd >= 0 ? fstat(fd, &st) : host::fstatat(at.dirfd, at.pszName, &st, 0)) != 0)
         return nErrno;
     mode_t nMode = st.st_mode & 07777;
     if ((fd >= 0 ? fchmod(fd, nMode | S_IWUSR) : fchmodat(at.dirfd, at.pszName, nMode | S_IWUSR, 0)) != 0)
@@ -233,7 +233,7 @@ DWORD AttributesFromBits(mode_t nMode, bool bStored, DWORD dwBits)
 DWORD LinkAttributes(const HostAt &at)
 {
     struct stat st;
-    bool bDir = fstatat(at.dirfd, at.pszName, &st, 0) == 0 && S_ISDIR(st.st_mode);
+    bool bDir = host::fstatat(at.dirfd, at.pszName, &st, 0) == 0 && S_ISDIR(st.st_mode);
     return FILE_ATTRIBUTE_REPARSE_POINT | (bDir ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_ARCHIVE);
 }
 
@@ -290,7 +290,7 @@ DWORD SetReadOnlyMode(const HostAt &at, int fd, bool bReadOnly, const struct sta
     struct stat st;
     if (pst != nullptr)
         st = *pst;
-    else if ((fd >= 0 ? fstat(fd, &st) : fstatat(at.dirfd, at.pszName, &st, 0)) != 0)
+    else if ((fd >= 0 ? fstat(fd, &st) : host::fstatat(at.dirfd, at.pszName, &st, 0)) != 0)
         return ErrorFromErrno(errno);
     mode_t nMode = st.st_mode & 07777, nNew;
     if (bReadOnly) {
@@ -318,7 +318,7 @@ bool LstatOf(const ResolvedPath &path, struct stat *pst)
         return true;
     }
     HostAt at = At(path);
-    return fstatat(at.dirfd, at.pszName, pst, AT_SYMLINK_NOFOLLOW) == 0;
+    return host::fstatat(at.dirfd, at.pszName, pst, AT_SYMLINK_NOFOLLOW) == 0;
 }
 
 // The same with a link followed to what it points to.
@@ -331,14 +331,14 @@ bool StatOf(const ResolvedPath &path, struct stat *pst)
         return true;
     }
     HostAt at = At(path);
-    return fstatat(at.dirfd, at.pszName, pst, 0) == 0;
+    return host::fstatat(at.dirfd, at.pszName, pst, 0) == 0;
 }
 
 // Whether the resolved path's last name names a directory (links followed).
 bool IsDirectory(const HostAt &at)
 {
     struct stat st;
-    return fstatat(at.dirfd, at.pszName, &st, 0) == 0 && S_ISDIR(st.st_mode);
+    return host::fstatat(at.dirfd, at.pszName, &st, 0) == 0 && S_ISDIR(st.st_mode);
 }
 
 } // namespace plat

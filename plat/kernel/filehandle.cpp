@@ -152,7 +152,7 @@ FileObject::~FileObject()
     if (!sToDelete.empty()) {
         // Only while the name still holds the same file.
         struct stat st;
-        if (lstat(sToDelete.c_str(), &st) == 0 && IdOf(st) == id) {
+        if (host::lstat(sToDelete.c_str(), &st) == 0 && IdOf(st) == id) {
             if (S_ISDIR(st.st_mode))
                 rmdir(sToDelete.c_str());
             else
@@ -412,7 +412,7 @@ static HANDLE CreateFileAImpl(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dw
         if (nError == ERROR_SUCCESS && (dwNewAttributes & FILE_ATTRIBUTE_READONLY))
             nError = SetReadOnlyMode(at, pFile->fd, true);
         if (nError != ERROR_SUCCESS) {
-            unlinkat(at.dirfd, at.pszName, 0);
+            host::unlinkat(at.dirfd, at.pszName, 0);
             return Failed(nError);
         }
     }

@@ -20,7 +20,6 @@
 #include <fcntl.h>
 #include <string.h>
 #include <sys/stat.h>
-#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <memory>
@@ -133,7 +132,7 @@ static BOOL DeleteFileAImpl(LPCSTR lpFileName)
         if (ShareConflict(IdOf(lst), ACC_DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE))
             return Fail(ERROR_SHARING_VIOLATION, FALSE);
     }
-    if (unlinkat(At(path).dirfd, At(path).pszName, 0) != 0)
+    if (host::unlinkat(At(path).dirfd, At(path).pszName, 0) != 0)
         return Fail(ErrorFromErrno(errno), FALSE);
     return TRUE;
 }
@@ -167,7 +166,7 @@ static BOOL RemoveDirectoryAImpl(LPCSTR lpPathName)
         // A link to a folder goes as a folder would, and only the link goes.
         if (!IsDirectory(At(path)))
             return Fail(ERROR_DIRECTORY, FALSE);
-        if (unlinkat(At(path).dirfd, At(path).pszName, 0) != 0)
+        if (host::unlinkat(At(path).dirfd, At(path).pszName, 0) != 0)
             return Fail(ErrorFromErrno(errno), FALSE);
         return TRUE;
     }
@@ -179,7 +178,7 @@ static BOOL RemoveDirectoryAImpl(LPCSTR lpPathName)
     if ((CurrentDirectoryId(&idCur) && idCur == IdOf(lst)) ||
         ShareConflict(IdOf(lst), ACC_DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE))
         return Fail(ERROR_SHARING_VIOLATION, FALSE);
-    if (unlinkat(At(path).dirfd, At(path).pszName, AT_REMOVEDIR) != 0)
+    if (host::unlinkat(At(path).dirfd, At(path).pszName, AT_REMOVEDIR) != 0)
         return Fail(errno == EEXIST ? ERROR_DIR_NOT_EMPTY : ErrorFromErrno(errno), FALSE);
     return TRUE;
 }
@@ -273,7 +272,7 @@ static BOOL CopyFileAImpl(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, BOOL 
         nError = ErrorFromErrno(errno);
     }
     if (!bDone) {
-        unlinkat(At(dest).dirfd, At(dest).pszName, 0);
+        host::unlinkat(At(dest).dirfd, At(dest).pszName, 0);
         return Fail(nError, FALSE);
     }
     return TRUE;
@@ -360,8 +359,7 @@ static BOOL MoveFileImpl(const char *pszCall, LPCSTR lpExistingFileName, LPCSTR 
     // Without leave to replace, a target that another process made since the look above still stays: the
     // host refuses to replace it (where its file system can; else the look above is all there is).
     if (!bReplace && sTargetName.empty()) {
-        int r = (int)syscall(SYS_renameat2, atSrc.dirfd, atSrc.pszName, atTarget.dirfd, atTarget.pszName,
-                             RENAME_NOREPLACE);
+        int r = host::renameat2(atSrc.dirfd, atSrc.pszName, atTarget.dirfd, atTarget.pszName, RENAME_NOREPLACE);
         if (r == 0)
             return TRUE;
         if (errno == EEXIST)
@@ -369,16 +367,16 @@ static BOOL MoveFileImpl(const char *pszCall, LPCSTR lpExistingFileName, LPCSTR 
         if (errno != EINVAL && errno != ENOSYS && errno != EXDEV)
             return Fail(ErrorFromErrno(errno), FALSE);
     }
-    if (renameat(atSrc.dirfd, atSrc.pszName, atTarget.dirfd, atTarget.pszName) == 0)
+    if (host::renameat(atSrc.dirfd, atSrc.pszName, atTarget.dirfd, atTarget.pszName) == 0)
         return TRUE;
     if (errno != EXDEV || !S_ISREG(lstSrc.st_mode) || !(dwFlags & MOVEFILE_COPY_ALLOWED))
         return Fail(errno == EXDEV ? ERROR_NOT_SAME_DEVICE : ErrorFromErrno(errno), FALSE);
     // To another host file system: a file is copied, then the original deleted.
     if (!CopyFileA(lpExistingFileName, lpNewFileName, bReplace ? FALSE : TRUE))
         return FALSE;
-    if (unlinkat(atSrc.dirfd, atSrc.pszName, 0) != 0) {
+    if (host::unlinkat(atSrc.dirfd, atSrc.pszName, 0) != 0) {
         DWORD nError = ErrorFromErrno(errno);
-        unlinkat(At(dest).dirfd, At(dest).pszName, 0);
+        host::unlinkat(At(dest).dirfd, At(dest).pszName, 0);
         return Fail(nError, FALSE);
     }
     return TRUE;

@@ -53,14 +53,25 @@ DWORD ErrorFromErrno(int nErrno);
 // does, or to act between a look and the change after it, as another process could. Each entry has the
 // call's name (the C library's), the function used by default and the one in use. The units call them as
 // host::read, host::write and so on, each with the C library's parameters and results: handle.cpp,
-// filehandle.cpp and fileops.cpp for the reads and writes of open files, streams and copies.
+// filehandle.cpp and fileops.cpp for the reads and writes of open files, streams and copies; paths.cpp and
+// fileattr.cpp for the look at a name (lstat, fstatat); fileops.cpp and filehandle.cpp for renames and
+// removals (so a test can make a move's target appear after the move looked and before it renames).
 typedef void (*HostCallPtr)(void); // any host call's function, cast to one type for the table
 struct HostCall {
     const char *pszName;
     HostCallPtr pDefault;
     HostCallPtr pCurrent;
 };
-enum HostCallId { HOST_READ, HOST_WRITE, HOST_CALL_COUNT };
+enum HostCallId {
+    HOST_READ,
+    HOST_WRITE,
+    HOST_LSTAT,
+    HOST_FSTATAT,
+    HOST_RENAMEAT,
+    HOST_RENAMEAT2, // the system call by its number, with its flags (RENAME_NOREPLACE)
+    HOST_UNLINKAT,
+    HOST_CALL_COUNT
+};
 extern HostCall aHostCall[HOST_CALL_COUNT]; // in HostCallId's order
 // The entry of a call by its name; null for a name not in the table.
 const HostCall *FindHostCall(const char *pszName);
@@ -76,6 +87,29 @@ inline ssize_t read(int fd, void *pBuffer, size_t nBytes)
 inline ssize_t write(int fd, const void *pBuffer, size_t nBytes)
 {
     return ((ssize_t(*)(int, const void *, size_t))aHostCall[HOST_WRITE].pCurrent)(fd, pBuffer, nBytes);
+}
+inline int lstat(const char *pszPath, struct stat *pst)
+{
+    return ((int (*)(const char *, struct stat *))aHostCall[HOST_LSTAT].pCurrent)(pszPath, pst);
+}
+inline int fstatat(int dirfd, const char *pszName, struct stat *pst, int nFlags)
+{
+    return ((int (*)(int, const char *, struct stat *, int))aHostCall[HOST_FSTATAT].pCurrent)(dirfd, pszName, pst,
+                                                                                             nFlags);
+}
+inline int renameat(int dirfdFrom, const char *pszFrom, int dirfdTo, const char *pszTo)
+{
+    return ((int (*)(int, const char *, int, const char *))aHostCall[HOST_RENAMEAT].pCurrent)(dirfdFrom, pszFrom,
+                                                                                             dirfdTo, pszTo);
+}
+inline int renameat2(int dirfdFrom, const char *pszFrom, int dirfdTo, const char *pszTo, unsigned nFlags)
+{
+    return ((int (*)(int, const char *, int, const char *, unsigned))aHostCall[HOST_RENAMEAT2].pCurrent)(
+        dirfdFrom, pszFrom, dirfdTo, pszTo, nFlags);
+}
+inline int unlinkat(int dirfd, const char *pszName, int nFlags)
+{
+    return ((int (*)(int, const char *, int))aHostCall[HOST_UNLINKAT].pCurrent)(dirfd, pszName, nFlags);
 }
 } // namespace host
 

@@ -224,7 +224,7 @@ static bool FindHostName(const std::string &sDir, const std::string &sName, std:
 {
     std::string sUtf8 = AnsiToUtf8(sName);
     struct stat st;
-    if (!bExactMissing && lstat(JoinHost(sDir, sUtf8).c_str(), &st) == 0) {
+    if (!bExactMissing && host::lstat(JoinHost(sDir, sUtf8).c_str(), &st) == 0) {
         *psHostName = sUtf8;
         return true;
     }
@@ -338,7 +338,7 @@ bool ResolvePath(const char *pszPath, ResolvedPath *pPath, DWORD *pnError, unsig
         pPath->sLeaf = sUtf8;
         if (nFlags & RESOLVE_WILDCARDS) {
             pPath->bFound = false;
-        } else if (fstatat(pDir->fd, sUtf8.c_str(), &pPath->lst, AT_SYMLINK_NOFOLLOW) == 0) {
+        } else if (host::fstatat(pDir->fd, sUtf8.c_str(), &pPath->lst, AT_SYMLINK_NOFOLLOW) == 0) {
             pPath->bStat = true;
         } else if (!FindFoldedName(*pDir, sLast, &pPath->sLeaf, true)) {
             pPath->sLeaf = sUtf8;
@@ -366,7 +366,7 @@ bool ResolvePath(const char *pszPath, ResolvedPath *pPath, DWORD *pnError, unsig
     bool bExactMissing = false;
     if (!(nFlags & RESOLVE_WILDCARDS)) {
         std::string sExact = JoinHost(sExactDir, AnsiToUtf8(sLast));
-        if (lstat(sExact.c_str(), &pPath->lst) == 0) {
+        if (host::lstat(sExact.c_str(), &pPath->lst) == 0) {
             pPath->bStat = true;
             pPath->sName = sLast;
             pPath->sHost = sExact;

@@ -1,11 +1,15 @@
 // test_hostcall.cpp - the host answering what it seldom does, through the table of host calls (kernel.h's
 // SetHostCall): the one write path of file handles, standard streams and copies when a write takes nothing
-// or fails. Part of test_file.
+// or fails; a move without leave to replace when the target appears between its look and its rename. Part
+// of test_file.
 
 #include "filetest.h"
 
 #include <errno.h>
+#include <fcntl.h>
+#include <stdio.h>
 #include <string.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -39,6 +43,11 @@ TEST_F(HostCalls, TheTableNamesEachCallOnceAndPutsItsDefaultBack)
     }
     EXPECT_STREQ("read", plat::aHostCall[plat::HOST_READ].pszName);
     EXPECT_STREQ("write", plat::aHostCall[plat::HOST_WRITE].pszName);
+    EXPECT_STREQ("lstat", plat::aHostCall[plat::HOST_LSTAT].pszName);
+    EXPECT_STREQ("fstatat", plat::aHostCall[plat::HOST_FSTATAT].pszName);
+    EXPECT_STREQ("renameat", plat::aHostCall[plat::HOST_RENAMEAT].pszName);
+    EXPECT_STREQ("renameat2", plat::aHostCall[plat::HOST_RENAMEAT2].pszName);
+    EXPECT_STREQ("unlinkat", plat::aHostCall[plat::HOST_UNLINKAT].pszName);
     EXPECT_EQ(nullptr, plat::FindHostCall("no such call"));
     EXPECT_FALSE(plat::SetHostCall("no such call", nullptr));
 
@@ -199,6 +208,140 @@ TEST_F(HostCalls, AWriteCutShortGoesOnWithTheRest)
             if (w.pWrite == WriteToFile)
                 CloseHandle(h);
         }
+    }
+}
+
+
+// ---------------------------------------------------------------------------------------------------------
+// A move without leave to replace, when another process makes the target between the platform's look at it
+// and the rename: the target made meanwhile stays as it is, and the move fails as if the look had seen it.
+
+static std::string sRaceTarget; // the host path of the target the other process makes
+static bool bRaceMade;
+
+// Makes the target as another process would, once.
+static void MakeRaceTarget()
+{
+    if (bRaceMade)
+        return;
+    bRaceMade = true;
+    int nErrno = errno;
+    FILE *f = fopen(sRaceTarget.c_str(), "wx");
+    if (f != nullptr) {
+        fputs("theirs", f);
+        fclose(f);
+    }
+    errno = nErrno;
+}
+
+typedef int (*Renameat2Fn)(int, const char *, int, const char *, unsigned);
+
+static int RenameAfterTheTargetCame(int dirfdFrom, const char *pszFrom, int dirfdTo, const char *pszTo,
+                                    unsigned nFlags)
+{
+    MakeRaceTarget();
+    auto pDefault = (Renameat2Fn)plat::FindHostCall("renameat2")->pDefault;
+    return pDefault(dirfdFrom, pszFrom, dirfdTo, pszTo, nFlags);
+}
+
+// Whether the host's file system under the machine refuses to replace with RENAME_NOREPLACE (where it
+// cannot, the look is all the platform has, and nothing is to be proved here).
+static bool HostRefusesToReplace()
+{
+    std::string a = Host("probe.a"), b = Host("probe.b");
+    FILE *f = fopen(a.c_str(), "w");
+    if (f != nullptr)
+        fclose(f);
+    f = fopen(b.c_str(), "w");
+    if (f != nullptr)
+        fclose(f);
+    auto pDefault = (Renameat2Fn)plat::FindHostCall("renameat2")->pDefault;
+    bool bRefuses = pDefault(AT_FDCWD, a.c_str(), AT_FDCWD, b.c_str(), RENAME_NOREPLACE) != 0 && errno == EEXIST;
+    unlink(a.c_str());
+    unlink(b.c_str());
+    return bRefuses;
+}
+
+struct RaceCase {
+    const char *pszName;
+    bool bFolder; // the source is a folder
+    DWORD dwFlags;
+    bool bMoveA; // MoveFileA rather than MoveFileExA
+};
+static const RaceCase kRaces[] = {
+    {"MoveFileExA without flags", false, 0, false},
+    {"MoveFileExA, copy allowed", false, MOVEFILE_COPY_ALLOWED, false},
+    {"MoveFileExA, write through", false, MOVEFILE_WRITE_THROUGH, false},
+    {"MoveFileA", false, 0, true},
+    {"MoveFileExA of a folder", true, 0, false},
+};
+
+TEST_F(HostCalls, AMoveWithoutLeaveToReplaceLeavesATargetMadeAfterItsLook)
+{
+    if (!HostRefusesToReplace())
+        GTEST_SKIP() << "the host's file system cannot refuse to replace in a rename";
+    ASSERT_TRUE(CreateDirectoryA("d", NULL));
+    for (const RaceCase &c : kRaces) {
+        SCOPED_TRACE(c.pszName);
+        for (const char *psz : {"src", "d\\Target.txt"})
+            if (!DeleteFileA(psz))
+                RemoveDirectoryA(psz);
+        if (c.bFolder)
+            ASSERT_TRUE(CreateDirectoryA("src", NULL));
+        else
+            Make("src", "ours");
+        // The target's folder is read first, so that the look is answered from a folder kept open too.
+        EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA("d\\Target.txt"));
+        sRaceTarget = Host("d/Target.txt");
+        bRaceMade = false;
+        ASSERT_TRUE(plat::SetHostCall("renameat2", (plat::HostCallPtr)RenameAfterTheTargetCame));
+        SetLastError(0);
+        BOOL b = c.bMoveA ? MoveFileA("src", "d\\Target.txt") : MoveFileExA("src", "d\\Target.txt", c.dwFlags);
+        DWORD dwError = GetLastError();
+        plat::SetHostCall("renameat2", nullptr);
+        EXPECT_TRUE(bRaceMade) << "the move did not rename through the table";
+        EXPECT_FALSE(b);
+        EXPECT_EQ((DWORD)ERROR_ALREADY_EXISTS, dwError);
+        EXPECT_EQ("theirs", ReadAll("d\\Target.txt")) << "the target made after the look was replaced";
+        if (c.bFolder)
+            EXPECT_EQ((DWORD)FILE_ATTRIBUTE_DIRECTORY, GetFileAttributesA("src"));
+        else
+            EXPECT_EQ("ours", ReadAll("src")) << "the source went";
+    }
+}
+
+// The look itself goes through the table: a test can act right after it too.
+static int nTargetLooks;
+static int CountingLstat(const char *pszPath, struct stat *pst)
+{
+    if (strstr(pszPath, "Target.txt") != nullptr)
+        nTargetLooks++;
+    return ((int (*)(const char *, struct stat *))plat::FindHostCall("lstat")->pDefault)(pszPath, pst);
+}
+static int CountingFstatat(int dirfd, const char *pszName, struct stat *pst, int nFlags)
+{
+    if (strstr(pszName, "Target.txt") != nullptr)
+        nTargetLooks++;
+    return ((int (*)(int, const char *, struct stat *, int))plat::FindHostCall("fstatat")->pDefault)(dirfd, pszName,
+                                                                                                    pst, nFlags);
+}
+
+TEST_F(HostCalls, TheMovesLookAtItsTargetGoesThroughTheTable)
+{
+    ASSERT_TRUE(CreateDirectoryA("d", NULL));
+    for (const char *pszTarget : {"Target.txt", "d\\Target.txt"}) {
+        SCOPED_TRACE(pszTarget);
+        Make("src", "ours");
+        Make(pszTarget, "theirs");
+        nTargetLooks = 0;
+        plat::SetHostCall("lstat", (plat::HostCallPtr)CountingLstat);
+        plat::SetHostCall("fstatat", (plat::HostCallPtr)CountingFstatat);
+        EXPECT_FALSE(MoveFileExA("src", pszTarget, 0));
+        EXPECT_EQ((DWORD)ERROR_ALREADY_EXISTS, GetLastError());
+        plat::SetHostCall(nullptr, nullptr);
+        EXPECT_GE(nTargetLooks, 1);
+        EXPECT_TRUE(DeleteFileA("src"));
+        EXPECT_TRUE(DeleteFileA(pszTarget));
     }
 }
 
