@@ -359,7 +359,8 @@ static BOOL MoveFileImpl(const char *pszCall, LPCSTR lpExistingFileName, LPCSTR 
     // Without leave to replace, a target that another process made since the look above still stays: the
     // host refuses to replace it (where its file system can; else the look above is all there is).
     if (!bReplace && sTargetName.empty()) {
-        int r = host::renameat2(atSrc.dirfd, atSrc.pszName, atTarget.dirfd, atTarget.pszName, RENAME_NOREPLACE);
+        int r =
+            host::renameat2(atSrc.dirfd, atSrc.pszName, atTarget.dirfd, atTarget.pszName, RENAME_NOREPLACE);
         if (r == 0)
             return TRUE;
         if (errno == EEXIST)

@@ -42,7 +42,8 @@ static int DefaultRenameat(int dirfdFrom, const char *pszFrom, int dirfdTo, cons
 }
 
 // By its number: older C libraries do not name it.
-static int DefaultRenameat2(int dirfdFrom, const char *pszFrom, int dirfdTo, const char *pszTo, unsigned nFlags)
+static int DefaultRenameat2(int dirfdFrom, const char *pszFrom, int dirfdTo, const char *pszTo,
+                            unsigned nFlags)
 {
     return (int)syscall(SYS_renameat2, dirfdFrom, pszFrom, dirfdTo, pszTo, nFlags);
 }

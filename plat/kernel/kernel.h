@@ -94,13 +94,13 @@ inline int lstat(const char *pszPath, struct stat *pst)
 }
 inline int fstatat(int dirfd, const char *pszName, struct stat *pst, int nFlags)
 {
-    return ((int (*)(int, const char *, struct stat *, int))aHostCall[HOST_FSTATAT].pCurrent)(dirfd, pszName, pst,
-                                                                                             nFlags);
+    return ((int (*)(int, const char *, struct stat *, int))aHostCall[HOST_FSTATAT].pCurrent)(dirfd, pszName,
+                                                                                              pst, nFlags);
 }
 inline int renameat(int dirfdFrom, const char *pszFrom, int dirfdTo, const char *pszTo)
 {
-    return ((int (*)(int, const char *, int, const char *))aHostCall[HOST_RENAMEAT].pCurrent)(dirfdFrom, pszFrom,
-                                                                                             dirfdTo, pszTo);
+    return ((int (*)(int, const char *, int, const char *))aHostCall[HOST_RENAMEAT].pCurrent)(
+        dirfdFrom, pszFrom, dirfdTo, pszTo);
 }
 inline int renameat2(int dirfdFrom, const char *pszFrom, int dirfdTo, const char *pszTo, unsigned nFlags)
 {

@@ -38,7 +38,8 @@ TEST_F(HostCalls, TheTableNamesEachCallOnceAndPutsItsDefaultBack)
 {
     for (int i = 0; i < plat::HOST_CALL_COUNT; i++) {
         const plat::HostCall &call = plat::aHostCall[i];
-        EXPECT_EQ(&call, plat::FindHostCall(call.pszName)) << call.pszName << " is not found by its name once";
+        EXPECT_EQ(&call, plat::FindHostCall(call.pszName))
+            << call.pszName << " is not found by its name once";
         EXPECT_EQ(call.pDefault, call.pCurrent) << call.pszName;
     }
     EXPECT_STREQ("read", plat::aHostCall[plat::HOST_READ].pszName);
@@ -211,7 +212,6 @@ TEST_F(HostCalls, AWriteCutShortGoesOnWithTheRest)
     }
 }
 
-
 // ---------------------------------------------------------------------------------------------------------
 // A move without leave to replace, when another process makes the target between the platform's look at it
 // and the rename: the target made meanwhile stays as it is, and the move fails as if the look had seen it.
@@ -256,7 +256,8 @@ static bool HostRefusesToReplace()
     if (f != nullptr)
         fclose(f);
     auto pDefault = (Renameat2Fn)plat::FindHostCall("renameat2")->pDefault;
-    bool bRefuses = pDefault(AT_FDCWD, a.c_str(), AT_FDCWD, b.c_str(), RENAME_NOREPLACE) != 0 && errno == EEXIST;
+    bool bRefuses =
+        pDefault(AT_FDCWD, a.c_str(), AT_FDCWD, b.c_str(), RENAME_NOREPLACE) != 0 && errno == EEXIST;
     unlink(a.c_str());
     unlink(b.c_str());
     return bRefuses;
@@ -296,7 +297,8 @@ TEST_F(HostCalls, AMoveWithoutLeaveToReplaceLeavesATargetMadeAfterItsLook)
         bRaceMade = false;
         ASSERT_TRUE(plat::SetHostCall("renameat2", (plat::HostCallPtr)RenameAfterTheTargetCame));
         SetLastError(0);
-        BOOL b = c.bMoveA ? MoveFileA("src", "d\\Target.txt") : MoveFileExA("src", "d\\Target.txt", c.dwFlags);
+        BOOL b =
+            c.bMoveA ? MoveFileA("src", "d\\Target.txt") : MoveFileExA("src", "d\\Target.txt", c.dwFlags);
         DWORD dwError = GetLastError();
         plat::SetHostCall("renameat2", nullptr);
         EXPECT_TRUE(bRaceMade) << "the move did not rename through the table";
@@ -322,8 +324,8 @@ static int CountingFstatat(int dirfd, const char *pszName, struct stat *pst, int
 {
     if (strstr(pszName, "Target.txt") != nullptr)
         nTargetLooks++;
-    return ((int (*)(int, const char *, struct stat *, int))plat::FindHostCall("fstatat")->pDefault)(dirfd, pszName,
-                                                                                                    pst, nFlags);
+    return ((int (*)(int, const char *, struct stat *, int))plat::FindHostCall("fstatat")->pDefault)(
+        dirfd, pszName, pst, nFlags);
 }
 
 TEST_F(HostCalls, TheMovesLookAtItsTargetGoesThroughTheTable)

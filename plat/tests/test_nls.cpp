@@ -101,12 +101,12 @@ struct CutCase {
     const char16_t *pszExpected;
 };
 static const CutCase kCut[] = {
-    {"\xc3\xa9", 1, u"\xfffd"},             // é cut before its second byte
-    {"a\xd0\x96", 2, u"a\xfffd"},          // Ж cut after a
-    {"\xe2\x84\x96", 2, u"\xfffd\xfffd"},    // № cut before its third byte
-    {"\xe2\x84\x96", 1, u"\xfffd"},         // ... before its second
+    {"\xc3\xa9", 1, u"\xfffd"},           // é cut before its second byte
+    {"a\xd0\x96", 2, u"a\xfffd"},         // Ж cut after a
+    {"\xe2\x84\x96", 2, u"\xfffd\xfffd"}, // № cut before its third byte
+    {"\xe2\x84\x96", 1, u"\xfffd"},       // ... before its second
     {"\xf0\x9f\x98\x80", 3, u"\xfffd\xfffd\xfffd"},
-    {"\xd0\x96", 2, u"\x0416"},             // the whole sequence, ending at the end
+    {"\xd0\x96", 2, u"\x0416"}, // the whole sequence, ending at the end
 };
 
 // Converts cb bytes lying at the very end of a readable page, the next page unreadable, so that a read one
@@ -114,7 +114,8 @@ static const CutCase kCut[] = {
 static std::u16string ConvertAtPageEnd(const char *pszBytes, int cb)
 {
     long nPage = sysconf(_SC_PAGESIZE);
-    char *p = (char *)mmap(nullptr, (size_t)nPage * 2, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    char *p =
+        (char *)mmap(nullptr, (size_t)nPage * 2, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     EXPECT_NE(MAP_FAILED, (void *)p);
     if (p == MAP_FAILED)
         return u"<no memory>";

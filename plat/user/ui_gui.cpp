@@ -317,19 +317,24 @@ void Control::FillFace()
 }
 
 // A control of a class this dialog manager does not draw: the face colour.
-class OtherControl : public Control {
+class OtherControl : public Control
+{
   public:
     using Control::Control;
 
   protected:
-    void Draw() override { FillFace(); }
+    void Draw() override
+    {
+        FillFace();
+    }
 };
 
 // ---------------------------------------------------------------------------------------------------------
 // Buttons: the left mouse button pressed and released on them is passed on, the dialog manager deciding
 // what a click is.
 
-class ButtonControl : public Control {
+class ButtonControl : public Control
+{
   public:
     using Control::Control;
 
@@ -346,7 +351,8 @@ int ButtonControl::Input(int nEvent)
     return Control::Input(nEvent);
 }
 
-class PushButtonControl : public ButtonControl {
+class PushButtonControl : public ButtonControl
+{
   public:
     using ButtonControl::ButtonControl;
 
@@ -358,7 +364,8 @@ class PushButtonControl : public ButtonControl {
     }
 };
 
-class CheckBoxControl : public ButtonControl {
+class CheckBoxControl : public ButtonControl
+{
   public:
     using ButtonControl::ButtonControl;
 
@@ -392,7 +399,8 @@ void CheckBoxControl::Draw()
 // ---------------------------------------------------------------------------------------------------------
 // Statics: they take no input of their own.
 
-class TextControl : public Control {
+class TextControl : public Control
+{
   public:
     using Control::Control;
 
@@ -422,7 +430,8 @@ void TextControl::Draw()
 }
 
 // A bitmap at its own size (centred with SS_CENTERIMAGE), in a sunken frame when it has a border.
-class PictureControl : public Control {
+class PictureControl : public Control
+{
   public:
     using Control::Control;
 
@@ -461,7 +470,8 @@ void PictureControl::Draw()
 }
 
 // The etched lines and frames, and the plain frames and rectangles in the system colours.
-class EtchedControl : public Control {
+class EtchedControl : public Control
+{
   public:
     using Control::Control;
 
@@ -492,7 +502,8 @@ void EtchedControl::Draw()
 // The edit control: its text wrapped to its width (the dialog manager scrolls by these lines), a vertical
 // scroll bar, the caret at the start while it has the focus and nothing is selected.
 
-class EditControl : public Control {
+class EditControl : public Control
+{
   public:
     using Control::Control;
     void Layout() override;
