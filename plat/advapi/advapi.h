@@ -1,6 +1,11 @@
-// advapi.h - what the registry (reg.cpp) gives the rest of plat/ besides the Win32 calls; the system never
-// sees it. The registry needs from kernel/ (kernel.h): the machine folder and its damage report, the code
-// page, the fault switch.
+// advapi.h - what the registry gives the rest of plat/ besides the Win32 calls; the system never sees it. The
+// units, lowest first:
+//   regdb.cpp  the registry's database (regdb.h): the file in the machine folder, its tables, a new
+//              machine's registry
+//   reg.cpp    RegOpenKeyExA, RegCreateKeyExA, RegQueryValueExA, RegSetValueExA, RegDeleteValueA,
+//              RegDeleteKeyA, RegQueryInfoKeyA, RegEnumKeyExA, RegEnumValueA, RegCloseKey
+// The registry needs from kernel/ (kernel.h): the machine folder (made on first need) and its damage report,
+// the code page, the fault switch.
 #pragma once
 
 #include "kernel/kernel.h"

@@ -5,6 +5,12 @@
 // Names match case-insensitively and keep their case. Values keep their type and bytes exactly as
 // RegSetValueExA received them. Every change runs in one immediate transaction; a process waits (busy
 // timeout) while another one writes.
+//
+// The parts of this file, in order: the handle table and the transaction (opening the registry on first
+// need); handles and rights (predefined roots, granted access, resolving a handle to its key); paths and
+// the fault switch (the key's full path as the switch sees it); copying data and names out; the calls'
+// bodies (RegOpenKeyExA ... RegEnumValueA, RegCloseKey); ChangeRegistryValue for pending.cpp; the traced
+// calls. The database (tables, folding, the connection) is regdb.cpp's.
 
 #include "advapi/regdb.h"
 

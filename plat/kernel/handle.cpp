@@ -1,8 +1,10 @@
 // handle.cpp - kernel handles for the Linux build: the table of live handles, the standard streams, and
-// the calls that work on any handle (read, write, close, type).
+// the calls that work on any handle (read, write, close, type), and the one write path of every host
+// descriptor behind a handle.
 
 #include "kernel/kernel.h"
 
+#include <assert.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <unistd.h>
@@ -29,6 +31,23 @@ BOOL KernelObject::Write(const void *, DWORD, DWORD *pnWritten)
         *pnWritten = 0;
     SetLastError(ERROR_INVALID_FUNCTION);
     return FALSE;
+}
+
+DWORD WriteAll(int fd, const void *pBuffer, size_t nBytes, size_t *pnDone)
+{
+    assert(pnDone != nullptr);
+    *pnDone = 0;
+    while (*pnDone < nBytes) {
+        ssize_t n = host::write(fd, (const char *)pBuffer + *pnDone, nBytes - *pnDone);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n == 0)
+            return ERROR_DISK_FULL;
+        if (n < 0)
+            return errno == EPIPE ? ERROR_BROKEN_PIPE : ErrorFromErrno(errno);
+        *pnDone += (size_t)n;
+    }
+    return ERROR_SUCCESS;
 }
 
 HANDLE RegisterHandle(KernelObject *pObject)
@@ -66,7 +85,7 @@ struct StdStream : KernelObject {
     {
         ssize_t n;
         do
-            n = read(fd, pBuffer, nBytes);
+            n = host::read(fd, pBuffer, nBytes);
         while (n < 0 && errno == EINTR);
         if (pnRead != nullptr)
             *pnRead = n > 0 ? (DWORD)n : 0;
@@ -78,21 +97,14 @@ struct StdStream : KernelObject {
     }
     BOOL Write(const void *pBuffer, DWORD nBytes, DWORD *pnWritten) override
     {
-        DWORD nDone = 0;
-        while (nDone < nBytes) {
-            ssize_t n = write(fd, (const char *)pBuffer + nDone, nBytes - nDone);
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n <= 0) {
-                if (pnWritten != nullptr)
-                    *pnWritten = nDone;
-                SetLastError(errno == EPIPE ? ERROR_BROKEN_PIPE : ERROR_WRITE_FAULT);
-                return FALSE;
-            }
-            nDone += (DWORD)n;
-        }
+        size_t nDone;
+        DWORD nError = WriteAll(fd, pBuffer, nBytes, &nDone);
         if (pnWritten != nullptr)
-            *pnWritten = nDone;
+            *pnWritten = (DWORD)nDone;
+        if (nError != ERROR_SUCCESS) {
+            SetLastError(nError);
+            return FALSE;
+        }
         return TRUE;
     }
 };

@@ -1,6 +1,29 @@
-// kernel.h - what the kernel units (files, handles, processes, the module, the machine folder, names and
-// paths, the code page, the fault switch) give the rest of plat/, one section per unit; the system never
-// sees it. What the kernel needs from the other groups is said where it is used:
+// kernel.h - what the kernel units give the rest of plat/, one section per unit, lowest layer first; the
+// system never sees it. A unit calls only units above it in this list (plat_unit_cycles checks it), and
+// the Win32 calls each one implements are:
+//   error.cpp       GetLastError, SetLastError; the errno mapping
+//   hostcall.cpp    the host calls of the file units, by name, for tests to put their own (host::)
+//   nls.cpp         GetACP, GetStringTypeA, LCMapStringA, CompareStringA, MultiByteToWideChar,
+//                   WideCharToMultiByte; name folding
+//   wildcard.cpp    the wildcard match of searches and of the fault switch
+//   fault.cpp       the fault switch
+//   machinedir.cpp  where the machine folder is, its user and special folders, the damage report
+//   machine.cpp     making and checking the machine folder
+//   names.cpp       host folders kept open, names found without case
+//   paths.cpp       GetFullPathNameA, GetCurrentDirectoryA, SetCurrentDirectoryA, GetTempPathA
+//   handle.cpp      GetStdHandle, ReadFile, WriteFile, GetFileType, CloseHandle
+//   cmdline.cpp     command lines split and joined
+//   module.cpp      GetModuleHandleA, GetModuleFileNameA, GetCommandLineA, ExitProcess, MulDiv,
+//                   GetCurrentThreadId
+//   process.cpp     CreateProcessA, OpenProcess, WaitForSingleObject, GetExitCodeProcess, TerminateProcess,
+//                   GetCurrentProcessId, Sleep
+//   pending.cpp     operations left for the next start, recorded (MoveFileExA with
+//                   MOVEFILE_DELAY_UNTIL_REBOOT)
+//   file*.cpp       the file calls (file.h: filetime, fileattr, filehandle, fileops, filefind)
+//   boot.cpp        the operations left for the next start, carried out (plat-boot)
+//   entry.cpp       main, which calls WinMain (the plat_entry library)
+//
+// What the kernel needs from the other groups:
 //   from advapi/ (advapi.h): the registry of a new machine (machine.cpp), one value changed in one
 //     transaction (pending.cpp, boot.cpp);
 //   from shell/ (shell.h): the notifications flushed before a process starts another, waits or ends
@@ -12,6 +35,7 @@
 
 #include <stdint.h>
 #include <sys/stat.h>
+#include <sys/types.h>
 #include <functional>
 #include <memory>
 #include <string>
@@ -21,55 +45,73 @@
 namespace plat
 {
 
-// handle.cpp: kernel handles.
-
-// Every kernel HANDLE of this layer (files, searches, processes, standard streams) points at one of these.
-// A handle is valid only while it is registered; CloseHandle unregisters and deletes it.
-struct KernelObject {
-    virtual ~KernelObject() {}
-    virtual DWORD FileType() const
-    {
-        return FILE_TYPE_UNKNOWN;
-    }
-    virtual BOOL Read(void *pBuffer, DWORD nBytes, DWORD *pnRead);
-    virtual BOOL Write(const void *pBuffer, DWORD nBytes, DWORD *pnWritten);
-    // The standard streams are never deleted.
-    virtual bool IsStatic() const
-    {
-        return false;
-    }
-    // An error CloseHandle is to report although the handle is closed (the fault switch); false for none.
-    virtual bool CloseFault(DWORD *pnError) const
-    {
-        (void)pnError;
-        return false;
-    }
-    // The full Windows path the handle was opened with; empty for objects without one.
-    virtual std::string WindowsPath() const
-    {
-        return std::string();
-    }
-    // The host file descriptor behind the handle, for a child's standard streams; -1 for objects without one.
-    virtual int HostFd() const
-    {
-        return -1;
-    }
-};
-HANDLE RegisterHandle(KernelObject *pObject);
-KernelObject *LookupHandle(HANDLE h); // null, with ERROR_INVALID_HANDLE set, for a handle not registered
-void UnregisterHandle(HANDLE h);
-
-// module.cpp: the program's module and its resources (a .res image linked into the program, read by
-// user/res.cpp).
-struct Module {
-    const unsigned char *pRes;
-    size_t nRes;
-};
-Module *ModuleFromHandle(HINSTANCE h); // null for an unknown module
-std::string ExecutableHostPath();
-
 // error.cpp: the platform's error for a failed host call's errno (GetLastError and SetLastError are there).
 DWORD ErrorFromErrno(int nErrno);
+
+// hostcall.cpp: the host calls the file units make through a table rather than by the C library's names
+// (SetHostCall), so that a test can put its own function there: to make the host answer what it seldom
+// does, or to act between a look and the change after it, as another process could. Each entry has the
+// call's name (the C library's), the function used by default and the one in use. The units call them as
+// host::read, host::write and so on, each with the C library's parameters and results: handle.cpp,
+// filehandle.cpp and fileops.cpp for the reads and writes of open files, streams and copies; paths.cpp and
+// fileattr.cpp for the look at a name (lstat, fstatat); fileops.cpp and filehandle.cpp for renames and
+// removals (so a test can make a move's target appear after the move looked and before it renames).
+typedef void (*HostCallPtr)(void); // any host call's function, cast to one type for the table
+struct HostCall {
+    const char *pszName;
+    HostCallPtr pDefault;
+    HostCallPtr pCurrent;
+};
+enum HostCallId {
+    HOST_READ,
+    HOST_WRITE,
+    HOST_LSTAT,
+    HOST_FSTATAT,
+    HOST_RENAMEAT,
+    HOST_RENAMEAT2, // the system call by its number, with its flags (RENAME_NOREPLACE)
+    HOST_UNLINKAT,
+    HOST_CALL_COUNT
+};
+extern HostCall aHostCall[HOST_CALL_COUNT]; // in HostCallId's order
+// The entry of a call by its name; null for a name not in the table.
+const HostCall *FindHostCall(const char *pszName);
+// For tests: puts pNew in the named entry (null puts its default back; a null name puts back every
+// default). False for a name not in the table. Not while another thread makes file calls.
+bool SetHostCall(const char *pszName, HostCallPtr pNew);
+namespace host
+{
+inline ssize_t read(int fd, void *pBuffer, size_t nBytes)
+{
+    return ((ssize_t(*)(int, void *, size_t))aHostCall[HOST_READ].pCurrent)(fd, pBuffer, nBytes);
+}
+inline ssize_t write(int fd, const void *pBuffer, size_t nBytes)
+{
+    return ((ssize_t(*)(int, const void *, size_t))aHostCall[HOST_WRITE].pCurrent)(fd, pBuffer, nBytes);
+}
+inline int lstat(const char *pszPath, struct stat *pst)
+{
+    return ((int (*)(const char *, struct stat *))aHostCall[HOST_LSTAT].pCurrent)(pszPath, pst);
+}
+inline int fstatat(int dirfd, const char *pszName, struct stat *pst, int nFlags)
+{
+    return ((int (*)(int, const char *, struct stat *, int))aHostCall[HOST_FSTATAT].pCurrent)(dirfd, pszName,
+                                                                                              pst, nFlags);
+}
+inline int renameat(int dirfdFrom, const char *pszFrom, int dirfdTo, const char *pszTo)
+{
+    return ((int (*)(int, const char *, int, const char *))aHostCall[HOST_RENAMEAT].pCurrent)(
+        dirfdFrom, pszFrom, dirfdTo, pszTo);
+}
+inline int renameat2(int dirfdFrom, const char *pszFrom, int dirfdTo, const char *pszTo, unsigned nFlags)
+{
+    return ((int (*)(int, const char *, int, const char *, unsigned))aHostCall[HOST_RENAMEAT2].pCurrent)(
+        dirfdFrom, pszFrom, dirfdTo, pszTo, nFlags);
+}
+inline int unlinkat(int dirfd, const char *pszName, int nFlags)
+{
+    return ((int (*)(int, const char *, int))aHostCall[HOST_UNLINKAT].pCurrent)(dirfd, pszName, nFlags);
+}
+} // namespace host
 
 // nls.cpp: code page 1251, the ANSI code page of the emulated machine.
 char16_t AnsiToUnicode(unsigned char c);
@@ -85,6 +127,52 @@ bool SameName(const std::string &sName1, const std::string &sName2);
 // one. With bDosTail, a rest of the pattern made only of dots and stars also matches at the end of the
 // name, as in the platform's file search ("*.*" finds "README", "name.*" finds "name").
 bool MatchWildcards(const std::string &sPattern, const std::string &sName, bool bDosTail);
+
+// fault.cpp: the fault switch for tests (PLAT_FAULT, PLAT_FAULT_AT, PLAT_FAULT_CUT, PLAT_FAULT_TRACE,
+// described in the README). Each call of InjectedFault is one checked call, numbered from 1 in the process:
+// true, with the error the call is to fail with, when it is the one PLAT_FAULT_AT names, or an entry of
+// PLAT_FAULT names this call (or "*") and its path pattern matches the full Windows path. At the number
+// PLAT_FAULT_CUT names the process ends at once. The check is traced under the innermost TracedCall of this
+// thread when that has the same name (the line is written with the call's outcome when it ends), else at
+// once.
+bool InjectedFault(const char *pszCall, const std::string &sWinPath, DWORD *pnError);
+// The same for a path that costs work to make: path() is called only when the switch needs the path.
+bool InjectedFault(const char *pszCall, const std::function<std::string()> &path, DWORD *pnError);
+// How many checked calls the process has made so far.
+unsigned long long CheckedCalls();
+
+// One run of a platform call, for the fault switch's trace: the checks the call makes on its thread are
+// written when it ends, each with the call's outcome. The call passes its result through one of the
+// methods below, which judge success by the call's kind; a TracedCall that ends without one counts as a
+// success.
+class TracedCall
+{
+  public:
+    explicit TracedCall(const char *pszCallName);
+    ~TracedCall();
+    TracedCall(const TracedCall &) = delete;
+    TracedCall &operator=(const TracedCall &) = delete;
+
+    BOOL Bool(BOOL b);                               // FALSE fails, with the last error
+    HANDLE Handle(HANDLE h);                         // INVALID_HANDLE_VALUE fails, with the last error
+    LSTATUS Status(LSTATUS rc);                      // any status but ERROR_SUCCESS fails, with that status
+    HRESULT Result(HRESULT hr);                      // FAILED(hr) fails, with hr in hexadecimal
+    INT LzResult(INT n);                             // a negative LZERROR_ code fails, with that code
+    template <typename T> T Value(T value, bool bOk) // bOk tells; the error is the last error
+    {
+        End(bOk, std::to_string(GetLastError()));
+        return value;
+    }
+
+  private:
+    friend bool InjectedFault(const char *, const std::function<std::string()> &, DWORD *);
+    void End(bool bOk, const std::string &sError);
+
+    const char *pszCall;
+    TracedCall *pOuter;
+    bool bEnded = false;
+    std::vector<std::pair<unsigned long long, std::string>> aChecks; // number and UTF-8 path, to be written
+};
 
 // machinedir.cpp: where the emulated machine's folder is ($PLAT_ROOT, by default
 // $HOME/.local/share/plat/machine), as an absolute host path, without making or checking anything: for
@@ -201,6 +289,10 @@ enum {
 // with ERROR_BAD_NETPATH, a missing folder on the way (or a file used as one) with ERROR_PATH_NOT_FOUND. Each
 // existing name is matched without case when its exact spelling is not there.
 bool ResolvePath(const char *pszPath, ResolvedPath *pPath, DWORD *pnError, unsigned nFlags = 0);
+// The same for a file call's path argument, which is also checked against the fault switch under the call's
+// name: with its full path, or, for a path that does not resolve, its full form or the text as given, so
+// that every call is one checked call. False with the last error set.
+bool ResolveArg(const char *pszCall, const char *pszPath, ResolvedPath *pPath, unsigned nFlags = 0);
 
 // The Windows path of a host path: under drive_c it is on C:, anything else is on Z:. Relative host paths are
 // taken against the host's working directory. *pbLossy tells whether a character had no place in code page
@@ -212,55 +304,48 @@ std::string WindowsPathFromHost(const std::string &sHost, bool *pbLossy = nullpt
 // of the \\?\ and \\.\ forms and network paths name no device this way.
 bool DosDeviceName(const std::string &sPath, std::string *psDevice);
 
-// file.cpp: for tests, every later write or removal of an extended attribute fails with nErrno, as on a
-// file system without them (ENOTSUP) or on another owner's file (EPERM); 0 ends it.
-void FailXattrWrites(int nErrno);
+// handle.cpp: kernel handles.
 
-// fault.cpp: the fault switch for tests (PLAT_FAULT, PLAT_FAULT_AT, PLAT_FAULT_CUT, PLAT_FAULT_TRACE,
-// described in the README). Each call of InjectedFault is one checked call, numbered from 1 in the process:
-// true, with the error the call is to fail with, when it is the one PLAT_FAULT_AT names, or an entry of
-// PLAT_FAULT names this call (or "*") and its path pattern matches the full Windows path. At the number
-// PLAT_FAULT_CUT names the process ends at once. The check is traced under the innermost TracedCall of this
-// thread when that has the same name (the line is written with the call's outcome when it ends), else at
-// once.
-bool InjectedFault(const char *pszCall, const std::string &sWinPath, DWORD *pnError);
-// The same for a path that costs work to make: path() is called only when the switch needs the path.
-bool InjectedFault(const char *pszCall, const std::function<std::string()> &path, DWORD *pnError);
-// How many checked calls the process has made so far.
-unsigned long long CheckedCalls();
-
-// One run of a platform call, for the fault switch's trace: the checks the call makes on its thread are
-// written when it ends, each with the call's outcome. The call passes its result through one of the
-// methods below, which judge success by the call's kind; a TracedCall that ends without one counts as a
-// success.
-class TracedCall
-{
-  public:
-    explicit TracedCall(const char *pszCallName);
-    ~TracedCall();
-    TracedCall(const TracedCall &) = delete;
-    TracedCall &operator=(const TracedCall &) = delete;
-
-    BOOL Bool(BOOL b);                               // FALSE fails, with the last error
-    HANDLE Handle(HANDLE h);                         // INVALID_HANDLE_VALUE fails, with the last error
-    LSTATUS Status(LSTATUS rc);                      // any status but ERROR_SUCCESS fails, with that status
-    HRESULT Result(HRESULT hr);                      // FAILED(hr) fails, with hr in hexadecimal
-    INT LzResult(INT n);                             // a negative LZERROR_ code fails, with that code
-    template <typename T> T Value(T value, bool bOk) // bOk tells; the error is the last error
+// Every kernel HANDLE of this layer (files, searches, processes, standard streams) points at one of these.
+// A handle is valid only while it is registered; CloseHandle unregisters and deletes it.
+struct KernelObject {
+    virtual ~KernelObject() {}
+    virtual DWORD FileType() const
     {
-        End(bOk, std::to_string(GetLastError()));
-        return value;
+        return FILE_TYPE_UNKNOWN;
     }
-
-  private:
-    friend bool InjectedFault(const char *, const std::function<std::string()> &, DWORD *);
-    void End(bool bOk, const std::string &sError);
-
-    const char *pszCall;
-    TracedCall *pOuter;
-    bool bEnded = false;
-    std::vector<std::pair<unsigned long long, std::string>> aChecks; // number and UTF-8 path, to be written
+    virtual BOOL Read(void *pBuffer, DWORD nBytes, DWORD *pnRead);
+    virtual BOOL Write(const void *pBuffer, DWORD nBytes, DWORD *pnWritten);
+    // The standard streams are never deleted.
+    virtual bool IsStatic() const
+    {
+        return false;
+    }
+    // An error CloseHandle is to report although the handle is closed (the fault switch); false for none.
+    virtual bool CloseFault(DWORD *pnError) const
+    {
+        (void)pnError;
+        return false;
+    }
+    // The full Windows path the handle was opened with; empty for objects without one.
+    virtual std::string WindowsPath() const
+    {
+        return std::string();
+    }
+    // The host file descriptor behind the handle, for a child's standard streams; -1 for objects without one.
+    virtual int HostFd() const
+    {
+        return -1;
+    }
 };
+HANDLE RegisterHandle(KernelObject *pObject);
+// The one write path of file handles, standard streams and copies: writes all nBytes to a host descriptor,
+// going on after a write the host cut short or a signal interrupted. ERROR_SUCCESS, or the platform's error
+// of the write that failed: a write that took nothing (the host sets no errno then) is a full disk
+// (ERROR_DISK_FULL), a pipe whose reader is gone ERROR_BROKEN_PIPE. *pnDone is what was written either way.
+DWORD WriteAll(int fd, const void *pBuffer, size_t nBytes, size_t *pnDone);
+KernelObject *LookupHandle(HANDLE h); // null, with ERROR_INVALID_HANDLE set, for a handle not registered
+void UnregisterHandle(HANDLE h);
 
 // cmdline.cpp: a command line split into arguments by the platform's rules: the program's name up to the
 // first blank outside quotes (quotes dropped, backslashes kept); then arguments separated by blanks and tabs,
@@ -270,6 +355,15 @@ std::vector<std::string> SplitCommandLine(const std::string &sLine);
 // The line that splits back into these arguments: the program's name quoted when it holds a blank (it
 // cannot hold a quote), each other argument quoted and escaped when it is empty or holds a blank or a quote.
 std::string JoinCommandLine(const std::vector<std::string> &aArgs);
+
+// module.cpp: the program's module and its resources (a .res image linked into the program, read by
+// user/res.cpp).
+struct Module {
+    const unsigned char *pRes;
+    size_t nRes;
+};
+Module *ModuleFromHandle(HINSTANCE h); // null for an unknown module
+std::string ExecutableHostPath();
 
 // process.cpp: for tests, waiting for a process polls the host (a zombie or a gone process in /proc, a
 // child's status) every few milliseconds, as where the host has no process descriptors (true), or waits on a
@@ -293,6 +387,10 @@ struct PendingOperation {
 // (an empty source). *pnUsed is how many bytes the pairs take, the list's end not counted. A string cut
 // short by the data's end ends there.
 std::vector<PendingOperation> ParsePendingOperations(const std::string &sData, size_t *pnUsed);
+
+// fileattr.cpp: for tests, every later write or removal of an extended attribute fails with nErrno, as on a
+// file system without them (ENOTSUP) or on another owner's file (EPERM); 0 ends it.
+void FailXattrWrites(int nErrno);
 
 // boot.cpp: carries out the recorded operations in order with the machine's own file calls, then removes
 // them from the value (the value goes when nothing else was added meanwhile). One message (UTF-8) per

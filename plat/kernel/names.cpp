@@ -30,9 +30,20 @@
 // one its path names whenever the events queued before the call have been applied. The folder where files
 // come and go needs no watch of its own for this: a file deleted there raises no event to be read; a folder
 // is watched only while a folder below it is kept. Only what can be watched is kept: with a link on the
-// way, a name that is no folder, a file system without events, or without inotify, the path is resolved by host paths as before. A file system mounted or
-// unmounted on the way raises no event and is not seen. At most kMaxKept folders (each an open
-// descriptor) are kept; the least recently used without kept folders below it goes first.
+// way, a name that is no folder, a file system without events, or without inotify, the path is resolved by
+// host paths as before. A file system mounted or unmounted on the way raises no event and is not seen. At
+// most kMaxKept folders (each an open descriptor) are kept; the least recently used without kept folders
+// below it goes first.
+//
+// The parts of this file, in order:
+//   NameTable   the names of one folder by their upper case
+//   state       FolderIndex (one folder's names), Kept (a folder held open), Indexes (all of them, one
+//               lock), the folder's key
+//   watches     the inotify watches, dropping indexes and kept folders, reading the queued events
+//   times       where events cannot be had: whether a folder's times still vouch for its index
+//   indexes     Build, Trim, FindFolded (a name without case in one folder)
+//   kept        KeepChild, KeepRoot, TrimKept
+//   kernel.h    FindFoldedName, KeptFolder, and the counts and switches for tests
 
 #include "kernel/kernel.h"
 

@@ -1,6 +1,14 @@
 // nls.cpp - national-language support for the Linux build: the ANSI code page 1251 of a Russian machine,
 // its character types and one-character case mapping (the platform's own tables), locale comparison, and
 // conversion between the code page, UTF-16 and UTF-8.
+//
+// The parts of this file, in order:
+//   tables      the character types, upper and lower case, and Unicode of every byte of code page 1251
+//   code page   AnsiToUnicode, UnicodeToAnsi; UTF-8 encoded and decoded (NextUtf8 never reads past the
+//               length it is given), AnsiToUtf8, Utf8ToAnsi
+//   Win32       GetACP, GetStringTypeA, LCMapStringA; CompareStringA by the collation's levels (letters,
+//               then word-sort marks, then case); MultiByteToWideChar, WideCharToMultiByte
+//   names       UpperName and SameName, names compared as the file system compares them
 
 #include "kernel/kernel.h"
 

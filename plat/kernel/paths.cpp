@@ -2,6 +2,10 @@
 // paths by GetFullPathNameA's rules, the resolution of a file call's path on the host (each name matched
 // without case where its exact spelling is not there), the Windows path of a host path, and the reserved
 // device names; GetFullPathNameA, Get/SetCurrentDirectoryA and GetTempPathA.
+//
+// The parts of this file, in order: the current directory; full paths (GetFullPathNameA's folding); host
+// paths (a name's host spelling, ResolvePath, kept folders from names.cpp); the Windows path of a host
+// path; reserved device names; ResolveArg for the file calls; the Win32 calls.
 
 #include "kernel/kernel.h"
 
@@ -220,7 +224,7 @@ static bool FindHostName(const std::string &sDir, const std::string &sName, std:
 {
     std::string sUtf8 = AnsiToUtf8(sName);
     struct stat st;
-    if (!bExactMissing && lstat(JoinHost(sDir, sUtf8).c_str(), &st) == 0) {
+    if (!bExactMissing && host::lstat(JoinHost(sDir, sUtf8).c_str(), &st) == 0) {
         *psHostName = sUtf8;
         return true;
     }
@@ -334,7 +338,7 @@ bool ResolvePath(const char *pszPath, ResolvedPath *pPath, DWORD *pnError, unsig
         pPath->sLeaf = sUtf8;
         if (nFlags & RESOLVE_WILDCARDS) {
             pPath->bFound = false;
-        } else if (fstatat(pDir->fd, sUtf8.c_str(), &pPath->lst, AT_SYMLINK_NOFOLLOW) == 0) {
+        } else if (host::fstatat(pDir->fd, sUtf8.c_str(), &pPath->lst, AT_SYMLINK_NOFOLLOW) == 0) {
             pPath->bStat = true;
         } else if (!FindFoldedName(*pDir, sLast, &pPath->sLeaf, true)) {
             pPath->sLeaf = sUtf8;
@@ -362,7 +366,7 @@ bool ResolvePath(const char *pszPath, ResolvedPath *pPath, DWORD *pnError, unsig
     bool bExactMissing = false;
     if (!(nFlags & RESOLVE_WILDCARDS)) {
         std::string sExact = JoinHost(sExactDir, AnsiToUtf8(sLast));
-        if (lstat(sExact.c_str(), &pPath->lst) == 0) {
+        if (host::lstat(sExact.c_str(), &pPath->lst) == 0) {
             pPath->bStat = true;
             pPath->sName = sLast;
             pPath->sHost = sExact;
@@ -461,6 +465,28 @@ bool DosDeviceName(const std::string &sPath, std::string *psDevice)
     if (bDevice)
         *psDevice = sName;
     return bDevice;
+}
+
+// Resolves a call's path argument and checks the fault switch for it. The switch is checked for a path that
+// does not resolve too (with its full form, or as given), so that every call is one checked call.
+bool ResolveArg(const char *pszCall, const char *pszPath, ResolvedPath *pPath, unsigned nFlags)
+{
+    DWORD nError;
+    if (!ResolvePath(pszPath, pPath, &nError, nFlags)) {
+        DWORD nInjected;
+        std::string sFull;
+        if (pszPath != nullptr && !FullPathName(pszPath, &sFull))
+            sFull = pszPath;
+        if (InjectedFault(pszCall, sFull, &nInjected))
+            nError = nInjected;
+        SetLastError(nError);
+        return false;
+    }
+    if (InjectedFault(pszCall, pPath->sWin, &nError)) {
+        SetLastError(nError);
+        return false;
+    }
+    return true;
 }
 
 } // namespace plat

@@ -8,6 +8,16 @@
 // it ran is reaped by a later process call. Any other process is watched through a process descriptor
 // (pidfd_open) where the host has them, else by polling /proc/PID/stat; its exit code is read from /proc
 // while it is a zombie, which is the only time the host shows it to anyone but the parent.
+//
+// The parts of this file, in order:
+//   host processes  /proc, exit codes from signals and wait statuses, process descriptors
+//   records         one record per process shared by its handles; waiting; reaping our children
+//   handles         process and thread handles (KernelObject)
+//   starting        finding the program (by name, extension and search path), the child's standard
+//                   streams, CreateProcessA
+//   Win32           OpenProcess, WaitForSingleObject, GetExitCodeProcess, TerminateProcess, the traced
+//                   calls, GetCurrentProcessId, Sleep
+// Command lines are split and joined by cmdline.cpp.
 
 #include "kernel/kernel.h"
 #include "shell/shell.h"

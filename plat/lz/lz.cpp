@@ -1,6 +1,13 @@
 // lz.cpp - LZ expansion for the Linux build: _lopen file numbers over the platform's file handles, and
 // LZInit, LZOpenFileA, LZRead and LZClose, which read a plain file unchanged and an SZDD file expanded, as a
 // stream through a fixed window and input buffer, whatever the file's size.
+//
+// The parts of this file, in order:
+//   state       the table of LZ handles (an HFILE from _lopen, or one of LzState for a compressed file)
+//   reading     plain and compressed reads through the window, the compressed name (x.tx_)
+//   Win32       _lopen, _lclose, LZInit, LZOpenFileA, LZRead, LZClose, each a traced call of the
+//               fault switch
+// The SZDD header and decoder are szdd.cpp's.
 
 #include "kernel/kernel.h"
 #include "lz/szdd.h"

@@ -1,6 +1,10 @@
 // szdd.h - the SZDD format of the platform's LZ file compression: a 14-byte header, then LZSS data over a
 // 4096-byte window. Plain functions over memory, with no file system of their own: the LZ expansion layer
 // reads through the decoder, and the package builder compresses with the encoder (on both targets).
+//
+// The lz group's header: lz.cpp (_lopen, _lclose, LZInit, LZOpenFileA, LZRead, LZClose) needs this from
+// szdd.cpp, and from kernel/ (kernel.h) the file calls, full paths and the fault switch; it gives the rest of
+// plat/ nothing but the Win32 calls.
 #pragma once
 
 #include <stddef.h>

@@ -5,6 +5,10 @@
 // local path in the ANSI code page and in Unicode, the strings (description, relative path, working folder,
 // arguments, icon location) in Unicode, and the terminal block. No item list is written: readers find the
 // target through the LinkInfo.
+//
+// The parts of this file, in order: the file format (writing and reading a link file: BuildLinkFile,
+// ParseLinkFile); the ShellLink object (IUnknown, IShellLinkA, IPersistFile, with the fault switch on its
+// setters and Save); CreateShellLink for CoCreateInstance.
 
 #include "shell/shell.h"
 

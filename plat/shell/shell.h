@@ -1,7 +1,13 @@
-// shell.h - what the shell units (the object model's allocator, ids and item lists; special folders; shell
-// links; change notifications) give the rest of plat/ besides the Win32 calls; the system never sees it. The shell needs from kernel/
-// (kernel.h): the machine folder and its special folders, full paths, the code page, the fault switch, and
-// the file calls.
+// shell.h - what the shell units give the rest of plat/ besides the Win32 calls, one section per unit; the
+// system never sees it. The units, lowest first, and the Win32 calls each one implements:
+//   notify.cpp  SHChangeNotify (the record of change notifications)
+//   com.cpp     CoTaskMemAlloc, CoTaskMemRealloc, CoTaskMemFree; the shell's IMalloc, GUIDs, the interface
+//               and class ids, item lists
+//   lnk.cpp     the ShellLink object (IShellLinkA, IPersistFile) and the link file format
+//   shell.cpp   SHGetMalloc, SHGetSpecialFolderLocation, SHGetPathFromIDListA, CoInitialize, CoUninitialize,
+//               CoCreateInstance
+// The shell needs from kernel/ (kernel.h): the machine folder and its special folders, full paths, the code
+// page, the fault switch, and the file calls.
 #pragma once
 
 #include "kernel/kernel.h"

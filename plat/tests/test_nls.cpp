@@ -5,6 +5,10 @@
 #include <gtest/gtest.h>
 
 #include <string.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <string>
 
 TEST(Nls, AnsiCodePageIs1251)
 {
@@ -87,4 +91,57 @@ TEST(Nls, ComparisonFollowsTheRussianCollation)
     for (const OrderCase &c : kOrder)
         EXPECT_EQ(c.expected, CompareStringA(LOCALE_SYSTEM_DEFAULT, c.flags, c.a, -1, c.b, -1))
             << c.a << " / " << c.b;
+}
+
+// A UTF-8 sequence cut short by the end of an input of explicit length. Its lead byte stands for itself,
+// as U+FFFD, whatever follows in memory: the decoder reads no byte past the length.
+struct CutCase {
+    const char *pszInput; // the bytes given (their length is the input's), then one more in memory
+    int cb;
+    const char16_t *pszExpected;
+};
+static const CutCase kCut[] = {
+    {"\xc3\xa9", 1, u"\xfffd"},           // é cut before its second byte
+    {"a\xd0\x96", 2, u"a\xfffd"},         // Ж cut after a
+    {"\xe2\x84\x96", 2, u"\xfffd\xfffd"}, // № cut before its third byte
+    {"\xe2\x84\x96", 1, u"\xfffd"},       // ... before its second
+    {"\xf0\x9f\x98\x80", 3, u"\xfffd\xfffd\xfffd"},
+    {"\xd0\x96", 2, u"\x0416"}, // the whole sequence, ending at the end
+};
+
+// Converts cb bytes lying at the very end of a readable page, the next page unreadable, so that a read one
+// byte past them ends the process. Returns the UTF-16 result.
+static std::u16string ConvertAtPageEnd(const char *pszBytes, int cb)
+{
+    long nPage = sysconf(_SC_PAGESIZE);
+    char *p =
+        (char *)mmap(nullptr, (size_t)nPage * 2, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    EXPECT_NE(MAP_FAILED, (void *)p);
+    if (p == MAP_FAILED)
+        return u"<no memory>";
+    EXPECT_EQ(0, mprotect(p + nPage, (size_t)nPage, PROT_NONE));
+    char *pInput = p + nPage - cb;
+    memcpy(pInput, pszBytes, (size_t)cb);
+    WCHAR w[8];
+    int n = MultiByteToWideChar(CP_UTF8, 0, pInput, cb, w, 8);
+    munmap(p, (size_t)nPage * 2);
+    return std::u16string((const char16_t *)w, n > 0 ? (size_t)n : 0);
+}
+
+TEST(Nls, Utf8CutShortByTheLengthGivenIsReplacedWithoutReadingPastIt)
+{
+    for (const CutCase &c : kCut) {
+        SCOPED_TRACE(std::to_string(c.cb) + " bytes of " + c.pszInput);
+        WCHAR w[8];
+        // The byte after the input, a continuation byte in memory, must not complete the sequence.
+        int n = MultiByteToWideChar(CP_UTF8, 0, c.pszInput, c.cb, w, 8);
+        EXPECT_EQ(std::u16string(c.pszExpected), std::u16string((const char16_t *)w, n > 0 ? (size_t)n : 0));
+        // Nor may it be read at all: at the end of a page, with nothing readable after it.
+        EXPECT_EQ(std::u16string(c.pszExpected), ConvertAtPageEnd(c.pszInput, c.cb));
+        // With MB_ERR_INVALID_CHARS a cut sequence fails the call.
+        if (std::u16string(c.pszExpected).find(u'\xfffd') != std::u16string::npos) {
+            EXPECT_EQ(0, MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, c.pszInput, c.cb, w, 8));
+            EXPECT_EQ(1113u, GetLastError()); // ERROR_NO_UNICODE_TRANSLATION
+        }
+    }
 }

@@ -1,6 +1,19 @@
 // dlgmgr.cpp - the dialog manager of the Linux build: dialogs made from a dialog template, their button,
 // edit and static controls, the message queue, the keyboard focus and the keyboard rules of
 // IsDialogMessageA. How a dialog looks and where input comes from is up to the front end (user.h).
+//
+// The parts of this file, in order:
+//   sending     Send, and the tab and group order of a dialog's controls
+//   focus       moving the focus, and the default-button look that follows it
+//   procedures  one window procedure per kind of control, as the GUI front end has one class per kind:
+//               ButtonProc (push buttons, check boxes), EditProc (the text box and its scrolling),
+//               StaticProc (text, picture, etched line), DefDialogProc (the dialog), CallWnd (by kind)
+//   keyboard    accelerators (Alt+letter)
+//   Win32       CreateDialogParamA and DestroyWindow; window state (ShowWindow, EnableWindow, texts, focus,
+//               check boxes); messages (SendMessageA, PostMessageA, GetMessageA, IsDialogMessageA,
+//               DispatchMessageA); the GetMessage hook
+// The window records, the focus and the queue are the dialog model's (dlgmodel.cpp); the records are read
+// from the template by dlgtemplate.cpp.
 
 #include "user/user.h"
 #include "shell/shell.h"

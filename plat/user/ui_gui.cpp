@@ -2,6 +2,19 @@
 // (converted from the font's base units the Win32 way) and drawn in the Win32 manner: raised push buttons
 // with the default frame and the focus rectangle, sunken check boxes and edit boxes, the etched line, the
 // picture at its own size in a sunken frame, "&" underlined. Input becomes messages for the dialog manager.
+//
+// The parts of this file, in order:
+//   units       the system colours, the dialog font's base units, dialog units to pixels
+//   drawing     edges (raised, sunken, etched), the focus rectangle, labels with their mnemonic, wrapped
+//               text, the push button, bitmaps
+//   controls    one class per kind of control, as the dialog manager has one window procedure per class:
+//               Control (what they share: the clip, the font, a press taken), ButtonControl
+//               (PushButtonControl, CheckBoxControl), the statics (TextControl, PictureControl,
+//               EtchedControl), EditControl (wrapped text, the scroll bar), OtherControl; NewControl
+//   dialogs     the dialog window and keyboard input (keys to virtual keys, Alt+letter)
+//   msgboxes    the message box window and its buttons
+//   front end   GuiFrontEnd (FrontEnd): dialogs made, changed and destroyed, the wait for input, MessageBox;
+//               NewGuiFrontEnd, which frontend.cpp reaches through a weak reference
 
 #include "user/user.h"
 
@@ -256,29 +269,260 @@ Fl_RGB_Image *ImageOf(Bitmap *pBitmap, std::vector<unsigned char> &aRgb)
 // ---------------------------------------------------------------------------------------------------------
 // Controls
 
+// One class per kind of control, as the dialog manager has one window procedure per class: the buttons
+// (ButtonProc) push buttons and check boxes, which take the mouse; the statics (StaticProc) text, pictures
+// and etched lines, which take none; the edit control (EditProc) with its text wrapped and its scroll bar.
+// Each draws itself within its own rectangle, in the dialog's font.
 class Control : public Fl_Widget {
   public:
     Control(Wnd *p, int x, int y, int w, int h) : Fl_Widget(x, y, w, h), pWnd(p) { visible_focus(0); }
     void draw() override;
     int handle(int nEvent) override;
-    void Layout(); // wraps an edit control's text and tells the dialog manager its line counts
+    // Tells the dialog manager what the control's layout makes of its text (an edit control's lines).
+    virtual void Layout() {}
 
-  private:
-    void DrawEdit();
-    void DrawScrollBar(int x, int y, int w, int h);
-    bool ScrollBarHit(int &nPart);
+  protected:
+    virtual void Draw() = 0;
+    // Mouse input, while the control is shown: a press is taken (and so are the drag and release that
+    // follow it), and nothing else.
+    virtual int Input(int nEvent);
+    void FillFace();
     Wnd *pWnd;
-    std::vector<std::string> aLines; // the edit control's text, wrapped
-    std::string sLaidOut;            // the text those lines were made from
-    HGDIOBJ hShown = NULL;           // the bitmap behind imgShown
-    std::unique_ptr<Fl_RGB_Image> pImage;
-    std::vector<unsigned char> aRgb;
-    int nThumbGrab = -1; // where the scroll box was taken, while it is dragged
 };
 
-void Control::Layout()
+void Control::draw()
 {
-    if (pWnd->nKind != KindEdit || sLaidOut == pWnd->sText)
+    fl_font(nFont, nFontSize);
+    fl_push_clip(x(), y(), w(), h());
+    Draw();
+    fl_pop_clip();
+}
+
+int Control::handle(int nEvent)
+{
+    if (!IsShown(pWnd))
+        return 0;
+    return Input(nEvent);
+}
+
+int Control::Input(int nEvent)
+{
+    return nEvent == FL_PUSH || nEvent == FL_DRAG || nEvent == FL_RELEASE ? 1 : 0;
+}
+
+void Control::FillFace()
+{
+    fl_color(cFace);
+    fl_rectf(x(), y(), w(), h());
+}
+
+// A control of a class this dialog manager does not draw: the face colour.
+class OtherControl : public Control
+{
+  public:
+    using Control::Control;
+
+  protected:
+    void Draw() override
+    {
+        FillFace();
+    }
+};
+
+// ---------------------------------------------------------------------------------------------------------
+// Buttons: the left mouse button pressed and released on them is passed on, the dialog manager deciding
+// what a click is.
+
+class ButtonControl : public Control
+{
+  public:
+    using Control::Control;
+
+  protected:
+    int Input(int nEvent) override;
+};
+
+int ButtonControl::Input(int nEvent)
+{
+    if (nEvent == FL_PUSH && IsEnabled(pWnd) && Fl::event_button() == FL_LEFT_MOUSE)
+        PostInput(pWnd, WM_LBUTTONDOWN, 0, 0);
+    else if (nEvent == FL_RELEASE)
+        PostInput(pWnd, WM_LBUTTONUP, 0, Fl::event_inside(this) ? 0 : 1);
+    return Control::Input(nEvent);
+}
+
+class PushButtonControl : public ButtonControl
+{
+  public:
+    using ButtonControl::ButtonControl;
+
+  protected:
+    void Draw() override
+    {
+        DrawPushButton(x(), y(), w(), h(), pWnd->sText, IsDefaultLook(pWnd), FocusWnd() == pWnd,
+                       pWnd->bPushed, IsEnabled(pWnd));
+    }
+};
+
+class CheckBoxControl : public ButtonControl
+{
+  public:
+    using ButtonControl::ButtonControl;
+
+  protected:
+    void Draw() override;
+};
+
+void CheckBoxControl::Draw()
+{
+    Wnd *p = pWnd;
+    bool bEnabled = IsEnabled(p);
+    FillFace();
+    int by = y() + (h() - kCheckSize) / 2;
+    fl_color(p->bPushed || !bEnabled ? cFace : cWindow);
+    fl_rectf(x(), by, kCheckSize, kCheckSize);
+    SunkenEdge(x(), by, kCheckSize, kCheckSize);
+    if (p->bChecked) {
+        fl_color(bEnabled ? cText : cGrayText);
+        // The check mark: 7 columns, 3 pixels high each.
+        static const int kDy[7] = {2, 3, 4, 3, 2, 1, 0};
+        for (int i = 0; i < 7; i++)
+            fl_yxline(x() + 3 + i, by + 3 + kDy[i], by + 5 + kDy[i]);
+    }
+    int tx = x() + kCheckSize + 4;
+    int ty = y() + (h() - fl_height()) / 2 + fl_height() - fl_descent();
+    DrawLabelState(p->sText, tx, ty, bEnabled);
+    if (FocusWnd() == p)
+        FocusRect(tx - 1, y() + (h() - fl_height()) / 2 - 1, LabelWidth(p->sText) + 3, fl_height() + 2);
+}
+
+// ---------------------------------------------------------------------------------------------------------
+// Statics: they take no input of their own.
+
+class TextControl : public Control
+{
+  public:
+    using Control::Control;
+
+  protected:
+    void Draw() override;
+};
+
+void TextControl::Draw()
+{
+    Wnd *p = pWnd;
+    FillFace();
+    std::vector<std::string> a = WrapText(AnsiToUtf8(p->sText), w());
+    int ty = y() + fl_height() - fl_descent();
+    for (const std::string &s : a) {
+        if (ty - fl_height() > y() + h())
+            break;
+        int tx = x();
+        DWORD dwAlign = p->dwStyle & SS_TYPEMASK;
+        if (dwAlign == SS_CENTER)
+            tx += (w() - (int)fl_width(s.c_str())) / 2;
+        else if (dwAlign == SS_RIGHT)
+            tx += w() - (int)fl_width(s.c_str());
+        fl_color(IsEnabled(p) ? cText : cGrayText);
+        fl_draw(s.c_str(), tx, ty);
+        ty += nLineHeight;
+    }
+}
+
+// A bitmap at its own size (centred with SS_CENTERIMAGE), in a sunken frame when it has a border.
+class PictureControl : public Control
+{
+  public:
+    using Control::Control;
+
+  protected:
+    void Draw() override;
+
+  private:
+    HGDIOBJ hShown = NULL; // the bitmap behind pImage
+    std::unique_ptr<Fl_RGB_Image> pImage;
+    std::vector<unsigned char> aRgb;
+};
+
+void PictureControl::Draw()
+{
+    Wnd *p = pWnd;
+    FillFace();
+    bool bBorder = (p->dwStyle & WS_BORDER) || (p->dwExStyle & WS_EX_CLIENTEDGE);
+    if (bBorder)
+        SunkenEdge(x(), y(), w(), h());
+    Bitmap *pBitmap = BitmapFromHandle(p->hImage);
+    if (pBitmap != nullptr && p->hImage != hShown) {
+        pImage.reset(ImageOf(pBitmap, aRgb));
+        hShown = p->hImage;
+    }
+    if (pBitmap != nullptr && pImage) {
+        int nIn = bBorder ? 2 : 0;
+        int ix = x() + nIn, iy = y() + nIn;
+        if (p->dwStyle & SS_CENTERIMAGE) {
+            ix = x() + (w() - pBitmap->nWidth) / 2;
+            iy = y() + (h() - pBitmap->nHeight) / 2;
+        }
+        fl_push_clip(x() + nIn, y() + nIn, w() - 2 * nIn, h() - 2 * nIn);
+        pImage->draw(ix, iy);
+        fl_pop_clip();
+    }
+}
+
+// The etched lines and frames, and the plain frames and rectangles in the system colours.
+class EtchedControl : public Control
+{
+  public:
+    using Control::Control;
+
+  protected:
+    void Draw() override;
+};
+
+void EtchedControl::Draw()
+{
+    FillFace();
+    DWORD dwType = pWnd->dwStyle & SS_TYPEMASK;
+    if (dwType == SS_ETCHEDHORZ)
+        EtchedEdge(x(), y(), w(), 2);
+    else if (dwType == SS_ETCHEDVERT)
+        EtchedEdge(x(), y(), 2, h());
+    else if (dwType == SS_ETCHEDFRAME)
+        EtchedEdge(x(), y(), w(), h());
+    else if (dwType == SS_BLACKFRAME || dwType == SS_GRAYFRAME || dwType == SS_WHITEFRAME) {
+        fl_color(dwType == SS_BLACKFRAME ? cDkShadow : dwType == SS_GRAYFRAME ? cShadow : cHighlight);
+        fl_rect(x(), y(), w(), h());
+    } else {
+        fl_color(dwType == SS_BLACKRECT ? cDkShadow : dwType == SS_GRAYRECT ? cShadow : cHighlight);
+        fl_rectf(x(), y(), w(), h());
+    }
+}
+
+// ---------------------------------------------------------------------------------------------------------
+// The edit control: its text wrapped to its width (the dialog manager scrolls by these lines), a vertical
+// scroll bar, the caret at the start while it has the focus and nothing is selected.
+
+class EditControl : public Control
+{
+  public:
+    using Control::Control;
+    void Layout() override;
+
+  protected:
+    void Draw() override;
+    int Input(int nEvent) override;
+
+  private:
+    void DrawScrollBar(int x, int y, int w, int h);
+    bool ScrollBarHit(int &nPart);
+    std::vector<std::string> aLines; // the text, wrapped
+    std::string sLaidOut;            // the text those lines were made from
+    int nThumbGrab = -1;             // where the scroll box was taken, while it is dragged
+};
+
+void EditControl::Layout()
+{
+    if (sLaidOut == pWnd->sText)
         return;
     fl_font(nFont, nFontSize);
     sLaidOut = pWnd->sText;
@@ -288,114 +532,7 @@ void Control::Layout()
     pWnd->nWrapVisible = std::max(1, (h() - 4) / nLineHeight);
 }
 
-void Control::draw()
-{
-    Wnd *p = pWnd;
-    bool bEnabled = IsEnabled(p);
-    bool bFocus = FocusWnd() == p;
-    fl_font(nFont, nFontSize);
-    fl_push_clip(x(), y(), w(), h());
-    switch (p->nKind) {
-    case KindPushButton:
-        DrawPushButton(x(), y(), w(), h(), p->sText, IsDefaultLook(p), bFocus, p->bPushed, bEnabled);
-        break;
-    case KindCheckBox: {
-        fl_color(cFace);
-        fl_rectf(x(), y(), w(), h());
-        int by = y() + (h() - kCheckSize) / 2;
-        fl_color(p->bPushed || !bEnabled ? cFace : cWindow);
-        fl_rectf(x(), by, kCheckSize, kCheckSize);
-        SunkenEdge(x(), by, kCheckSize, kCheckSize);
-        if (p->bChecked) {
-            fl_color(bEnabled ? cText : cGrayText);
-            // The check mark: 7 columns, 3 pixels high each.
-            static const int kDy[7] = {2, 3, 4, 3, 2, 1, 0};
-            for (int i = 0; i < 7; i++)
-                fl_yxline(x() + 3 + i, by + 3 + kDy[i], by + 5 + kDy[i]);
-        }
-        int tx = x() + kCheckSize + 4;
-        int ty = y() + (h() - fl_height()) / 2 + fl_height() - fl_descent();
-        DrawLabelState(p->sText, tx, ty, bEnabled);
-        if (bFocus)
-            FocusRect(tx - 1, y() + (h() - fl_height()) / 2 - 1, LabelWidth(p->sText) + 3, fl_height() + 2);
-        break;
-    }
-    case KindStatic: {
-        fl_color(cFace);
-        fl_rectf(x(), y(), w(), h());
-        std::string sUtf8 = AnsiToUtf8(p->sText);
-        std::vector<std::string> a = WrapText(sUtf8, w());
-        int ty = y() + fl_height() - fl_descent();
-        for (const std::string &s : a) {
-            if (ty - fl_height() > y() + h())
-                break;
-            int tx = x();
-            DWORD dwAlign = p->dwStyle & SS_TYPEMASK;
-            if (dwAlign == SS_CENTER)
-                tx += (w() - (int)fl_width(s.c_str())) / 2;
-            else if (dwAlign == SS_RIGHT)
-                tx += w() - (int)fl_width(s.c_str());
-            fl_color(bEnabled ? cText : cGrayText);
-            fl_draw(s.c_str(), tx, ty);
-            ty += nLineHeight;
-        }
-        break;
-    }
-    case KindPicture: {
-        fl_color(cFace);
-        fl_rectf(x(), y(), w(), h());
-        bool bBorder = (p->dwStyle & WS_BORDER) || (p->dwExStyle & WS_EX_CLIENTEDGE);
-        if (bBorder)
-            SunkenEdge(x(), y(), w(), h());
-        Bitmap *pBitmap = BitmapFromHandle(p->hImage);
-        if (pBitmap != nullptr && p->hImage != hShown) {
-            pImage.reset(ImageOf(pBitmap, aRgb));
-            hShown = p->hImage;
-        }
-        if (pBitmap != nullptr && pImage) {
-            int nIn = bBorder ? 2 : 0;
-            int ix = x() + nIn, iy = y() + nIn;
-            if (p->dwStyle & SS_CENTERIMAGE) {
-                ix = x() + (w() - pBitmap->nWidth) / 2;
-                iy = y() + (h() - pBitmap->nHeight) / 2;
-            }
-            fl_push_clip(x() + nIn, y() + nIn, w() - 2 * nIn, h() - 2 * nIn);
-            pImage->draw(ix, iy);
-            fl_pop_clip();
-        }
-        break;
-    }
-    case KindEtched: {
-        fl_color(cFace);
-        fl_rectf(x(), y(), w(), h());
-        DWORD dwType = p->dwStyle & SS_TYPEMASK;
-        if (dwType == SS_ETCHEDHORZ)
-            EtchedEdge(x(), y(), w(), 2);
-        else if (dwType == SS_ETCHEDVERT)
-            EtchedEdge(x(), y(), 2, h());
-        else if (dwType == SS_ETCHEDFRAME)
-            EtchedEdge(x(), y(), w(), h());
-        else if (dwType == SS_BLACKFRAME || dwType == SS_GRAYFRAME || dwType == SS_WHITEFRAME) {
-            fl_color(dwType == SS_BLACKFRAME ? cDkShadow : dwType == SS_GRAYFRAME ? cShadow : cHighlight);
-            fl_rect(x(), y(), w(), h());
-        } else {
-            fl_color(dwType == SS_BLACKRECT ? cDkShadow : dwType == SS_GRAYRECT ? cShadow : cHighlight);
-            fl_rectf(x(), y(), w(), h());
-        }
-        break;
-    }
-    case KindEdit:
-        DrawEdit();
-        break;
-    default:
-        fl_color(cFace);
-        fl_rectf(x(), y(), w(), h());
-        break;
-    }
-    fl_pop_clip();
-}
-
-void Control::DrawScrollBar(int sx, int sy, int sw, int sh)
+void EditControl::DrawScrollBar(int sx, int sy, int sw, int sh)
 {
     Wnd *p = pWnd;
     fl_color(cFace);
@@ -430,7 +567,7 @@ void Control::DrawScrollBar(int sx, int sy, int sw, int sh)
     }
 }
 
-void Control::DrawEdit()
+void EditControl::Draw()
 {
     Wnd *p = pWnd;
     Layout();
@@ -461,10 +598,10 @@ void Control::DrawEdit()
 }
 
 // The part of the scroll bar under the mouse: 0 line up, 1 line down, 2 page up, 3 page down, 5 the box.
-bool Control::ScrollBarHit(int &nPart)
+bool EditControl::ScrollBarHit(int &nPart)
 {
     Wnd *p = pWnd;
-    if (p->nKind != KindEdit || !(p->dwStyle & WS_VSCROLL))
+    if (!(p->dwStyle & WS_VSCROLL))
         return false;
     int sx = x() + w() - 2 - kScrollWidth, sy = y() + 2, sh = h() - 4;
     int mx = Fl::event_x(), my = Fl::event_y();
@@ -490,11 +627,9 @@ bool Control::ScrollBarHit(int &nPart)
     return true;
 }
 
-int Control::handle(int nEvent)
+int EditControl::Input(int nEvent)
 {
     Wnd *p = pWnd;
-    if (!IsShown(p))
-        return 0;
     switch (nEvent) {
     case FL_PUSH: {
         if (!IsEnabled(p) || Fl::event_button() != FL_LEFT_MOUSE)
@@ -506,12 +641,11 @@ int Control::handle(int nEvent)
             return 1;
         }
         nThumbGrab = -1;
-        if (p->nKind == KindPushButton || p->nKind == KindCheckBox || p->nKind == KindEdit)
-            PostInput(p, WM_LBUTTONDOWN, 0, 0);
+        PostInput(p, WM_LBUTTONDOWN, 0, 0);
         return 1;
     }
     case FL_DRAG:
-        if (nThumbGrab >= 0 && p->nKind == KindEdit) {
+        if (nThumbGrab >= 0) {
             int sh = h() - 4, nArrow = std::min(kScrollWidth, sh / 2), nTrack = sh - 2 * nArrow;
             int nMax = std::max(1, p->nWrapLines), nVisible = std::max(1, p->nWrapVisible);
             int nThumb = std::max(8, nTrack * nVisible / nMax);
@@ -521,21 +655,37 @@ int Control::handle(int nEvent)
         }
         return 1;
     case FL_RELEASE:
-        if (nThumbGrab >= 0) {
-            nThumbGrab = -1;
-            return 1;
-        }
-        if (p->nKind == KindPushButton || p->nKind == KindCheckBox)
-            PostInput(p, WM_LBUTTONUP, 0, Fl::event_inside(this) ? 0 : 1);
+        nThumbGrab = -1;
         return 1;
     case FL_MOUSEWHEEL:
-        if (p->nKind == KindEdit && Fl::event_dy() != 0) {
+        if (Fl::event_dy() != 0) {
             PostInput(p, WM_MOUSEWHEEL, MAKEWPARAM(0, (WORD)(int16_t)(-120 * Fl::event_dy())), 0);
             return 1;
         }
         return 0;
     default:
         return 0;
+    }
+}
+
+// The control for a window of the dialog, by its kind.
+Control *NewControl(Wnd *p, int x, int y, int w, int h)
+{
+    switch (p->nKind) {
+    case KindPushButton:
+        return new PushButtonControl(p, x, y, w, h);
+    case KindCheckBox:
+        return new CheckBoxControl(p, x, y, w, h);
+    case KindStatic:
+        return new TextControl(p, x, y, w, h);
+    case KindPicture:
+        return new PictureControl(p, x, y, w, h);
+    case KindEtched:
+        return new EtchedControl(p, x, y, w, h);
+    case KindEdit:
+        return new EditControl(p, x, y, w, h);
+    default:
+        return new OtherControl(p, x, y, w, h);
     }
 }
 
@@ -773,7 +923,7 @@ void GuiFrontEnd::Created(Wnd *pDlg)
     pWindow->box(FL_FLAT_BOX);
     pWindow->callback(CloseRequested, pDlg);
     for (Wnd *p : pDlg->aChildren) {
-        Control *pCtl = new Control(p, PxX(p->x), PxY(p->y), PxX(p->cx), PxY(p->cy));
+        Control *pCtl = NewControl(p, PxX(p->x), PxY(p->y), PxX(p->cx), PxY(p->cy));
         p->pUi = pCtl;
         if (!(p->dwStyle & WS_VISIBLE))
             pCtl->hide();

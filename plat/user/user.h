@@ -1,7 +1,22 @@
-// user.h - what the user units (resources, the dialog model and its manager, the front ends, message boxes)
-// give each other, one section per unit; the system never sees it. They are layered so that no two call
-// each other: the front ends read the dialog model and post input to it; the choice of the front end starts
-// one of them; the dialog manager drives the front end in use and changes the model.
+// user.h - what the user units give each other, one section per unit; the system never sees it. They are
+// layered so that no two call each other: the front ends read the dialog model and post input to it; the
+// choice of the front end starts one of them; the dialog manager drives the front end in use and changes
+// the model. The units and the Win32 calls each one implements:
+//   res.cpp          LoadStringA, LoadBitmapA, DeleteObject, GetObjectA; resources found by type and id
+//   dlgtemplate.cpp  the dialog template read into window records
+//   dlgmodel.cpp     the dialogs as the front ends see them: live windows, focus, the message queue
+//   render.cpp       the page as text
+//   ui_text.cpp      the terminal front end; ui_script.cpp the scripted one; ui_gui.cpp the FLTK one, in
+//                    the plat_gui library
+//   frontend.cpp     the choice of the front end (PLAT_UI)
+//   dlgmgr.cpp       CreateDialogParamA, DestroyWindow, IsWindow, IsChild, GetDlgItem, GetDlgCtrlID,
+//                    GetParent, ShowWindow, IsWindowVisible, EnableWindow, IsWindowEnabled, SetWindowTextA,
+//                    GetWindowTextA, GetWindowTextLengthA, GetWindowLongA, SetFocus, GetFocus,
+//                    CheckDlgButton, IsDlgButtonChecked, GetNextDlgTabItem, FindWindowA, SendMessageA,
+//                    PostMessageA, PostQuitMessage, GetMessageA, GetKeyState, IsDialogMessageA,
+//                    TranslateMessage, DispatchMessageA, CallWindowProcA, SetWindowsHookExA,
+//                    UnhookWindowsHookEx, CallNextHookEx
+//   msgbox.cpp       MessageBoxA
 //
 // The user units need from kernel/ (kernel.h): the module and its resource image, the code page, the last
 // error; from shell/ (shell.h): the notifications flushed before the wait for input (dlgmgr.cpp).
