@@ -1,4 +1,4 @@
-// checks.cpp - the checks of a machine after a run: the invariants of the installer (b to e) and of
+// checks.cpp - the checks of a machine after a run: the invariants of the installer (b to e, j, k) and of
 // the uninstaller (b, d, g, h, i), each adding what it finds.
 
 #include "faultsweep.h"
@@ -278,6 +278,61 @@ std::string Incomplete(const Template &t, const std::string &sMachine, const Sna
     return "";
 }
 
+// Whether a path is what the unpacking leaves only while it works: a file written under its name with
+// ".~pk" appended, or a file being replaced set aside under its name with ".~po" appended.
+static bool IsUnpackingLeftover(const std::string &sRel)
+{
+    std::string s = Lower(sRel);
+    for (const char *psz : {".~pk", ".~po"})
+        if (s.size() > 4 && s.compare(s.size() - 4, 4, psz) == 0)
+            return true;
+    return false;
+}
+
+// j: no unpacking's temporary file (*.~pk) and no file set aside (*.~po) anywhere on the machine.
+void CheckLeftovers(const Snapshot &snap, std::vector<Finding> *pOut)
+{
+    std::vector<std::string> a;
+    for (const auto &kv : snap)
+        if (kv.second.cKind != 'D' && IsUnpackingLeftover(kv.first))
+            a.push_back(kv.first);
+    if (!a.empty())
+        pOut->push_back({"j", a[0] + " left behind" +
+                                  (a.size() > 1 ? " (and " + std::to_string(a.size() - 1) + " more)" : "")});
+}
+
+// k: every file the machine held in the application folder under a packaged file's name, a file an
+// installation replaces, still has its bytes under its name or, set aside, under its name with ".~po"; or
+// its name holds the packaged bytes (it was replaced).
+void CheckReplaced(const Template &t, const Snapshot &snap, std::vector<Finding> *pOut)
+{
+    const std::string sPrefix = std::string(kAppRel) + "/";
+    for (const auto &kv : t.snap) {
+        if (kv.second.cKind != 'F' || kv.first.compare(0, sPrefix.size(), sPrefix) != 0)
+            continue;
+        std::string sName = kv.first.substr(sPrefix.size());
+        std::replace(sName.begin(), sName.end(), '/', '\\');
+        const Packaged *pPackaged = nullptr;
+        for (const Packaged &p : gSweep.aPackaged)
+            if (Lower(p.sName) == Lower(sName))
+                pPackaged = &p;
+        if (pPackaged == nullptr)
+            continue;
+        const HostEntry *pNow = FindNoCase(snap, kv.first);
+        const HostEntry *pAside = FindNoCase(snap, kv.first + ".~po");
+        bool bNow = pNow != nullptr && pNow->cKind == 'F' &&
+                    (pNow->sHash == kv.second.sHash || pNow->sHash == pPackaged->sHash);
+        bool bAside = pAside != nullptr && pAside->cKind == 'F' && pAside->sHash == kv.second.sHash;
+        if (!bNow && !bAside) {
+            pOut->push_back({"k", sName + ": its earlier bytes are under neither its name (" +
+                                      (pNow == nullptr ? "none there" : "other bytes there") + ") nor " +
+                                      sName + ".~po (" +
+                                      (pAside == nullptr ? "none there" : "other bytes there") + ")"});
+            return;
+        }
+    }
+}
+
 // The uninstaller's checks. Its user data: Katalogy\*.kmc and *.sc1 directly in the application folder
 // (sRel relative to it, "/" between names), as the uninstaller's own table has them.
 bool IsUserDataRel(const std::string &sRel)
@@ -323,11 +378,14 @@ static std::string UninstLeft(const Template &t, const Snapshot &snap)
 //   g  what is not this version's in the application folder (a file, a link leading outside) as it was;
 //   h  with the data kept, the user's data files byte for byte as they were;
 //   i  the entry gone only when everything of this version is (the entry goes last);
+//   j  no unpacking's leftovers (*.~pk, *.~po), unless the run was cut off (bCut);
 // and with sComplete the removal must be complete (else a finding of invariant sComplete).
 void CheckUninst(const Template &t, const std::string &sMachine, bool bSuccess, const std::string &sComplete,
-                 std::vector<Finding> *pOut, MachineView *pView)
+                 std::vector<Finding> *pOut, MachineView *pView, bool bCut)
 {
     Snapshot snap = TakeSnapshot(sMachine);
+    if (!bCut)
+        CheckLeftovers(snap, pOut);
     *pView = LookAt(sMachine);
     const MachineView &v = *pView;
     if (v.bOk) {

@@ -14,7 +14,12 @@
 //      version's links and their two uninstall entries (host files, attributes and the whole registry);
 //   e  every user file of the older version (Katalogy\*.kmc, *.sc1, and in upgrade-nested-data the
 //      catalogues and .sc1 files deeper in its folder) is whole in the older folder or in the new one;
-//   f  the run again without faults succeeds and leaves a complete installation (c, d and e hold too).
+//   f  the run again without faults succeeds and leaves a complete installation (c, d, e, j and k hold too);
+//   j  no file of the unpacking's is left: none written under a name with ".~pk" appended, none set aside
+//      under a name with ".~po" appended (after a cut-off they may be there; the run again must clear them);
+//   k  every file the application folder held under a packaged file's name (a file an installation
+//      replaces) holds its bytes under its name or under its name with ".~po", or has been replaced by
+//      the packaged bytes.
 //
 // The uninstall scenarios run the medium's Uninst.exe (which works in place, in one process) on a machine
 // with a first installation, the user's data beside it, things that are not the installer's in its folder
@@ -28,7 +33,7 @@
 //   i  the entry gone only when everything of this version is gone as for b (the entry goes last);
 //   f  the run again without faults (the same actions, or "next cancel" when the entry is gone and the
 //      uninstaller finds nothing) reports success, or that nothing is installed, and leaves what b asks;
-//      d, g, h and i hold too.
+//      d, g, h, i and j hold too.
 //
 //   faultsweep [--jobs J] [--stride K | --sample K] [--mode fault|cut|both] [--only N] [--keep DIR] BUILD
 //              [SCENARIO...]
@@ -254,7 +259,9 @@ std::string Incomplete(const Template &t, const std::string &sMachine, const Sna
                        const MachineView &v, bool bRemoval, OlderLeft left);
 bool IsUserDataRel(const std::string &sRel);
 void CheckUninst(const Template &t, const std::string &sMachine, bool bSuccess, const std::string &sComplete,
-                 std::vector<Finding> *pOut, MachineView *pView);
+                 std::vector<Finding> *pOut, MachineView *pView, bool bCut = false);
+void CheckLeftovers(const Snapshot &snap, std::vector<Finding> *pOut);
+void CheckReplaced(const Template &t, const Snapshot &snap, std::vector<Finding> *pOut);
 
 // ---------------------------------------------------------------------------------------------------------
 // seed.cpp: the machines the scenarios start from, the installer's runs. Needs files.cpp, process.cpp,
@@ -284,7 +291,7 @@ std::string KeepMachine(const std::string &sMachine, const std::string &sName,
                         const std::string &sRunDir = "");
 void CheckMachine(const Template &t, const std::string &sMachine, const std::string &sComplete, bool bRemoval,
                   std::vector<Finding> *pOut, MachineView *pView, bool bReplaced = false,
-                  OlderLeft left = kOlderGone);
+                  OlderLeft left = kOlderGone, bool bCut = false);
 bool UninstSuccess(const std::string &sReport);
 void SweepScenario(const Template &t, const std::vector<TraceLine> &aCalls, bool bCutMode, int nStride,
                    Tally *pTally);

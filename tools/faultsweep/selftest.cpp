@@ -97,6 +97,10 @@ int SelfTest()
              unlink((m + "/" + kOldRel + "/Plan.SC1").c_str());
              truncate((m + "/" + kAppRel + "/Plan.SC1").c_str(), 10);
          }},
+        {"an unpacking's temporary file left", "j",
+         [&](const std::string &m) { WriteAll(m + "/" + kAppRel + "/Modely/Stul.gim.~pk", "part"); }},
+        {"a file set aside left, in capitals", "j",
+         [&](const std::string &m) { WriteAll(m + "/" + kAppRel + "/Katalogy/Velky.KMC.~PO", "old"); }},
     };
     int nMissed = 0;
     for (const Spoil &sp : spoils) {
@@ -201,6 +205,61 @@ int SelfTest()
     RemoveTree(sDone);
     RemoveTree(u.sMachine);
 
+    // A reinstallation that replaces the files: without faults it passes; a replaced file whose earlier
+    // bytes are under neither its name nor its set-aside name must be caught, and one set aside with its
+    // bytes is a leftover, not a loss.
+    for (const Scenario &sc : kScenarios)
+        if (strcmp(sc.pszName, "reinstall-replace") == 0)
+            pSc = &sc;
+    Template r;
+    if (!MakeTemplate(*pSc, &r))
+        return -1;
+    CopyTree(r.sMachine, sDone);
+    sOut = RunSetup(sDone, pSc->pszActions, gSweep.sWork + "/self.out", {}, &status);
+    found.clear();
+    CheckMachine(r, sDone, "b", false, &found, &v, true);
+    if (status != 0 || ReportOf(sOut) != gSweep.sSuccessReport || !found.empty()) {
+        printf("self-test: the reinstallation without faults does not pass (%s)%s%s\n",
+               StatusText(status).c_str(), found.empty() ? "" : ": ",
+               found.empty() ? "" : found[0].sDetail.c_str());
+        return -1;
+    }
+    const std::string sHlp = std::string(kAppRel) + "/Kalmori.hlp";
+    struct Replaced {
+        Spoil spoil;
+        const char *pszNot; // an invariant that must not be found
+    } rspoils[] = {
+        {{"reinstall: a replaced file gone, nothing set aside", "k",
+          [&](const std::string &m) { unlink((m + "/" + sHlp).c_str()); }},
+         ""},
+        {{"reinstall: a replaced file cut short, its set-aside name holding other bytes", "k",
+          [&](const std::string &m) {
+              chmod((m + "/" + sHlp).c_str(), 0644);
+              truncate((m + "/" + sHlp).c_str(), 10);
+              WriteAll(m + "/" + sHlp + ".~po", "other");
+          }},
+         ""},
+        {{"reinstall: a replaced file's bytes set aside and left there", "j",
+          [&](const std::string &m) { rename((m + "/" + sHlp).c_str(), (m + "/" + sHlp + ".~po").c_str()); }},
+         "k"},
+    };
+    for (const Replaced &rp : rspoils) {
+        RemoveTree(sMachine);
+        CopyTree(sDone, sMachine);
+        rp.spoil.spoil(sMachine);
+        found.clear();
+        CheckMachine(r, sMachine, "", false, &found, &v, true);
+        bool bCaught = ReportSpoil(rp.spoil.pszWhat, rp.spoil.pszInvariant, found);
+        for (const Finding &f : found)
+            if (f.sInvariant == rp.pszNot) {
+                printf("self-test: %s: %s found, which it is not\n", rp.spoil.pszWhat, rp.pszNot);
+                bCaught = false;
+            }
+        nMissed += bCaught ? 0 : 1;
+    }
+    RemoveTree(sMachine);
+    RemoveTree(sDone);
+    RemoveTree(r.sMachine);
     return nMissed;
 }
 

@@ -62,9 +62,11 @@ std::string KeepMachine(const std::string &sMachine, const std::string &sName, c
 }
 
 // Looks at a machine after a run and adds what is violated.
-// With sComplete, the installation must be complete (else a finding of invariant sComplete).
+// With sComplete, the installation must be complete (else a finding of invariant sComplete). After a run
+// that was cut off (bCut) the unpacking's leftovers may be there, as a power cut leaves them (not j); what
+// was replaced must be whole under one of its names all the same (k).
 void CheckMachine(const Template &t, const std::string &sMachine, const std::string &sComplete, bool bRemoval,
-                  std::vector<Finding> *pOut, MachineView *pView, bool bReplaced, OlderLeft left)
+                  std::vector<Finding> *pOut, MachineView *pView, bool bReplaced, OlderLeft left, bool bCut)
 {
     Snapshot snap = TakeSnapshot(sMachine);
     *pView = LookAt(sMachine);
@@ -76,6 +78,9 @@ void CheckMachine(const Template &t, const std::string &sMachine, const std::str
     CheckFiles(t, snap, *pView, pOut);
     CheckForeign(t, snap, *pView, pOut);
     CheckUserData(t, snap, bReplaced, pOut);
+    if (!bCut)
+        CheckLeftovers(snap, pOut);
+    CheckReplaced(t, snap, pOut);
 }
 
 // Whether the uninstaller's report is its success report: header 2050, with or without notices.
@@ -163,10 +168,10 @@ static Result SweepOne(const Template &t, const std::string &sRunDir, bool bCutM
     }
     MachineView v;
     if (bUninst)
-        CheckUninst(t, sMachine, !bCutMode && UninstSuccess(ReportOf(sOut)), "", &found, &v);
+        CheckUninst(t, sMachine, !bCutMode && UninstSuccess(ReportOf(sOut)), "", &found, &v, bCutMode);
     else
         CheckMachine(t, sMachine, bSuccess || bDataLeft ? "b" : "", bRemoval, &found, &v, false,
-                     bDataLeft ? kOlderFolderAll : kOlderGone);
+                     bDataLeft ? kOlderFolderAll : kOlderGone, bCutMode);
     std::string sName = std::string(sc.pszName) + (bCutMode ? "-cut-" : "-fault-") + std::to_string(call.n);
     std::string sKept, sAfterRun = sRunDir + "/after-run";
     RemoveTree(sAfterRun);
