@@ -4,16 +4,21 @@
 // PLAT_FAULT_CUT ends the process at the N-th as a power cut would, and PLAT_FAULT_TRACE records every
 // checked call with its outcome.
 //
-// PLAT_FAULT holds entries separated by ';' or new lines, each "CALL ERROR PATTERN": CALL is a platform
-// call's name (CreateFileA, ReadFile, CopyFileA, ...) or "*" for every call that checks the switch; ERROR is
-// the decimal error code the call fails with; PATTERN (the rest of the entry, blanks inside kept) is matched
-// without case against the call's full Windows path, * standing for any run of characters (backslashes
-// included) and ? for one. Calls on a handle match the path the handle was opened with.
+// PLAT_FAULT holds entries separated by ';' or new lines, each "CALL ERROR PATTERN": CALL is the name of a
+// call that checks the switch (the list in plat/checkedcalls.h: CreateFileA, ReadFile, CopyFileA, ...) or
+// "*" for every one of them; ERROR is the decimal error code the call fails with; PATTERN (the rest of the
+// entry, blanks inside kept) is matched without case against the call's full Windows path, * standing for
+// any run of characters (backslashes included) and ? for one. Calls on a handle match the path the handle
+// was opened with. An entry that names no call of the list ends the process with a message and exit code 2,
+// since a test that set it would otherwise run without its fault; entries without the three parts are
+// passed over.
 //
 // Every check is one checked call, numbered from 1 in the process whether a switch is set or not. The
 // variables are read on every check, so a test may change them between calls.
 
 #include "kernel/kernel.h"
+
+#include <plat/checkedcalls.h>
 
 #include <fcntl.h>
 #include <signal.h>
@@ -49,7 +54,14 @@ static std::string Trim(const std::string &s)
     return s.substr(a, b - a + 1);
 }
 
-// Parses the switch; entries that do not have the three parts are ignored.
+// Whether a name is that of a call of the list (exactly as spelt).
+static bool IsCheckedCall(const char *pszName)
+{
+    return FindCheckedCall(pszName) != nullptr;
+}
+
+// Parses the switch; entries that do not have the three parts are ignored. An entry naming a call that does
+// not check the switch ends the process (exit code 2) with a message on stderr.
 static void ParseFaults(const std::string &sText)
 {
     aFaults.clear();
@@ -76,6 +88,14 @@ static void ParseFaults(const std::string &sText)
             continue;
         e.nError = (DWORD)n;
         e.sPattern = Utf8ToAnsi(Trim(sEntry.substr(c)));
+        if (e.sCall != "*" && !IsCheckedCall(e.sCall.c_str())) {
+            fprintf(stderr,
+                    "plat: PLAT_FAULT names \"%s\", which is no call that checks the fault switch "
+                    "(entry \"%s\"); the calls are listed in plat/include/plat/checkedcalls.h and "
+                    "docs/checked-calls.md\n",
+                    e.sCall.c_str(), sEntry.c_str());
+            _exit(2);
+        }
         aFaults.push_back(e);
     }
 }
@@ -160,6 +180,11 @@ static void WriteTrace(int fd, unsigned long long n, const char *pszCall, const 
 bool InjectedFault(const char *pszCall, const std::function<std::string()> &path, DWORD *pnError)
 {
     std::lock_guard<std::mutex> lock(mxFault);
+    if (!IsCheckedCall(pszCall)) { // a wrapper checks under a name the list does not have
+        fprintf(stderr, "plat: %s checks the fault switch but is not in plat/include/plat/checkedcalls.h\n",
+                pszCall);
+        abort();
+    }
     unsigned long long n = ++nChecks;
     FaultVariables v = ReadVariables();
     const char *pszFault = v.pszFault != nullptr ? v.pszFault : "";
