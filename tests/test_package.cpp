@@ -3,6 +3,8 @@
 
 #include "package.h"
 
+#include "testkit.h"
+
 #include <gtest/gtest.h>
 
 #include <stdint.h>
@@ -12,7 +14,7 @@
 #include <vector>
 
 // ---------------------------------------------------------------------------------------------------------
-// Helpers over the platform's file calls, so the same tests run on both targets.
+// Helpers over the platform's file calls, so the same tests run on both targets (and those of testkit.h).
 
 static std::string sWorkRoot; // a fresh folder of this process, with a trailing backslash
 
@@ -23,62 +25,10 @@ static std::string WorkDir(const char *pszName)
     return sDir + "\\";
 }
 
-static std::string TestName()
-{
-    return ::testing::UnitTest::GetInstance()->current_test_info()->name();
-}
-
 // A folder of the current test's own.
 static std::string TestDir()
 {
     return WorkDir(TestName().c_str());
-}
-
-// A file of the source tree's test data as a path of the platform: drive Z: is the host's root both under
-// Wine and in the Linux build.
-static std::string DataPath(const char *pszName)
-{
-    std::string s = std::string("Z:") + KAL_TEST_DATA + "/" + pszName;
-    for (char &c : s)
-        if (c == '/')
-            c = '\\';
-    return s;
-}
-
-static bool WriteBytes(const std::string &sPath, const std::string &sData, DWORD dwAttributes = 0)
-{
-    HANDLE h = CreateFileA(sPath.c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, dwAttributes, NULL);
-    if (h == INVALID_HANDLE_VALUE)
-        return false;
-    DWORD n = 0;
-    BOOL bOk = sData.empty() || WriteFile(h, sData.data(), (DWORD)sData.size(), &n, NULL);
-    CloseHandle(h);
-    return bOk && n == sData.size();
-}
-
-static std::string ReadBytes(const std::string &sPath)
-{
-    std::string s;
-    HANDLE h = CreateFileA(sPath.c_str(), GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
-    if (h == INVALID_HANDLE_VALUE)
-        return "<cannot open>";
-    char a[65536];
-    DWORD n;
-    while (ReadFile(h, a, sizeof a, &n, NULL) && n > 0)
-        s.append(a, n);
-    CloseHandle(h);
-    return s;
-}
-
-static bool Exists(const std::string &sPath)
-{
-    return GetFileAttributesA(sPath.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
-
-static void Remove(const std::string &sPath)
-{
-    SetFileAttributesA(sPath.c_str(), FILE_ATTRIBUTE_NORMAL);
-    DeleteFileA(sPath.c_str());
 }
 
 static FILETIME Ft(uint64_t n)
@@ -469,6 +419,10 @@ static const FaultCase kFaults[] = {
     {"MoveFileExA 32 *\\out*", FILE_ATTRIBUTE_READONLY, FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN,
      PKG_ERR_CREATE},
     {"MoveFileExA 5 *\\out.~po", 0, FILE_ATTRIBUTE_READONLY, PKG_ERR_CREATE}, // cannot be moved aside
+    // Moved aside, but the new file cannot take its place: the old one is moved back.
+    {"MoveFileExA 5 *\\out.~pk", 0, FILE_ATTRIBUTE_READONLY, PKG_ERR_CREATE},
+    {"MoveFileExA 5 *\\out.~pk", FILE_ATTRIBUTE_HIDDEN, FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_SYSTEM,
+     PKG_ERR_CREATE},
 };
 
 TEST(PackageFaults, AFailedUnpackLosesNothingAndLeavesNothing)
