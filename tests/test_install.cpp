@@ -376,6 +376,50 @@ TEST_F(OlderVersion, ThisVersionsShortcutsAreNeverRemoved)
         ResFreeAll();
         ResInit();
     }
+#ifndef _WIN32
+    // Nor when the look that tells the shortcut is this version's fails: it is then taken to be.
+    SetDisplayName("Kalmorist 6.1");
+    setenv("PLAT_FAULT", "FindFirstFileA 5 *\\Kalmorist 6.1.lnk", 1);
+    std::string sReport = Upgrade();
+    unsetenv("PLAT_FAULT");
+    EXPECT_EQ(Text(IDS_DONE) + Text(IDS_OLDER_LEFT), sReport);
+    EXPECT_EQ("own link", ReadBytes(OwnLink(FOLDER_PROGRAMS)));
+    EXPECT_EQ("own link", ReadBytes(OwnLink(FOLDER_DESKTOP)));
+#endif
+}
+
+// The look into the older folder goes exactly as deep as tree deletion: a tree whose last folder is as deep
+// as the deletion enters is looked through and goes; one a level deeper cannot be looked through, and the
+// folder stays whole with the warning.
+TEST_F(OlderVersion, TheLookGoesAsDeepAsTreeDeletionAndNoDeeper)
+{
+    for (int nLevels : {UTL_TREE_DEPTH, UTL_TREE_DEPTH + 1}) {
+        SCOPED_TRACE(nLevels);
+        TearDown();
+        SetUp();
+        std::string sPath = kOlderDir + "\\Stare";
+        ASSERT_TRUE(UtlCreateDir(sPath.c_str()));
+        for (int i = 1; i < nLevels; i++) {
+            sPath += "\\d";
+            ASSERT_TRUE(UtlCreateDir(sPath.c_str())) << i;
+        }
+        PutFile(sPath + "\\f.txt", "deepest");
+        std::string sReport = Upgrade();
+        if (nLevels <= UTL_TREE_DEPTH) {
+            EXPECT_EQ(Text(IDS_DONE), sReport);
+            EXPECT_FALSE(Exists(kOlderDir));
+        } else {
+            EXPECT_EQ(Text(IDS_DONE) + Formatted(IDS_DATA_LEFT, kOlderDir), sReport);
+            EXPECT_EQ("deepest", ReadBytes(sPath + "\\f.txt"));
+            EXPECT_EQ("my plan", ReadBytes(kOlderDir + "\\Plan.sc1"));
+        }
+        // What tree deletion cannot reach goes here, from the bottom up.
+        DeleteFileA((sPath + "\\f.txt").c_str());
+        for (std::string s = sPath; s.size() > kOlderDir.size(); s = s.substr(0, s.rfind('\\')))
+            RemoveDirectoryA(s.c_str());
+        ResFreeAll();
+        ResInit();
+    }
 }
 
 // A reinstallation whose entry holds a value of another type: it is replaced by the string.

@@ -31,6 +31,20 @@ static std::string TestDir()
     return WorkDir(TestName().c_str());
 }
 
+// A path of exactly nLength characters below the work root: nested folders (made here), then a name of f's.
+static std::string DeepPath(const std::string &sBase, size_t nLength)
+{
+    std::string sPath = sBase.substr(0, sBase.size() - 1);
+    while (sPath.size() + 11 + 5 < nLength) {
+        sPath += "\\dddddddddd";
+        CreateDirectoryA(sPath.c_str(), NULL);
+    }
+    sPath += "\\";
+    while (sPath.size() < nLength)
+        sPath += "f";
+    return sPath;
+}
+
 static FILETIME Ft(uint64_t n)
 {
     FILETIME ft;
@@ -449,6 +463,22 @@ TEST(PackageFaults, AFailedUnpackLosesNothingAndLeavesNothing)
     }
 }
 
+// A path with no room for the temporary name is written in place. A read-only file there that still cannot
+// be replaced once its bits are cleared gets them back, and keeps its bytes.
+TEST(PackageFaults, AFileWrittenInPlaceThatCannotBeReplacedKeepsItsBits)
+{
+    const DWORD dwBits = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN;
+    std::string sOut = DeepPath(TestDir(), 257);
+    ASSERT_EQ(257u, sOut.size());
+    ASSERT_TRUE(WriteBytes(sOut, "old contents", dwBits));
+    setenv("PLAT_FAULT", ("CreateFileA 5 *\\" + sOut.substr(sOut.rfind('\\') + 1)).c_str(), 1);
+    EXPECT_EQ(PKG_ERR_CREATE, UnpackFromBytes(Header(0, kFt2001, kFt2002, kFt2003, 5) + "hello", sOut));
+    unsetenv("PLAT_FAULT");
+    EXPECT_EQ("old contents", ReadBytes(sOut));
+    EXPECT_EQ(dwBits, GetFileAttributesA(sOut.c_str()) & PKG_ATTRIBUTES);
+    Remove(sOut);
+}
+
 TEST(PackageFaults, ASourceThatFailsToReadGivesReadError)
 {
     std::string sDir = TestDir();
@@ -726,6 +756,14 @@ TEST(PackageStreams, CloseRules)
     static const int aBad[] = {-1, -8, 9, 100, INT32_MIN, INT32_MAX, 2};
     for (int hBad : aBad)
         EXPECT_EQ(0, PkgClose(hBad)) << hBad;
+    // Closing what is not open takes no slot from the table: all of them open again, lowest first.
+    int aOpen[PKG_MAX_STREAMS];
+    for (int i = 0; i < PKG_MAX_STREAMS; i++) {
+        aOpen[i] = PkgOpen((sDir + "s" + std::to_string(i) + ".pkg").c_str(), 1);
+        EXPECT_EQ(i + 1, aOpen[i]);
+    }
+    for (int i = 0; i < PKG_MAX_STREAMS; i++)
+        EXPECT_EQ(1, PkgClose(aOpen[i])) << i;
 }
 
 TEST(PackageStreams, WrongDirectionAndBadHandlesAreRefused)
@@ -754,20 +792,6 @@ TEST(PackageStreams, WrongDirectionAndBadHandlesAreRefused)
     PkgClose(hRead);
     EXPECT_EQ(-1, PkgRead(hRead, a, 4));
     EXPECT_EQ(0u, ReadBytes(sDir + "w.pkg").size());
-}
-
-// A folder path of exactly nLength characters below the work root, made of nested folders.
-static std::string DeepPath(const std::string &sBase, size_t nLength)
-{
-    std::string sPath = sBase.substr(0, sBase.size() - 1);
-    while (sPath.size() + 11 + 5 < nLength) {
-        sPath += "\\dddddddddd";
-        CreateDirectoryA(sPath.c_str(), NULL);
-    }
-    sPath += "\\";
-    while (sPath.size() < nLength)
-        sPath += "f";
-    return sPath;
 }
 
 // Opening for reading accepts every name that fits 260 bytes, however deep (the platform's LZ open call

@@ -399,6 +399,26 @@ TEST_F(Uninstaller, AReadOnlyFileThatStaysIsStillReadOnly)
 
 #ifndef _WIN32
 // The fault switch is the Linux platform's.
+// A search for the user's data that breaks off is a failure of its own, named by the search: the data it did
+// not reach stay, and so do the uninstaller and the entry.
+TEST_F(Uninstaller, ADataSearchThatBreaksOffIsNamedAndKeepsTheEntry)
+{
+    Install();
+    PutFile(kApp + "\\Katalogy\\Mine.kmc", "my catalogue");
+    PutFile(kApp + "\\Katalogy\\Yours.kmc", "your catalogue");
+    setenv("PLAT_FAULT", "FindNextFileA 5 *\\Katalogy\\*.kmc", 1);
+    std::string sReport = Remove(1);
+    unsetenv("PLAT_FAULT");
+    EXPECT_EQ(0u,
+              sReport.find(Text(IDS_UN_INCOMPLETE) + Formatted(IDS_UN_FILE_LEFT, kApp + "\\Katalogy\\*.kmc")))
+        << sReport;
+    EXPECT_EQ(1u, FilesUnder(kApp + "\\Katalogy").size());
+    EXPECT_TRUE(Exists(kApp + "\\Uninst.exe"));
+    EXPECT_TRUE(EntryThere());
+    EXPECT_EQ(Text(IDS_UN_DONE), Remove(1));
+    EXPECT_FALSE(Exists(kApp));
+}
+
 TEST_F(Uninstaller, AFileSaidToBeGoneThatStaysKeepsTheUninstallerAndTheEntry)
 {
     // A deletion that answers "not found" while the file stays: the look before the uninstaller and the
