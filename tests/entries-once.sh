@@ -8,11 +8,19 @@ nm=$1
 lib=$2
 shift 2
 bad=0
-# definitions FILE: the lines of NM -l that define InstallMain in FILE (every member of an archive).
+# definitions FILE: the lines of NM that define InstallMain in FILE (every member of an archive), with the
+# source line where NM gives it (-l; llvm-nm has no such option). Fails when NM cannot read FILE.
 definitions() {
-    "$nm" -l --defined-only "$1" 2>/dev/null | grep -E ' [A-Z] _Z11InstallMainv([[:space:]]|$)'
+    local out
+    out=$("$nm" -l --defined-only "$1" 2>/dev/null) || out=$("$nm" --defined-only "$1") || return 1
+    grep -E ' [A-Z] _Z11InstallMainv([[:space:]]|$)' <<<"$out"
+    return 0
 }
-n=$(definitions "$lib" | grep -c .)
+if ! lines=$(definitions "$lib"); then
+    echo "FAIL $lib: $nm cannot read it"
+    exit 1
+fi
+n=$(grep -c . <<<"$lines")
 if [ "$n" -ne 0 ]; then
     echo "FAIL $lib: defines InstallMain ($n times); a program's entry belongs in its main file"
     bad=1
@@ -20,12 +28,18 @@ fi
 for pair in "$@"; do
     program=${pair%%=*}
     main=${pair#*=}
-    lines=$(definitions "$program")
+    if ! lines=$(definitions "$program"); then
+        echo "FAIL $program: $nm cannot read it"
+        bad=1
+        continue
+    fi
     n=$(grep -c . <<<"$lines")
     if [ "$n" -ne 1 ]; then
         echo "FAIL $program: InstallMain defined $n times, expected once"
         bad=1
-    elif grep -q ':[0-9]' <<<"$lines" && ! grep -q "$main:[0-9]" <<<"$lines"; then
+    elif ! grep -q ':[0-9]' <<<"$lines"; then
+        echo "ok $program: InstallMain defined once (no line information to tell the file)"
+    elif ! grep -q "$main:[0-9]" <<<"$lines"; then
         echo "FAIL $program: InstallMain not from $main: $lines"
         bad=1
     else
