@@ -25,13 +25,13 @@ static int bFirstInstallation;
 // ---------------------------------------------------------------------------------------------------------
 // Main flow
 
-int InstallMain(void)
+int InstallRun(void)
 {
     WizConfig config;
     WizPage aPages[INSTALL_PAGES] = {};
     InstallParams params;
 
-    InstallConfig(&config);
+    WizConfigLoad(&config, IDS_TITLE);
     WizSetConfig(&config);
     InstallPages(aPages, &params);
     if (WizRun(aPages)) {
@@ -39,18 +39,6 @@ int InstallMain(void)
         WizWait();
     }
     return 0;
-}
-
-void InstallConfig(WizConfig *pConfig)
-{
-    ASSERT(pConfig != NULL);
-    pConfig->nReserved = 1;
-    pConfig->hTitle = ResLoadString(IDS_TITLE);
-    pConfig->hBack = ResLoadString(IDS_BACK);
-    pConfig->hNext = ResLoadString(IDS_NEXT);
-    pConfig->hFinish = ResLoadString(IDS_FINISH);
-    pConfig->hCancel = ResLoadString(IDS_CANCEL);
-    pConfig->hClose = ResLoadString(IDS_CLOSE);
 }
 
 // Builds the page list: the welcome page; the reinstall page when this version is installed, else the

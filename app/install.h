@@ -12,8 +12,9 @@ struct InstallParams {
     int nInstallYes;   // always 1
 };
 
-int InstallMain(void);
-void InstallConfig(WizConfig *pConfig);
+// The installer's run: the wizard over the pages it offers, then the installation steps and their report.
+// Called by Setup.exe's entry (setup_main.cpp).
+int InstallRun(void);
 void InstallPages(WizPage *pPages, InstallParams *pParams);
 void InstallPerform(const InstallParams *pParams);
 int InstallIsInstalled(void);

@@ -61,7 +61,7 @@ static int SamePath(const char *szA, const char *szB)
            StrMatch(szFullA, szFullB, STR_NOCASE);
 }
 
-int UninstMain(void)
+int UninstRun(void)
 {
     WizConfig config;
     WizPage aPages[UNINST_PAGES] = {};
@@ -97,13 +97,7 @@ int UninstMain(void)
         SamePath(szHere, szAppDir) && UninstStartCopy(szAppDir))
         return 0;
 
-    config.nReserved = 1;
-    config.hTitle = ResLoadString(IDS_UN_TITLE);
-    config.hBack = ResLoadString(IDS_UN_BACK);
-    config.hNext = ResLoadString(IDS_UN_NEXT);
-    config.hFinish = ResLoadString(IDS_UN_FINISH);
-    config.hCancel = ResLoadString(IDS_UN_CANCEL);
-    config.hClose = ResLoadString(IDS_UN_CLOSE);
+    WizConfigLoad(&config, IDS_UN_TITLE);
     WizSetConfig(&config);
 
     WizPagesInit(aPages);

@@ -10,7 +10,9 @@
 #define UNINST_OTHER_DIR 3     // the entry, or the folder the copy was given, names no folder of this version
 #define UNINST_NO_REGISTRY 4   // the registry failed on the entry (damaged, unreadable): nothing is known
 
-int UninstMain(void);
+// The uninstaller's run: its start from a copy, the wizard over its pages, then the removal and its report.
+// Called by Uninst.exe's entry (uninst_main.cpp).
+int UninstRun(void);
 // The application folder named by this version's uninstall entry: the folder of its UninstallString,
 // which must name the uninstaller in a folder called as the installer calls it. UNINST_READY with the
 // folder in szAppDir; else UNINST_NOT_INSTALLED, UNINST_NO_REGISTRY or UNINST_OTHER_DIR, szAppDir holding

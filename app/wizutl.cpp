@@ -1,4 +1,5 @@
-// wizutl.cpp - the wizard's utilities for the application: building a page list, and the result report.
+// wizutl.cpp - the wizard's utilities for the application: its configuration, building a page list, and the
+// result report.
 
 #include "wizutl.h"
 #include "charstr.h"
@@ -8,6 +9,22 @@
 #include <stdlib.h>
 
 static const char szThisModule[] = "app\\WIZUTL";
+
+// ---------------------------------------------------------------------------------------------------------
+// Configuration
+
+void WizConfigLoad(WizConfig *pConfig, int nFirstId)
+{
+    ASSERT(pConfig != NULL);
+    ASSERT(nFirstId > 0);
+    pConfig->nReserved = 1;
+    pConfig->hTitle = ResLoadString(nFirstId);
+    pConfig->hBack = ResLoadString(nFirstId + 1);
+    pConfig->hNext = ResLoadString(nFirstId + 2);
+    pConfig->hFinish = ResLoadString(nFirstId + 3);
+    pConfig->hCancel = ResLoadString(nFirstId + 4);
+    pConfig->hClose = ResLoadString(nFirstId + 5);
+}
 
 // ---------------------------------------------------------------------------------------------------------
 // Page list

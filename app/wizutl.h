@@ -1,8 +1,13 @@
-// wizutl.h - the wizard's utilities for the application: building a page list, and the result report that
-// the installation steps write into.
+// wizutl.h - the wizard's utilities for the application: its configuration from the string table, building
+// a page list, and the result report that the installation steps write into.
 #pragma once
 
 #include "wizard.h"
+
+// Fills pConfig from six consecutive texts of the string table starting at nFirstId, in the order of the
+// record: the title, Back, Next, Finish, Cancel and Close (a text that does not load gives handle 0). The
+// handles belong to the resource table.
+void WizConfigLoad(WizConfig *pConfig, int nFirstId);
 
 // Makes pPages an empty list: record 0 becomes the final page.
 void WizPagesInit(WizPage *pPages);

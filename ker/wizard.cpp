@@ -1,5 +1,5 @@
-// wizard.cpp - the wizard kernel: process entry, the resource handle table, and the wizard engine that runs
-// a list of pages in one dialog.
+// wizard.cpp - the wizard kernel: the resource handle table, and the wizard engine that runs a list of pages
+// in one dialog. The process entry is entry.cpp's.
 
 #include "wizard.h"
 #include "charstr.h"
@@ -11,7 +11,7 @@
 static const char szThisModule[] = "ker\\WIZARD";
 
 // ---------------------------------------------------------------------------------------------------------
-// Process entry and resource handle table
+// Resource handle table
 
 struct ResSlot {
     int nKind;
@@ -21,20 +21,6 @@ struct ResSlot {
 
 static ResSlot aResSlots[RES_SLOTS];
 HINSTANCE hWizInstance;
-
-int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE hPrevInstance, LPSTR lpCmdLine, int nShowCmd)
-{
-    int nResult;
-
-    (void)hPrevInstance;
-    (void)lpCmdLine;
-    (void)nShowCmd;
-    hWizInstance = hInstance;
-    ResInit();
-    nResult = InstallMain();
-    ResFreeAll();
-    return nResult;
-}
 
 void ResInit(void)
 {

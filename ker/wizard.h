@@ -1,5 +1,5 @@
-// wizard.h - the wizard kernel: process entry, the resource handle table that owns every loaded text and
-// bitmap, and the wizard engine.
+// wizard.h - the wizard kernel: the program entry it calls, the resource handle table that owns every loaded
+// text and bitmap, and the wizard engine.
 #pragma once
 
 #include "platform.h"
@@ -12,7 +12,9 @@
 
 extern HINSTANCE hWizInstance; // the module instance WinMain received; resources are loaded from it
 
-// Implemented by the application: its main operation, called once by WinMain.
+// Implemented once in each program, by its main file outside the system library (Setup.exe's
+// app/setup_main.cpp, Uninst.exe's app/uninst_main.cpp, the demonstration's tools/wizdemo.cpp): its main
+// operation, called once by WinMain (entry.cpp).
 int InstallMain(void);
 
 void ResInit(void);

@@ -17,6 +17,8 @@
 #define IDB_WELCOME 1100
 #define IDI_SETUP 1150
 
+// IDS_TITLE to IDS_CLOSE, and IDS_UN_TITLE to IDS_UN_CLOSE, are consecutive in the order of the wizard's
+// configuration record (WizConfigLoad).
 #define IDS_TITLE 1000
 #define IDS_BACK 1001
 #define IDS_NEXT 1002

@@ -12,7 +12,7 @@
 #include "wizard.h"
 #include "wizutl.h"
 
-#include "testmachine.h"
+#include "testkit.h"
 
 #include <gtest/gtest.h>
 
@@ -23,21 +23,6 @@
 using ::testing::ExitedWithCode;
 
 static const char kArea[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
-
-static std::string Text(int nId)
-{
-    char sz[512];
-    return LoadStringA(GetModuleHandleA(NULL), (UINT)nId, sz, sizeof sz) > 0 ? sz : "";
-}
-
-static std::string Formatted(int nId, const char *pszArg)
-{
-    std::string s = Text(nId);
-    size_t n = s.find("%s");
-    if (n != std::string::npos)
-        s.replace(n, 2, pszArg);
-    return s;
-}
 
 class Installer : public ::testing::Test {
   protected:
@@ -82,6 +67,22 @@ class Installer : public ::testing::Test {
         ShlRegClose(hArea);
     }
 };
+
+// The wizard's configuration: the installer's title and button labels, each in its place.
+TEST_F(Installer, ConfigurationHoldsTheInstallersTitleAndButtons)
+{
+    WizConfig config = {};
+    WizConfigLoad(&config, IDS_TITLE);
+    EXPECT_EQ(1, config.nReserved);
+    const struct {
+        int hText, nId;
+    } aTexts[] = {{config.hTitle, IDS_TITLE},   {config.hBack, IDS_BACK},     {config.hNext, IDS_NEXT},
+                  {config.hFinish, IDS_FINISH}, {config.hCancel, IDS_CANCEL}, {config.hClose, IDS_CLOSE}};
+    for (const auto &t : aTexts) {
+        ASSERT_TRUE(ResGetString(t.hText) != NULL) << t.nId;
+        EXPECT_EQ(Text(t.nId), ResGetString(t.hText)) << t.nId;
+    }
+}
 
 TEST_F(Installer, ReportStartsWithItsHeaderAndCollectsWarnings)
 {
@@ -225,24 +226,10 @@ TEST_F(Installer, StepsRefuseAReportThatIsNoLongerInOrder)
 static const std::string kOlderDir = ProgramFiles() + "\\Kalmori6";
 static const std::string kNewDir = ProgramFiles() + "\\Kalmor61";
 
-static std::string GetFile(const std::string &sPath)
-{
-    HANDLE h = CreateFileA(sPath.c_str(), GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
-    if (h == INVALID_HANDLE_VALUE)
-        return "(none)";
-    char sz[256];
-    DWORD n = 0;
-    ReadFile(h, sz, sizeof sz, &n, NULL);
-    CloseHandle(h);
-    return std::string(sz, n);
-}
-
 // This version's shortcut in each of the two link folders.
 static std::string OwnLink(int nFolder)
 {
-    char sz[MAX_PATH];
-    EXPECT_TRUE(ShlGetFolder(nFolder, sz, sizeof sz));
-    return std::string(sz) + "\\Kalmorist 6.1.lnk";
+    return ShortcutPath(nFolder, "Kalmorist 6.1.lnk");
 }
 
 class OlderVersion : public Installer {
@@ -294,18 +281,16 @@ class OlderVersion : public Installer {
 TEST_F(OlderVersion, DataIsTakenOverAndTheOlderVersionRemoved)
 {
     EXPECT_EQ(Text(IDS_DONE), Upgrade());
-    EXPECT_EQ("my catalogue", GetFile(std::string(kNewDir) + "\\Katalogy\\Mine.kmc"));
-    EXPECT_EQ("my plan", GetFile(std::string(kNewDir) + "\\Plan.sc1"));
-    EXPECT_FALSE(IsThere(kOlderDir));
-    EXPECT_TRUE(IsThere(OwnLink(FOLDER_PROGRAMS)));
+    EXPECT_EQ("my catalogue", ReadBytes(std::string(kNewDir) + "\\Katalogy\\Mine.kmc"));
+    EXPECT_EQ("my plan", ReadBytes(std::string(kNewDir) + "\\Plan.sc1"));
+    EXPECT_FALSE(Exists(kOlderDir));
+    EXPECT_TRUE(Exists(OwnLink(FOLDER_PROGRAMS)));
 }
 
 // The older version's shortcut in one of the two link folders.
 static std::string OlderLink(int nFolder)
 {
-    char sz[MAX_PATH];
-    EXPECT_TRUE(ShlGetFolder(nFolder, sz, sizeof sz));
-    return std::string(sz) + "\\Kalmorist 6.0.lnk";
+    return ShortcutPath(nFolder, "Kalmorist 6.0.lnk");
 }
 
 // Makes files and folders (a final backslash) in the older folder, with their folders, each file holding its
@@ -350,19 +335,19 @@ TEST_F(OlderVersion, DataTheTakeoverDidNotCarryKeepTheOlderFolder)
         PutFile(OlderLink(FOLDER_PROGRAMS), "older link");
         PutFile(OlderLink(FOLDER_DESKTOP), "older link");
         std::string sReport = Upgrade();
-        EXPECT_EQ("my plan", GetFile(kNewDir + "\\Plan.sc1"));
-        EXPECT_FALSE(IsThere(OlderLink(FOLDER_PROGRAMS)));
-        EXPECT_FALSE(IsThere(OlderLink(FOLDER_DESKTOP)));
+        EXPECT_EQ("my plan", ReadBytes(kNewDir + "\\Plan.sc1"));
+        EXPECT_FALSE(Exists(OlderLink(FOLDER_PROGRAMS)));
+        EXPECT_FALSE(Exists(OlderLink(FOLDER_DESKTOP)));
         EXPECT_FALSE(InstallFindOlder(NULL, 0));
         if (!c.bKept) {
             EXPECT_EQ(Text(IDS_DONE), sReport);
-            EXPECT_FALSE(IsThere(kOlderDir));
+            EXPECT_FALSE(Exists(kOlderDir));
             continue;
         }
         EXPECT_EQ(Text(IDS_DONE) + Formatted(IDS_DATA_LEFT, kOlderDir.c_str()), sReport);
-        EXPECT_EQ("my plan", GetFile(kOlderDir + "\\Plan.sc1"));
-        EXPECT_EQ("my catalogue", GetFile(kOlderDir + "\\Katalogy\\Mine.kmc"));
-        EXPECT_EQ(c.apszPaths[0], GetFile(kOlderDir + "\\" + c.apszPaths[0]));
+        EXPECT_EQ("my plan", ReadBytes(kOlderDir + "\\Plan.sc1"));
+        EXPECT_EQ("my catalogue", ReadBytes(kOlderDir + "\\Katalogy\\Mine.kmc"));
+        EXPECT_EQ(c.apszPaths[0], ReadBytes(kOlderDir + "\\" + c.apszPaths[0]));
     }
 }
 
@@ -371,9 +356,9 @@ TEST_F(OlderVersion, AFolderInTheWayOfADataFileFailsTheTakeover)
 {
     ASSERT_TRUE(UtlCreateDir((std::string(kNewDir) + "\\Plan.sc1").c_str()));
     EXPECT_EQ(Text(IDS_INCOMPLETE) + Text(IDS_NO_TAKEOVER), Upgrade());
-    EXPECT_FALSE(IsThere(std::string(kNewDir) + "\\Plan.sc1\\Plan.sc1"));
-    EXPECT_EQ("my plan", GetFile(std::string(kOlderDir) + "\\Plan.sc1"));
-    EXPECT_EQ("my catalogue", GetFile(std::string(kNewDir) + "\\Katalogy\\Mine.kmc"));
+    EXPECT_FALSE(Exists(std::string(kNewDir) + "\\Plan.sc1\\Plan.sc1"));
+    EXPECT_EQ("my plan", ReadBytes(std::string(kOlderDir) + "\\Plan.sc1"));
+    EXPECT_EQ("my catalogue", ReadBytes(std::string(kNewDir) + "\\Katalogy\\Mine.kmc"));
 }
 
 // An older entry that carries this version's display name, however spelt, never costs this version its
@@ -384,10 +369,54 @@ TEST_F(OlderVersion, ThisVersionsShortcutsAreNeverRemoved)
         SCOPED_TRACE(pszName);
         SetDisplayName(pszName);
         EXPECT_EQ(Text(IDS_DONE) + Text(IDS_OLDER_LEFT), Upgrade());
-        EXPECT_EQ("own link", GetFile(OwnLink(FOLDER_PROGRAMS)));
-        EXPECT_EQ("own link", GetFile(OwnLink(FOLDER_DESKTOP)));
-        EXPECT_EQ("my plan", GetFile(std::string(kNewDir) + "\\Plan.sc1"));
+        EXPECT_EQ("own link", ReadBytes(OwnLink(FOLDER_PROGRAMS)));
+        EXPECT_EQ("own link", ReadBytes(OwnLink(FOLDER_DESKTOP)));
+        EXPECT_EQ("my plan", ReadBytes(std::string(kNewDir) + "\\Plan.sc1"));
         Register("Kalmori6"); // the removal deleted the entry
+        ResFreeAll();
+        ResInit();
+    }
+#ifndef _WIN32
+    // Nor when the look that tells the shortcut is this version's fails: it is then taken to be.
+    SetDisplayName("Kalmorist 6.1");
+    setenv("PLAT_FAULT", "FindFirstFileA 5 *\\Kalmorist 6.1.lnk", 1);
+    std::string sReport = Upgrade();
+    unsetenv("PLAT_FAULT");
+    EXPECT_EQ(Text(IDS_DONE) + Text(IDS_OLDER_LEFT), sReport);
+    EXPECT_EQ("own link", ReadBytes(OwnLink(FOLDER_PROGRAMS)));
+    EXPECT_EQ("own link", ReadBytes(OwnLink(FOLDER_DESKTOP)));
+#endif
+}
+
+// The look into the older folder goes exactly as deep as tree deletion: a tree whose last folder is as deep
+// as the deletion enters is looked through and goes; one a level deeper cannot be looked through, and the
+// folder stays whole with the warning.
+TEST_F(OlderVersion, TheLookGoesAsDeepAsTreeDeletionAndNoDeeper)
+{
+    for (int nLevels : {UTL_TREE_DEPTH, UTL_TREE_DEPTH + 1}) {
+        SCOPED_TRACE(nLevels);
+        TearDown();
+        SetUp();
+        std::string sPath = kOlderDir + "\\Stare";
+        ASSERT_TRUE(UtlCreateDir(sPath.c_str()));
+        for (int i = 1; i < nLevels; i++) {
+            sPath += "\\d";
+            ASSERT_TRUE(UtlCreateDir(sPath.c_str())) << i;
+        }
+        PutFile(sPath + "\\f.txt", "deepest");
+        std::string sReport = Upgrade();
+        if (nLevels <= UTL_TREE_DEPTH) {
+            EXPECT_EQ(Text(IDS_DONE), sReport);
+            EXPECT_FALSE(Exists(kOlderDir));
+        } else {
+            EXPECT_EQ(Text(IDS_DONE) + Formatted(IDS_DATA_LEFT, kOlderDir), sReport);
+            EXPECT_EQ("deepest", ReadBytes(sPath + "\\f.txt"));
+            EXPECT_EQ("my plan", ReadBytes(kOlderDir + "\\Plan.sc1"));
+        }
+        // What tree deletion cannot reach goes here, from the bottom up.
+        DeleteFileA((sPath + "\\f.txt").c_str());
+        for (std::string s = sPath; s.size() > kOlderDir.size(); s = s.substr(0, s.rfind('\\')))
+            RemoveDirectoryA(s.c_str());
         ResFreeAll();
         ResInit();
     }
@@ -420,11 +449,6 @@ TEST_F(Installer, EntryValueOfAnotherTypeIsReplaced)
 // on the machine afterwards.
 
 static const char kAppDir[] = "C:\\Program Files\\Kalmor61";
-
-static bool Exists(const std::string &sPath)
-{
-    return GetFileAttributesA(sPath.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
 
 static std::string ModulePath(const char *pszName)
 {
@@ -529,11 +553,7 @@ static const FilesCase kFiles[] = {
 static void MakePackageBesideProgram(const std::string &sPackage)
 {
     const char *pszSource = "C:\\entry.txt";
-    HANDLE h = CreateFileA(pszSource, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
-    ASSERT_NE(INVALID_HANDLE_VALUE, h);
-    DWORD n;
-    ASSERT_TRUE(WriteFile(h, "entry", 5, &n, NULL));
-    CloseHandle(h);
+    ASSERT_TRUE(WriteBytes(pszSource, "entry"));
     int hPkg = PkgOpen(sPackage.c_str(), 1);
     ASSERT_NE(0, hPkg);
     for (int i = 0; i < 48; i++)
@@ -570,23 +590,6 @@ TEST_F(InstallSteps, AFirstInstallationKeepsTheDataFilesItFinds)
     MakePackageBesideProgram(sPackage);
     std::string sData = std::string(kAppDir) + "\\Katalogy\\TvAgreg.kmc";
     std::string sOther = std::string(kAppDir) + "\\Katalogy\\TvAgreg.bak";
-    auto Seed = [&](const std::string &sPath, const char *pszText) {
-        HANDLE h = CreateFileA(sPath.c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
-        ASSERT_NE(INVALID_HANDLE_VALUE, h);
-        DWORD n;
-        ASSERT_TRUE(WriteFile(h, pszText, (DWORD)strlen(pszText), &n, NULL));
-        CloseHandle(h);
-    };
-    auto Read = [](const std::string &sPath) {
-        char sz[64] = "";
-        DWORD n = 0;
-        HANDLE h = CreateFileA(sPath.c_str(), GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
-        if (h != INVALID_HANDLE_VALUE) {
-            ReadFile(h, sz, sizeof sz - 1, &n, NULL);
-            CloseHandle(h);
-        }
-        return std::string(sz, n);
-    };
     struct {
         bool bInstalledBefore;
         const char *pszFault;
@@ -605,12 +608,13 @@ TEST_F(InstallSteps, AFirstInstallationKeepsTheDataFilesItFinds)
             Register("Kalmor61");
         ASSERT_EQ(Text(IDS_DONE), Run(InstallRegister, nullptr));
         ASSERT_EQ(Text(IDS_DONE), Run(InstallFolders, nullptr));
-        Seed(sData, "mine");
-        Seed(sOther, "mine");
+        PutFile(sData, "mine");
+        PutFile(sOther, "mine");
         EXPECT_EQ(c.sReport, Run(InstallFiles, c.pszFault));
-        EXPECT_EQ(c.sData, Read(sData));
-        EXPECT_EQ(c.sOther, Read(sOther)); // a packaged file that is no user data is replaced
-        EXPECT_EQ(c.pszFault != nullptr ? "" : "entry", Read(std::string(kAppDir) + "\\Modely\\Zahrada.pdf"));
+        EXPECT_EQ(c.sData, ReadBytes(sData));
+        EXPECT_EQ(c.sOther, ReadBytes(sOther)); // a packaged file that is no user data is replaced
+        EXPECT_EQ(c.pszFault != nullptr ? "<cannot open>" : "entry",
+                  ReadBytes(std::string(kAppDir) + "\\Modely\\Zahrada.pdf"));
         ResFreeAll();
         ResInit();
     }
@@ -629,15 +633,15 @@ TEST_F(OlderVersion, SearchErrorsFailTheTakeover)
         std::string sReport = Upgrade();
         unsetenv("PLAT_FAULT");
         EXPECT_EQ(Text(IDS_INCOMPLETE) + Text(IDS_NO_TAKEOVER), sReport);
-        EXPECT_EQ("my catalogue", GetFile(std::string(kOlderDir) + "\\Katalogy\\Mine.kmc"));
-        EXPECT_EQ("my plan", GetFile(std::string(kOlderDir) + "\\Plan.sc1"));
+        EXPECT_EQ("my catalogue", ReadBytes(std::string(kOlderDir) + "\\Katalogy\\Mine.kmc"));
+        EXPECT_EQ("my plan", ReadBytes(std::string(kOlderDir) + "\\Plan.sc1"));
         ResFreeAll();
         ResInit();
     }
     // Not found is nothing to take over.
     UtlDeleteTree((std::string(kOlderDir) + "\\Katalogy").c_str());
     EXPECT_EQ(Text(IDS_DONE), Upgrade());
-    EXPECT_EQ("my plan", GetFile(std::string(kNewDir) + "\\Plan.sc1"));
+    EXPECT_EQ("my plan", ReadBytes(std::string(kNewDir) + "\\Plan.sc1"));
 }
 
 // The look before the removal, under failures: whatever it cannot see through keeps the older folder whole,
@@ -681,10 +685,10 @@ TEST_F(OlderVersion, WhatTheLookCannotSeeKeepsTheOlderFolder)
         unsetenv("PLAT_FAULT");
         EXPECT_EQ(Text(IDS_DONE) + Formatted(IDS_DATA_LEFT, kOlderDir.c_str()),
                   ResGetString(WizResultText(&res)));
-        EXPECT_EQ("my plan", GetFile(kOlderDir + "\\Plan.sc1"));
-        EXPECT_EQ("my catalogue", GetFile(kOlderDir + "\\Katalogy\\Mine.kmc"));
+        EXPECT_EQ("my plan", ReadBytes(kOlderDir + "\\Plan.sc1"));
+        EXPECT_EQ("my catalogue", ReadBytes(kOlderDir + "\\Katalogy\\Mine.kmc"));
         if (c.bNested) {
-            EXPECT_EQ("my house", GetFile(kOlderDir + "\\Projekty\\dom.sc1"));
+            EXPECT_EQ("my house", ReadBytes(kOlderDir + "\\Projekty\\dom.sc1"));
         }
         EXPECT_FALSE(InstallFindOlder(NULL, 0));
     }
@@ -711,8 +715,8 @@ TEST_F(OlderVersion, RemovalSparesAnOlderVersionTheTakeoverDidNotHandle)
     ASSERT_TRUE(WizResultOk(&res));
     InstallRemoveOlder(&res);
     EXPECT_EQ(Text(IDS_DONE) + Text(IDS_OLDER_LEFT), ResGetString(WizResultText(&res)));
-    EXPECT_EQ("my catalogue", GetFile(std::string(kOlderDir) + "\\Katalogy\\Mine.kmc"));
-    EXPECT_EQ("my plan", GetFile(std::string(kOlderDir) + "\\Plan.sc1"));
+    EXPECT_EQ("my catalogue", ReadBytes(std::string(kOlderDir) + "\\Katalogy\\Mine.kmc"));
+    EXPECT_EQ("my plan", ReadBytes(std::string(kOlderDir) + "\\Plan.sc1"));
     EXPECT_TRUE(InstallFindOlder(NULL, 0));
 }
 

@@ -3,6 +3,8 @@
 
 #include "package.h"
 
+#include "testkit.h"
+
 #include <gtest/gtest.h>
 
 #include <stdint.h>
@@ -12,7 +14,7 @@
 #include <vector>
 
 // ---------------------------------------------------------------------------------------------------------
-// Helpers over the platform's file calls, so the same tests run on both targets.
+// Helpers over the platform's file calls, so the same tests run on both targets (and those of testkit.h).
 
 static std::string sWorkRoot; // a fresh folder of this process, with a trailing backslash
 
@@ -23,62 +25,24 @@ static std::string WorkDir(const char *pszName)
     return sDir + "\\";
 }
 
-static std::string TestName()
-{
-    return ::testing::UnitTest::GetInstance()->current_test_info()->name();
-}
-
 // A folder of the current test's own.
 static std::string TestDir()
 {
     return WorkDir(TestName().c_str());
 }
 
-// A file of the source tree's test data as a path of the platform: drive Z: is the host's root both under
-// Wine and in the Linux build.
-static std::string DataPath(const char *pszName)
+// A path of exactly nLength characters below the work root: nested folders (made here), then a name of f's.
+static std::string DeepPath(const std::string &sBase, size_t nLength)
 {
-    std::string s = std::string("Z:") + KAL_TEST_DATA + "/" + pszName;
-    for (char &c : s)
-        if (c == '/')
-            c = '\\';
-    return s;
-}
-
-static bool WriteBytes(const std::string &sPath, const std::string &sData, DWORD dwAttributes = 0)
-{
-    HANDLE h = CreateFileA(sPath.c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, dwAttributes, NULL);
-    if (h == INVALID_HANDLE_VALUE)
-        return false;
-    DWORD n = 0;
-    BOOL bOk = sData.empty() || WriteFile(h, sData.data(), (DWORD)sData.size(), &n, NULL);
-    CloseHandle(h);
-    return bOk && n == sData.size();
-}
-
-static std::string ReadBytes(const std::string &sPath)
-{
-    std::string s;
-    HANDLE h = CreateFileA(sPath.c_str(), GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
-    if (h == INVALID_HANDLE_VALUE)
-        return "<cannot open>";
-    char a[65536];
-    DWORD n;
-    while (ReadFile(h, a, sizeof a, &n, NULL) && n > 0)
-        s.append(a, n);
-    CloseHandle(h);
-    return s;
-}
-
-static bool Exists(const std::string &sPath)
-{
-    return GetFileAttributesA(sPath.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
-
-static void Remove(const std::string &sPath)
-{
-    SetFileAttributesA(sPath.c_str(), FILE_ATTRIBUTE_NORMAL);
-    DeleteFileA(sPath.c_str());
+    std::string sPath = sBase.substr(0, sBase.size() - 1);
+    while (sPath.size() + 11 + 5 < nLength) {
+        sPath += "\\dddddddddd";
+        CreateDirectoryA(sPath.c_str(), NULL);
+    }
+    sPath += "\\";
+    while (sPath.size() < nLength)
+        sPath += "f";
+    return sPath;
 }
 
 static FILETIME Ft(uint64_t n)
@@ -469,6 +433,10 @@ static const FaultCase kFaults[] = {
     {"MoveFileExA 32 *\\out*", FILE_ATTRIBUTE_READONLY, FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN,
      PKG_ERR_CREATE},
     {"MoveFileExA 5 *\\out.~po", 0, FILE_ATTRIBUTE_READONLY, PKG_ERR_CREATE}, // cannot be moved aside
+    // Moved aside, but the new file cannot take its place: the old one is moved back.
+    {"MoveFileExA 5 *\\out.~pk", 0, FILE_ATTRIBUTE_READONLY, PKG_ERR_CREATE},
+    {"MoveFileExA 5 *\\out.~pk", FILE_ATTRIBUTE_HIDDEN, FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_SYSTEM,
+     PKG_ERR_CREATE},
 };
 
 TEST(PackageFaults, AFailedUnpackLosesNothingAndLeavesNothing)
@@ -493,6 +461,22 @@ TEST(PackageFaults, AFailedUnpackLosesNothingAndLeavesNothing)
         EXPECT_FALSE(Exists(sOut + ".~po"));
         Remove(sOut);
     }
+}
+
+// A path with no room for the temporary name is written in place. A read-only file there that still cannot
+// be replaced once its bits are cleared gets them back, and keeps its bytes.
+TEST(PackageFaults, AFileWrittenInPlaceThatCannotBeReplacedKeepsItsBits)
+{
+    const DWORD dwBits = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN;
+    std::string sOut = DeepPath(TestDir(), 257);
+    ASSERT_EQ(257u, sOut.size());
+    ASSERT_TRUE(WriteBytes(sOut, "old contents", dwBits));
+    setenv("PLAT_FAULT", ("CreateFileA 5 *\\" + sOut.substr(sOut.rfind('\\') + 1)).c_str(), 1);
+    EXPECT_EQ(PKG_ERR_CREATE, UnpackFromBytes(Header(0, kFt2001, kFt2002, kFt2003, 5) + "hello", sOut));
+    unsetenv("PLAT_FAULT");
+    EXPECT_EQ("old contents", ReadBytes(sOut));
+    EXPECT_EQ(dwBits, GetFileAttributesA(sOut.c_str()) & PKG_ATTRIBUTES);
+    Remove(sOut);
 }
 
 TEST(PackageFaults, ASourceThatFailsToReadGivesReadError)
@@ -772,6 +756,14 @@ TEST(PackageStreams, CloseRules)
     static const int aBad[] = {-1, -8, 9, 100, INT32_MIN, INT32_MAX, 2};
     for (int hBad : aBad)
         EXPECT_EQ(0, PkgClose(hBad)) << hBad;
+    // Closing what is not open takes no slot from the table: all of them open again, lowest first.
+    int aOpen[PKG_MAX_STREAMS];
+    for (int i = 0; i < PKG_MAX_STREAMS; i++) {
+        aOpen[i] = PkgOpen((sDir + "s" + std::to_string(i) + ".pkg").c_str(), 1);
+        EXPECT_EQ(i + 1, aOpen[i]);
+    }
+    for (int i = 0; i < PKG_MAX_STREAMS; i++)
+        EXPECT_EQ(1, PkgClose(aOpen[i])) << i;
 }
 
 TEST(PackageStreams, WrongDirectionAndBadHandlesAreRefused)
@@ -800,20 +792,6 @@ TEST(PackageStreams, WrongDirectionAndBadHandlesAreRefused)
     PkgClose(hRead);
     EXPECT_EQ(-1, PkgRead(hRead, a, 4));
     EXPECT_EQ(0u, ReadBytes(sDir + "w.pkg").size());
-}
-
-// A folder path of exactly nLength characters below the work root, made of nested folders.
-static std::string DeepPath(const std::string &sBase, size_t nLength)
-{
-    std::string sPath = sBase.substr(0, sBase.size() - 1);
-    while (sPath.size() + 11 + 5 < nLength) {
-        sPath += "\\dddddddddd";
-        CreateDirectoryA(sPath.c_str(), NULL);
-    }
-    sPath += "\\";
-    while (sPath.size() < nLength)
-        sPath += "f";
-    return sPath;
 }
 
 // Opening for reading accepts every name that fits 260 bytes, however deep (the platform's LZ open call

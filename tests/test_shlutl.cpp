@@ -5,6 +5,8 @@
 #include "shlutl.h"
 #include "charstr.h"
 
+#include "testkit.h"
+
 #include <gtest/gtest.h>
 
 #include <stdio.h>
@@ -393,33 +395,6 @@ TEST_F(ShlFolders, ShellFoldersAndTempAreLocalPathsWithoutTrailingBackslash)
 // ---------------------------------------------------------------------------------------------------------
 // Shell links
 
-// The host's path of a Windows path on drive C: of this machine: the Linux build's machine folder, or the
-// Wine prefix the Windows build runs in. On Linux it is UTF-8, as the host names files; on Windows it stays
-// in the ANSI code page, which CreateProcessA turns into the host's UTF-8.
-static std::string HostPath(const std::string &sWin)
-{
-#ifdef _WIN32
-    const char *pszRoot = getenv("WINEPREFIX");
-    std::string sRest = sWin.size() >= 3 ? sWin.substr(3) : std::string();
-#else
-    const char *pszRoot = getenv("PLAT_ROOT");
-    WCHAR w[1024];
-    char sz[2048];
-    if (MultiByteToWideChar(CP_ACP, 0, sWin.c_str() + (sWin.size() >= 3 ? 3 : sWin.size()), -1, w, 1024) ==
-            0 ||
-        WideCharToMultiByte(CP_UTF8, 0, w, -1, sz, sizeof sz, NULL, NULL) == 0)
-        return std::string();
-    std::string sRest = sz;
-#endif
-    if (pszRoot == NULL || sWin.size() < 3 || (sWin[0] != 'C' && sWin[0] != 'c'))
-        return std::string();
-    std::string s = std::string(pszRoot) + "/drive_c/" + sRest;
-    for (char &c : s)
-        if (c == '\\')
-            c = '/';
-    return s;
-}
-
 static bool HaveLnkinfo()
 {
     return GetFileAttributesA("Z:\\usr\\bin\\lnkinfo") != INVALID_FILE_ATTRIBUTES;
@@ -472,15 +447,6 @@ static std::string Field(const std::string &sReport, const std::string &sName)
     return sReport.substr(n + 2, nEnd - n - 2);
 }
 
-static void MakeFile(const char *pszPath, const char *pszData)
-{
-    HANDLE h = CreateFileA(pszPath, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
-    ASSERT_NE(INVALID_HANDLE_VALUE, h) << pszPath;
-    DWORD n;
-    WriteFile(h, pszData, (DWORD)strlen(pszData), &n, NULL);
-    CloseHandle(h);
-}
-
 struct LinkCase {
     const char *pszFolder, *pszTarget, *pszWorkDir, *pszArgs, *pszLink; // code page 1251
     const char *pszUtf8Target, *pszUtf8WorkDir, *pszUtf8Args;           // as lnkinfo reports them
@@ -503,7 +469,7 @@ TEST(ShlLinks, LinkIsReadBackByLnkinfoWithTargetWorkingFolderAndArguments)
 {
     for (const LinkCase &c : kLinks) {
         CreateDirectoryA(c.pszFolder, NULL);
-        MakeFile(c.pszTarget, "MZ");
+        PutFile(c.pszTarget, "MZ");
         ASSERT_EQ(1, ShlCreateLink(c.pszLink, c.pszTarget, c.pszWorkDir, c.pszArgs)) << c.pszLink;
         ASSERT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesA(c.pszLink));
         if (!HaveLnkinfo())
@@ -522,7 +488,7 @@ TEST(ShlLinks, LinkIsReadBackByLnkinfoWithTargetWorkingFolderAndArguments)
 TEST(ShlLinks, ComponentModelInitialisedBeforeStaysInitialised)
 {
     CreateDirectoryA("C:\\KalLink", NULL);
-    MakeFile("C:\\KalLink\\Kalmori.exe", "MZ");
+    PutFile("C:\\KalLink\\Kalmori.exe", "MZ");
     ASSERT_EQ(S_OK, CoInitialize(NULL));
     EXPECT_EQ(1, ShlCreateLink("C:\\KalLink\\again.lnk", "C:\\KalLink\\Kalmori.exe", "C:\\KalLink", ""));
     EXPECT_EQ(S_FALSE, CoInitialize(NULL)); // still initialised by the first call
@@ -536,7 +502,7 @@ TEST(ShlLinks, ComponentModelInitialisedBeforeStaysInitialised)
 TEST(ShlLinks, LinkIsNotWrittenForAMissingTargetFolderOrAnOverlongPath)
 {
     CreateDirectoryA("C:\\KalLink", NULL);
-    MakeFile("C:\\KalLink\\Kalmori.exe", "MZ");
+    PutFile("C:\\KalLink\\Kalmori.exe", "MZ");
     EXPECT_EQ(0, ShlCreateLink("C:\\KalLink\\none.lnk", "C:\\KalLink\\Missing.exe", "C:\\KalLink", ""));
     EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA("C:\\KalLink\\none.lnk"));
     EXPECT_EQ(0,

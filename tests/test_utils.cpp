@@ -6,6 +6,8 @@
 
 #include "platform.h"
 
+#include "testkit.h"
+
 #include <gtest/gtest.h>
 
 #include <stdio.h>
@@ -203,32 +205,6 @@ TEST(UtilsPaths, ModuleFolderIsTheFolderOfTheRunningProgram)
 // ---------------------------------------------------------------------------------------------------------
 // Files and folders
 
-static void MakeFile(const std::string &sPath, const std::string &sData = "data", DWORD dwAttributes = 0)
-{
-    HANDLE h = CreateFileA(sPath.c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, dwAttributes, NULL);
-    ASSERT_NE(INVALID_HANDLE_VALUE, h) << sPath << " error " << GetLastError();
-    DWORD n;
-    WriteFile(h, sData.data(), (DWORD)sData.size(), &n, NULL);
-    CloseHandle(h);
-}
-
-static std::string ReadFileText(const std::string &sPath)
-{
-    HANDLE h = CreateFileA(sPath.c_str(), GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
-    if (h == INVALID_HANDLE_VALUE)
-        return "<missing>";
-    char sz[256];
-    DWORD n = 0;
-    ReadFile(h, sz, sizeof sz, &n, NULL);
-    CloseHandle(h);
-    return std::string(sz, n);
-}
-
-static bool Exists(const std::string &sPath)
-{
-    return GetFileAttributesA(sPath.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
-
 // Whether the platform stops writes to read-only files here. Under Wine a process running as root writes
 // over them (the host's permissions do not stop root, and Wine relies on them); Windows and the Linux
 // build refuse. The tests that need the refusal run there, and under Wine as an unprivileged user
@@ -240,7 +216,7 @@ static bool ReadOnlyIsEnforced()
         std::string sDir = WorkDir("roprobe");
         std::string sFile = sDir + "\\probe.txt";
         SetFileAttributesA(sFile.c_str(), 0);
-        MakeFile(sFile, "x", FILE_ATTRIBUTE_READONLY);
+        PutFile(sFile, "x", FILE_ATTRIBUTE_READONLY);
         HANDLE h = CreateFileA(sFile.c_str(), GENERIC_WRITE, 0, NULL, OPEN_EXISTING, 0, NULL);
         nEnforced = h == INVALID_HANDLE_VALUE;
         if (h != INVALID_HANDLE_VALUE)
@@ -257,26 +233,26 @@ static bool ReadOnlyIsEnforced()
 TEST(UtilsFiles, CopyOntoAFolderCopiesIntoItUnderTheSourcesName)
 {
     std::string sDir = WorkDir("copyinto");
-    MakeFile(sDir + "\\src.txt", "payload");
+    PutFile(sDir + "\\src.txt", "payload");
     ASSERT_TRUE(CreateDirectoryA((sDir + "\\dest").c_str(), NULL));
     EXPECT_NE(0, UtlCopyFile((sDir + "\\src.txt").c_str(), (sDir + "\\dest").c_str()));
-    EXPECT_EQ("payload", ReadFileText(sDir + "\\dest\\src.txt"));
+    EXPECT_EQ("payload", ReadBytes(sDir + "\\dest\\src.txt"));
     EXPECT_NE(0, UtlCopyFile((sDir + "\\src.txt").c_str(), (sDir + "\\dest\\").c_str()));
 }
 
 TEST(UtilsFiles, CopyReplacesAFileAndEndsWritableWithTheArchiveBit)
 {
     std::string sDir = WorkDir("copyover");
-    MakeFile(sDir + "\\src.txt", "new", FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_SYSTEM);
+    PutFile(sDir + "\\src.txt", "new", FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_SYSTEM);
     EXPECT_NE(0, UtlCopyFile((sDir + "\\src.txt").c_str(), (sDir + "\\fresh.txt").c_str()));
     EXPECT_EQ((DWORD)(FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE),
               GetFileAttributesA((sDir + "\\fresh.txt").c_str()));
     // Over an existing file. (What else it keeps of the source's attributes differs: Wine applies none of
     // them to a file it replaces, Windows all.)
-    MakeFile(sDir + "\\dest.txt", "old");
+    PutFile(sDir + "\\dest.txt", "old");
     SetFileAttributesA((sDir + "\\dest.txt").c_str(), FILE_ATTRIBUTE_NORMAL);
     EXPECT_NE(0, UtlCopyFile((sDir + "\\src.txt").c_str(), (sDir + "\\dest.txt").c_str()));
-    EXPECT_EQ("new", ReadFileText(sDir + "\\dest.txt"));
+    EXPECT_EQ("new", ReadBytes(sDir + "\\dest.txt"));
     DWORD dw = GetFileAttributesA((sDir + "\\dest.txt").c_str());
     EXPECT_EQ((DWORD)FILE_ATTRIBUTE_ARCHIVE, dw & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_ARCHIVE));
     // A copy that fails leaves nothing behind and returns 0.
@@ -289,10 +265,10 @@ TEST(UtilsFiles, CopyOverAReadOnlyFileFailsAndKeepsIt)
 {
     SKIP_UNLESS_READ_ONLY_IS_ENFORCED();
     std::string sDir = WorkDir("copyreadonly");
-    MakeFile(sDir + "\\src.txt", "new");
-    MakeFile(sDir + "\\dest.txt", "old", FILE_ATTRIBUTE_READONLY);
+    PutFile(sDir + "\\src.txt", "new");
+    PutFile(sDir + "\\dest.txt", "old", FILE_ATTRIBUTE_READONLY);
     EXPECT_EQ(0, UtlCopyFile((sDir + "\\src.txt").c_str(), (sDir + "\\dest.txt").c_str()));
-    EXPECT_EQ("old", ReadFileText(sDir + "\\dest.txt"));
+    EXPECT_EQ("old", ReadBytes(sDir + "\\dest.txt"));
 }
 
 TEST(UtilsFiles, DeletingOrRemovingWhatIsNotThereSucceeds)
@@ -302,7 +278,7 @@ TEST(UtilsFiles, DeletingOrRemovingWhatIsNotThereSucceeds)
     EXPECT_EQ(1, UtlDeleteFile((sDir + "\\nodir\\missing.txt").c_str()));
     EXPECT_EQ(1, UtlRemoveDir((sDir + "\\missing").c_str()));
     EXPECT_EQ(1, UtlRemoveDir((sDir + "\\nodir\\missing").c_str()));
-    MakeFile(sDir + "\\f.txt");
+    PutFile(sDir + "\\f.txt");
     EXPECT_NE(0, UtlDeleteFile((sDir + "\\f.txt").c_str()));
     EXPECT_FALSE(Exists(sDir + "\\f.txt"));
 }
@@ -310,7 +286,7 @@ TEST(UtilsFiles, DeletingOrRemovingWhatIsNotThereSucceeds)
 TEST(UtilsFiles, DeletingAReadOnlyFileFails)
 {
     std::string sDir = WorkDir("deletereadonly");
-    MakeFile(sDir + "\\ro.txt", "x", FILE_ATTRIBUTE_READONLY);
+    PutFile(sDir + "\\ro.txt", "x", FILE_ATTRIBUTE_READONLY);
     EXPECT_EQ(0, UtlDeleteFile((sDir + "\\ro.txt").c_str()));
     EXPECT_TRUE(Exists(sDir + "\\ro.txt"));
 }
@@ -321,11 +297,11 @@ TEST(UtilsFiles, FolderIsMadeOnceAndAFileInTheWayRefusesIt)
     EXPECT_NE(0, UtlCreateDir((sDir + "\\new").c_str()));
     EXPECT_EQ(1, UtlCreateDir((sDir + "\\new").c_str()));
     EXPECT_EQ(1, UtlCreateDir((sDir + "\\NEW\\").c_str()));
-    MakeFile(sDir + "\\file");
+    PutFile(sDir + "\\file");
     EXPECT_EQ(0, UtlCreateDir((sDir + "\\file").c_str()));
     EXPECT_EQ(0, UtlCreateDir((sDir + "\\nodir\\new").c_str()));
     // Only an empty folder is removed.
-    MakeFile(sDir + "\\new\\x.txt");
+    PutFile(sDir + "\\new\\x.txt");
     EXPECT_EQ(0, UtlRemoveDir((sDir + "\\new").c_str()));
     EXPECT_NE(0, UtlDeleteFile((sDir + "\\new\\x.txt").c_str()));
     EXPECT_NE(0, UtlRemoveDir((sDir + "\\new").c_str()));
@@ -345,14 +321,14 @@ TEST(UtilsTree, FilesAndNestedFoldersAreAllDeleted)
         if (s.back() == '\\')
             s.pop_back();
         ASSERT_EQ(1, UtlCreateDir(s.c_str()));
-        MakeFile(s + "\\a.txt");
-        MakeFile(s + "\\b.dat", "x", FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
+        PutFile(s + "\\a.txt");
+        PutFile(s + "\\b.dat", "x", FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
         UtlCreateDir((s + "\\sub").c_str());
         UtlCreateDir((s + "\\sub\\empty").c_str());
         UtlCreateDir((s + "\\sub\\deeper").c_str());
-        MakeFile(s + "\\sub\\deeper\\c.txt");
+        PutFile(s + "\\sub\\deeper\\c.txt");
         UtlCreateDir((s + "\\x.sc1").c_str()); // a folder with a file's name
-        MakeFile(s + "\\x.sc1\\d.txt");
+        PutFile(s + "\\x.sc1\\d.txt");
         EXPECT_NE(0, UtlDeleteTree(sRoot.c_str())) << sRoot;
         EXPECT_FALSE(Exists(s)) << sRoot;
     }
@@ -363,7 +339,7 @@ TEST(UtilsTree, FilesAndNestedFoldersAreAllDeleted)
 TEST(UtilsTree, BlankRootSearchesNothing)
 {
     std::string sDir = WorkDir("blank");
-    MakeFile(sDir + "\\keep.txt");
+    PutFile(sDir + "\\keep.txt");
     for (const char *pszRoot : {"   ", ""}) {
         int nRemoved = UtlRemoveDir(pszRoot);
         EXPECT_EQ(nRemoved, UtlDeleteTree(pszRoot)) << "[" << pszRoot << "]";
@@ -436,11 +412,11 @@ TEST(UtilsTree, NamesThatTrimOrFoldNeverLeadOutOfTheRoot)
         std::string sRoot = sDir + "\\root";
         UtlDeleteTree(sRoot.c_str());
         SetFileAttributesA((sDir + "\\ro.txt").c_str(), 0);
-        MakeFile(sDir + "\\victim.txt");
-        MakeFile(sDir + "\\ro.txt");
+        PutFile(sDir + "\\victim.txt");
+        PutFile(sDir + "\\ro.txt");
         ASSERT_TRUE(UtlCreateDir(sRoot.c_str()));
-        MakeFile(sRoot + "\\ro.txt", "x", FILE_ATTRIBUTE_READONLY);
-        MakeFile(sRoot + "\\plain.txt");
+        PutFile(sRoot + "\\ro.txt", "x", FILE_ATTRIBUTE_READONLY);
+        PutFile(sRoot + "\\plain.txt");
         std::string sBad = sHost + "/root/" + pszName;
         ASSERT_EQ(0, mkdir(sBad.c_str(), 0777)) << sBad;
         std::ofstream(sBad + "/inner.txt") << "inner";
@@ -459,7 +435,7 @@ TEST(UtilsTree, NamesThatTrimOrFoldNeverLeadOutOfTheRoot)
 TEST(UtilsTree, FileGivenAsTheRootStays)
 {
     std::string sDir = WorkDir("fileroot");
-    MakeFile(sDir + "\\f.txt");
+    PutFile(sDir + "\\f.txt");
     EXPECT_EQ(0, UtlDeleteTree((sDir + "\\f.txt").c_str()));
     EXPECT_TRUE(Exists(sDir + "\\f.txt"));
 }
@@ -471,10 +447,10 @@ TEST(UtilsTree, ReadOnlyFileStaysWithTheFoldersAboveIt)
     UtlCreateDir(sRoot.c_str());
     UtlCreateDir((sRoot + "\\keep").c_str());
     UtlCreateDir((sRoot + "\\other").c_str());
-    MakeFile(sRoot + "\\keep\\ro.txt", "x", FILE_ATTRIBUTE_READONLY);
-    MakeFile(sRoot + "\\keep\\plain.txt");
-    MakeFile(sRoot + "\\other\\plain.txt");
-    MakeFile(sRoot + "\\top.txt");
+    PutFile(sRoot + "\\keep\\ro.txt", "x", FILE_ATTRIBUTE_READONLY);
+    PutFile(sRoot + "\\keep\\plain.txt");
+    PutFile(sRoot + "\\other\\plain.txt");
+    PutFile(sRoot + "\\top.txt");
     EXPECT_EQ(0, UtlDeleteTree(sRoot.c_str()));
     EXPECT_TRUE(Exists(sRoot + "\\keep\\ro.txt"));
     EXPECT_FALSE(Exists(sRoot + "\\keep\\plain.txt"));
@@ -490,10 +466,10 @@ TEST(UtilsTree, FolderThatCannotBeListedStaysAndTheRestGoes)
     std::string sRoot = WorkDir("treeunlisted") + "\\root";
     UtlCreateDir(sRoot.c_str());
     UtlCreateDir((sRoot + "\\a_locked").c_str());
-    MakeFile(sRoot + "\\a_locked\\kept.txt");
-    MakeFile(sRoot + "\\b.txt");
+    PutFile(sRoot + "\\a_locked\\kept.txt");
+    PutFile(sRoot + "\\b.txt");
     UtlCreateDir((sRoot + "\\c").c_str());
-    MakeFile(sRoot + "\\c\\d.txt");
+    PutFile(sRoot + "\\c\\d.txt");
     setenv("PLAT_FAULT", "FindFirstFileA 5 *\\a_locked\\*", 1);
     EXPECT_EQ(0, UtlDeleteTree(sRoot.c_str()));
     unsetenv("PLAT_FAULT");
@@ -508,11 +484,11 @@ static void MakeDeepTree(const std::string &sRoot, int nLevels)
 {
     std::string s = sRoot;
     ASSERT_EQ(1, UtlCreateDir(s.c_str()));
-    MakeFile(s + "\\f");
+    PutFile(s + "\\f");
     for (int i = 1; i <= nLevels; i++) {
         s += "\\d";
         ASSERT_EQ(1, UtlCreateDir(s.c_str())) << i;
-        MakeFile(s + "\\f");
+        PutFile(s + "\\f");
     }
 }
 
@@ -619,18 +595,18 @@ TEST(UtilsTree, LinkToAFolderOutsideIsRemovedAndWhatItPointsToSurvives)
     std::string sRoot = sDir + "\\root";
     UtlCreateDir((sDir + "\\outside").c_str());
     UtlCreateDir((sDir + "\\outside\\inner").c_str());
-    MakeFile(sDir + "\\outside\\keep.txt", "kept");
-    MakeFile(sDir + "\\outside\\inner\\keep2.txt", "kept");
+    PutFile(sDir + "\\outside\\keep.txt", "kept");
+    PutFile(sDir + "\\outside\\inner\\keep2.txt", "kept");
     UtlCreateDir(sRoot.c_str());
     UtlCreateDir((sRoot + "\\sub").c_str());
-    MakeFile(sRoot + "\\sub\\gone.txt");
+    PutFile(sRoot + "\\sub\\gone.txt");
     std::string sWhyNot;
     if (!MakeFolderLink(sRoot + "\\sub\\link", sDir + "\\outside", &sWhyNot))
         GTEST_SKIP() << "no folder link can be made here: " << sWhyNot;
 
     int nResult = UtlDeleteTree(sRoot.c_str());
-    EXPECT_EQ("kept", ReadFileText(sDir + "\\outside\\keep.txt"));
-    EXPECT_EQ("kept", ReadFileText(sDir + "\\outside\\inner\\keep2.txt"));
+    EXPECT_EQ("kept", ReadBytes(sDir + "\\outside\\keep.txt"));
+    EXPECT_EQ("kept", ReadBytes(sDir + "\\outside\\inner\\keep2.txt"));
     EXPECT_FALSE(Exists(sRoot + "\\sub\\gone.txt"));
     if (UnderWine()) {
         // Wine's RemoveDirectoryA follows a host link and finds the folder it points to not empty (error
@@ -647,12 +623,12 @@ TEST(UtilsTree, LinkGivenAsTheRootGoesAloneAndWhatItPointsToSurvives)
 {
     std::string sDir = WorkDir("rootlink");
     UtlCreateDir((sDir + "\\target").c_str());
-    MakeFile(sDir + "\\target\\f.txt", "kept");
+    PutFile(sDir + "\\target\\f.txt", "kept");
     std::string sWhyNot;
     if (!MakeFolderLink(sDir + "\\link", sDir + "\\target", &sWhyNot))
         GTEST_SKIP() << "no folder link can be made here: " << sWhyNot;
     int nResult = UtlDeleteTree((sDir + "\\link").c_str());
-    EXPECT_EQ("kept", ReadFileText(sDir + "\\target\\f.txt"));
+    EXPECT_EQ("kept", ReadBytes(sDir + "\\target\\f.txt"));
     if (UnderWine()) {
         EXPECT_EQ(0, nResult); // Wine does not remove a host link as a folder (see above)
     } else {
@@ -681,7 +657,7 @@ TEST(UtilsNotify, EachChangeIsAnnouncedOnceWithItsFullPath)
     GTEST_SKIP() << "on Windows the shell's notifications leave no record a test can read";
 #else
     std::string sDir = WorkDir("notify");
-    MakeFile(sDir + "\\src.txt");
+    PutFile(sDir + "\\src.txt");
     size_t nStart = NotifyRecord().size();
     EXPECT_NE(0, UtlCreateDir("made"));
     EXPECT_EQ(1, UtlCreateDir("made")); // there already: no notification
@@ -700,7 +676,7 @@ TEST(UtilsNotify, EachChangeIsAnnouncedOnceWithItsFullPath)
     // A tree's deletion announces every file and folder.
     UtlCreateDir("t");
     UtlCreateDir("t\\s");
-    MakeFile(sDir + "\\t\\s\\f");
+    PutFile(sDir + "\\t\\s\\f");
     nStart = NotifyRecord().size();
     EXPECT_NE(0, UtlDeleteTree("t"));
     EXPECT_EQ("DELETE\t" + sWin + "\\t\\s\\f\nRMDIR\t" + sWin + "\\t\\s\nRMDIR\t" + sWin + "\\t\n",

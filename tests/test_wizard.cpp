@@ -262,13 +262,7 @@ class Wizard : public ::testing::Test {
             hWalkHook = SetWindowsHookExA(WH_GETMESSAGE, WalkHook, NULL, GetCurrentThreadId());
         hWizInstance = GetModuleHandleA(NULL);
         ResInit();
-        config.nReserved = 1;
-        config.hTitle = ResLoadString(IDS_TITLE);
-        config.hBack = ResLoadString(IDS_BACK);
-        config.hNext = ResLoadString(IDS_NEXT);
-        config.hFinish = ResLoadString(IDS_FINISH);
-        config.hCancel = ResLoadString(IDS_CANCEL);
-        config.hClose = ResLoadString(IDS_CLOSE);
+        WizConfigLoad(&config, IDS_TITLE);
         WizSetConfig(&config);
         WizPagesInit(aPages);
     }

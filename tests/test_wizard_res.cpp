@@ -153,6 +153,24 @@ TEST_F(ResourceTable, FullTableRefusesAndLeavesOwnershipWithTheCaller)
     EXPECT_EQ(0, ResLoadBitmap(IDB_WELCOME));
     ResFree(700);
     EXPECT_EQ(700, ResLoadString(IDS_TITLE));
+    // The first and the last slot are freed and taken again like any other.
+    for (int h : {1, RES_SLOTS}) {
+        ResFree(h);
+        EXPECT_EQ(NULL, ResGetString(h)) << h;
+        EXPECT_EQ(h, ResDupString("again")) << h;
+        EXPECT_STREQ("again", ResGetString(h)) << h;
+    }
+}
+
+TEST_F(ResourceTable, FreeAllEmptiesAFullTableToItsLastSlot)
+{
+    for (int round = 0; round < 2; round++) {
+        for (int i = 1; i <= RES_SLOTS; i++)
+            ASSERT_EQ(i, ResDupString("t")) << "round " << round;
+        ResFreeAll();
+        for (int h = 1; h <= RES_SLOTS; h++)
+            ASSERT_EQ(NULL, ResGetString(h)) << "round " << round << " handle " << h;
+    }
 }
 
 TEST_F(ResourceTable, HandlesOutsideTheTableOrOfTheWrongKindGiveNothing)

@@ -68,3 +68,12 @@ TEST(WizPages, PreconditionsEndTheProcessWithTheirText)
     EXPECT_EXIT(AddBeyondCapacity(), ::testing::ExitedWithCode(3),
                 "Assertion failed: pTmp.1-pPages < nSize, file app.WIZUTL, line .");
 }
+
+TEST(WizConfig, PreconditionsEndTheProcessWithTheirText)
+{
+    WizConfig config;
+    EXPECT_EXIT(WizConfigLoad(NULL, 1000), ::testing::ExitedWithCode(3),
+                "Assertion failed: pConfig != NULL, file app.WIZUTL, line .");
+    EXPECT_EXIT(WizConfigLoad(&config, 0), ::testing::ExitedWithCode(3),
+                "Assertion failed: nFirstId > 0, file app.WIZUTL, line .");
+}

@@ -51,13 +51,7 @@ int InstallMain(void)
     WizPage *pPage;
     WizPage *pOption;
 
-    config.nReserved = 1;
-    config.hTitle = ResLoadString(IDS_TITLE);
-    config.hBack = ResLoadString(IDS_BACK);
-    config.hNext = ResLoadString(IDS_NEXT);
-    config.hFinish = ResLoadString(IDS_FINISH);
-    config.hCancel = ResLoadString(IDS_CANCEL);
-    config.hClose = ResLoadString(IDS_CLOSE);
+    WizConfigLoad(&config, IDS_TITLE);
     WizSetConfig(&config);
 
     WizPagesInit(aPages);
