@@ -129,10 +129,10 @@ bool SameName(const std::string &sName1, const std::string &sName2);
 bool MatchWildcards(const std::string &sPattern, const std::string &sName, bool bDosTail);
 
 // fault.cpp: the fault switch for tests (PLAT_FAULT, PLAT_FAULT_AT, PLAT_FAULT_CUT, PLAT_FAULT_TRACE,
-// described in the README). Each call of InjectedFault is one checked call, numbered from 1 in the process:
-// true, with the error the call is to fail with, when it is the one PLAT_FAULT_AT names, or an entry of
-// PLAT_FAULT names this call (or "*") and its path pattern matches the full Windows path. At the number
-// PLAT_FAULT_CUT names the process ends at once. The check is traced under the innermost TracedCall of this
+// described in docs/machine.md; the calls that check it are listed in plat/checkedcalls.h). Each call of
+// InjectedFault is one checked call, numbered from 1 in the process: true, with the error the call is to fail
+// with, when it is the one PLAT_FAULT_AT names, or an entry of PLAT_FAULT names this call (or "*") and its
+// path pattern matches the full Windows path. At the number PLAT_FAULT_CUT names the process ends at once. The check is traced under the innermost TracedCall of this
 // thread when that has the same name (the line is written with the call's outcome when it ends), else at
 // once.
 bool InjectedFault(const char *pszCall, const std::string &sWinPath, DWORD *pnError);

@@ -2,8 +2,9 @@
 // errors, attributes and times kept on the host, read-only rules also as root, copies, moves and folders.
 // The search and links are in test_filefind.cpp, the fault switch on file calls in test_filefault.cpp, what
 // the host cannot keep and the calendar in test_filehost.cpp, the operations left for the machine's next
-// start in test_boot.cpp: one test program, test_file. Expected values were measured with the same calls
-// under Wine (and, for read-only files, as an unprivileged user there).
+// start in test_boot.cpp, the host-call table in test_hostcall.cpp: one test program, test_file. Expected
+// values were measured with the same calls under Wine (and, for read-only files, as an unprivileged user
+// there).
 
 #include "filetest.h"
 #include "advapi/advapi.h"

@@ -43,7 +43,7 @@ static std::string Search(const char *pszPattern)
 struct SearchCase {
     const char *pszPattern, *pszResult;
 };
-// Measured under Wine on the same folder (its short names differ: see the README).
+// Measured under Wine on the same folder (its short names differ: see docs/machine.md).
 static const SearchCase kSearches[] = {
     {"C:\\t\\d2\\*", ". .. a.b.c a.kmc b.kmcx Long Name.text noext sub.kmc x.txt"},
     {"C:\\t\\d2\\*.*", ". .. a.b.c a.kmc b.kmcx Long Name.text noext sub.kmc x.txt"},
