@@ -399,6 +399,7 @@ TEST_F(Uninstaller, AReadOnlyFileThatStaysIsStillReadOnly)
 
 #ifndef _WIN32
 // The fault switch is the Linux platform's.
+
 // A search for the user's data that breaks off is a failure of its own, named by the search: the data it did
 // not reach stay, and so do the uninstaller and the entry.
 TEST_F(Uninstaller, ADataSearchThatBreaksOffIsNamedAndKeepsTheEntry)
