@@ -289,12 +289,13 @@ static bool IsUnpackingLeftover(const std::string &sRel)
     return false;
 }
 
-// j: no unpacking's temporary file (*.~pk) and no file set aside (*.~po) anywhere on the machine.
-void CheckLeftovers(const Snapshot &snap, std::vector<Finding> *pOut)
+// j: no unpacking's temporary file (*.~pk) and no file set aside (*.~po) anywhere on the machine but
+// sSpared (relative to the machine folder; "" for none).
+void CheckLeftovers(const Snapshot &snap, const std::string &sSpared, std::vector<Finding> *pOut)
 {
     std::vector<std::string> a;
     for (const auto &kv : snap)
-        if (kv.second.cKind != 'D' && IsUnpackingLeftover(kv.first))
+        if (kv.second.cKind != 'D' && IsUnpackingLeftover(kv.first) && Lower(kv.first) != Lower(sSpared))
             a.push_back(kv.first);
     if (!a.empty())
         pOut->push_back({"j", a[0] + " left behind" +
@@ -378,14 +379,14 @@ static std::string UninstLeft(const Template &t, const Snapshot &snap)
 //   g  what is not this version's in the application folder (a file, a link leading outside) as it was;
 //   h  with the data kept, the user's data files byte for byte as they were;
 //   i  the entry gone only when everything of this version is (the entry goes last);
-//   j  no unpacking's leftovers (*.~pk, *.~po), unless the run was cut off (bCut);
+//   j  no unpacking's leftovers (*.~pk, *.~po) but sSpared, unless the run was cut off (bCut);
 // and with sComplete the removal must be complete (else a finding of invariant sComplete).
 void CheckUninst(const Template &t, const std::string &sMachine, bool bSuccess, const std::string &sComplete,
-                 std::vector<Finding> *pOut, MachineView *pView, bool bCut)
+                 std::vector<Finding> *pOut, MachineView *pView, bool bCut, const std::string &sSpared)
 {
     Snapshot snap = TakeSnapshot(sMachine);
     if (!bCut)
-        CheckLeftovers(snap, pOut);
+        CheckLeftovers(snap, sSpared, pOut);
     *pView = LookAt(sMachine);
     const MachineView &v = *pView;
     if (v.bOk) {

@@ -16,7 +16,8 @@
 //      catalogues and .sc1 files deeper in its folder) is whole in the older folder or in the new one;
 //   f  the run again without faults succeeds and leaves a complete installation (c, d, e, j and k hold too);
 //   j  no file of the unpacking's is left: none written under a name with ".~pk" appended, none set aside
-//      under a name with ".~po" appended (after a cut-off they may be there; the run again must clear them);
+//      under a name with ".~po" appended (after a cut-off they may be there, and so may the one whose
+//      removal the fault failed: the run again must clear them);
 //   k  every file the application folder held under a packaged file's name (a file an installation
 //      replaces) holds its bytes under its name or under its name with ".~po", or has been replaced by
 //      the packaged bytes.
@@ -259,8 +260,9 @@ std::string Incomplete(const Template &t, const std::string &sMachine, const Sna
                        const MachineView &v, bool bRemoval, OlderLeft left);
 bool IsUserDataRel(const std::string &sRel);
 void CheckUninst(const Template &t, const std::string &sMachine, bool bSuccess, const std::string &sComplete,
-                 std::vector<Finding> *pOut, MachineView *pView, bool bCut = false);
-void CheckLeftovers(const Snapshot &snap, std::vector<Finding> *pOut);
+                 std::vector<Finding> *pOut, MachineView *pView, bool bCut = false,
+                 const std::string &sSpared = "");
+void CheckLeftovers(const Snapshot &snap, const std::string &sSpared, std::vector<Finding> *pOut);
 void CheckReplaced(const Template &t, const Snapshot &snap, std::vector<Finding> *pOut);
 
 // ---------------------------------------------------------------------------------------------------------
@@ -291,7 +293,7 @@ std::string KeepMachine(const std::string &sMachine, const std::string &sName,
                         const std::string &sRunDir = "");
 void CheckMachine(const Template &t, const std::string &sMachine, const std::string &sComplete, bool bRemoval,
                   std::vector<Finding> *pOut, MachineView *pView, bool bReplaced = false,
-                  OlderLeft left = kOlderGone, bool bCut = false);
+                  OlderLeft left = kOlderGone, bool bCut = false, const std::string &sSpared = "");
 bool UninstSuccess(const std::string &sReport);
 void SweepScenario(const Template &t, const std::vector<TraceLine> &aCalls, bool bCutMode, int nStride,
                    Tally *pTally);

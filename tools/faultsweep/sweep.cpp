@@ -63,10 +63,12 @@ std::string KeepMachine(const std::string &sMachine, const std::string &sName, c
 
 // Looks at a machine after a run and adds what is violated.
 // With sComplete, the installation must be complete (else a finding of invariant sComplete). After a run
-// that was cut off (bCut) the unpacking's leftovers may be there, as a power cut leaves them (not j); what
-// was replaced must be whole under one of its names all the same (k).
+// that was cut off (bCut) the unpacking's leftovers may be there, as a power cut leaves them (not j), and
+// so may sSpared (relative to the machine folder), the leftover whose removal was the run's one failure;
+// the run again must clear them. What was replaced must be whole under one of its names all the same (k).
 void CheckMachine(const Template &t, const std::string &sMachine, const std::string &sComplete, bool bRemoval,
-                  std::vector<Finding> *pOut, MachineView *pView, bool bReplaced, OlderLeft left, bool bCut)
+                  std::vector<Finding> *pOut, MachineView *pView, bool bReplaced, OlderLeft left, bool bCut,
+                  const std::string &sSpared)
 {
     Snapshot snap = TakeSnapshot(sMachine);
     *pView = LookAt(sMachine);
@@ -79,7 +81,7 @@ void CheckMachine(const Template &t, const std::string &sMachine, const std::str
     CheckForeign(t, snap, *pView, pOut);
     CheckUserData(t, snap, bReplaced, pOut);
     if (!bCut)
-        CheckLeftovers(snap, pOut);
+        CheckLeftovers(snap, sSpared, pOut);
     CheckReplaced(t, snap, pOut);
 }
 
@@ -149,6 +151,14 @@ static Result SweepOne(const Template &t, const std::string &sRunDir, bool bCutM
     if (bCutMode && !r.bCut && WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL)
         r.bCut = true;
 
+    // A leftover whose removal was the one failure (its deletion, or the clearing of its read-only bit before
+    // it) stays, as the run could not remove it: the run again must.
+    std::string sSpared;
+    if (!bCutMode && (call.sCall == "DeleteFileA" || call.sCall == "SetFileAttributesA") &&
+        call.sPath.compare(0, 3, "C:\\") == 0) {
+        sSpared = "drive_c/" + call.sPath.substr(3);
+        std::replace(sSpared.begin(), sSpared.end(), '\\', '/');
+    }
     std::vector<Finding> found;
     bool bSuccess = false, bRemoval = false, bDataLeft = false;
     if (!bCutMode) {
@@ -168,10 +178,11 @@ static Result SweepOne(const Template &t, const std::string &sRunDir, bool bCutM
     }
     MachineView v;
     if (bUninst)
-        CheckUninst(t, sMachine, !bCutMode && UninstSuccess(ReportOf(sOut)), "", &found, &v, bCutMode);
+        CheckUninst(t, sMachine, !bCutMode && UninstSuccess(ReportOf(sOut)), "", &found, &v, bCutMode,
+                    sSpared);
     else
         CheckMachine(t, sMachine, bSuccess || bDataLeft ? "b" : "", bRemoval, &found, &v, false,
-                     bDataLeft ? kOlderFolderAll : kOlderGone, bCutMode);
+                     bDataLeft ? kOlderFolderAll : kOlderGone, bCutMode, sSpared);
     std::string sName = std::string(sc.pszName) + (bCutMode ? "-cut-" : "-fault-") + std::to_string(call.n);
     std::string sKept, sAfterRun = sRunDir + "/after-run";
     RemoveTree(sAfterRun);
