@@ -1,8 +1,10 @@
-// user.cpp - message boxes, and the choice of the front end that shows dialogs and message boxes: PLAT_UI
-// (gui, text or script), else the GUI when an X display opens, the terminal when standard input is one,
-// otherwise the script.
+// user.cpp - message boxes, the common controls' initialisation, and the choice of the front end that shows
+// dialogs and message boxes: PLAT_UI (gui, text or script), else the GUI when an X display opens, the
+// terminal when standard input is one, otherwise the script.
 
 #include "dlgint.h"
+
+#include <commctrl.h>
 
 #include <stdio.h>
 #include <stdlib.h>
@@ -122,4 +124,15 @@ int WINAPI MessageBoxA(HWND hWnd, LPCSTR lpText, LPCSTR lpCaption, UINT uType)
     fprintf(stderr, "%s: %s\n", plat::AnsiToUtf8(sCaption).c_str(), plat::AnsiToUtf8(sText).c_str());
     fflush(stderr);
     return plat::MessageBoxButtons(uType)[0].second;
+}
+
+// The dialog manager draws every control class it knows itself, so there is nothing to register; a record of
+// the wrong size is refused, as Windows refuses it.
+BOOL WINAPI InitCommonControlsEx(const INITCOMMONCONTROLSEX *picce)
+{
+    if (picce == NULL || picce->dwSize != sizeof(INITCOMMONCONTROLSEX)) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    return TRUE;
 }
