@@ -14,7 +14,10 @@
 //      version's links and their two uninstall entries (host files, attributes and the whole registry);
 //   e  every user file of the older version (Katalogy\*.kmc, *.sc1, and in upgrade-nested-data the
 //      catalogues and .sc1 files deeper in its folder) is whole in the older folder or in the new one;
-//   f  the run again without faults succeeds and leaves a complete installation (c, d and e hold too).
+//   f  the run again without faults succeeds and leaves a complete installation (c, d and e hold too),
+//      whose entry also holds the values that only inform (DisplayVersion, DisplayIcon, InstallLocation,
+//      EstimatedSize, NoModify, NoRepair); b does not ask for them, since a failed write of one fails
+//      nothing.
 //
 // The uninstall scenarios run the medium's Uninst.exe (which works in place, in one process) on a machine
 // with a first installation, the user's data beside it, things that are not the installer's in its folder
@@ -705,6 +708,52 @@ std::string StringValue(const MachineView &v, const std::string &sKey, const std
         return sData;
     }
     return "(none)";
+}
+
+// A DWORD value as a number in decimal, or "(none)", or "(type N)".
+std::string DwordValue(const MachineView &v, const std::string &sKey, const std::string &sName)
+{
+    std::string sKeyLow = Lower(sKey), sNameLow = Lower(sName);
+    for (const std::string &s : v.aReg) {
+        if (s[0] != 'V')
+            continue;
+        std::vector<std::string> f = Split(s, '\t');
+        if (f.size() < 5 || Lower(f[1]) != sKeyLow || Lower(f[2]) != sNameLow)
+            continue;
+        if (f[3] != "4" || f[4].size() != 8)
+            return "(type " + f[3] + ")";
+        uint32_t n = 0;
+        for (int i = 3; i >= 0; i--)
+            n = n << 8 | (uint32_t)strtoul(f[4].substr(2 * i, 2).c_str(), nullptr, 16);
+        return std::to_string(n);
+    }
+    return "(none)";
+}
+
+// What is wrong with the values of this version's entry that only inform (those a run without faults
+// writes), "" when nothing: the version, the icon, the folder, a size, no Modify and no Repair.
+std::string EntryInfoWrong(const MachineView &v)
+{
+    std::string sEntry = std::string(kUninstallArea) + "\\Kalmor61";
+    struct {
+        const char *pszName, *pszWant;
+    } aStrings[] = {{"DisplayVersion", "6.1"},
+                    {"DisplayIcon", "C:\\Program Files\\Kalmor61\\Kalmori.exe,0"},
+                    {"InstallLocation", "C:\\Program Files\\Kalmor61"}};
+    for (const auto &c : aStrings) {
+        std::string s = StringValue(v, sEntry, c.pszName);
+        if (s != c.pszWant)
+            return std::string(c.pszName) + " is " + s;
+    }
+    for (const char *pszName : {"NoModify", "NoRepair"}) {
+        std::string s = DwordValue(v, sEntry, pszName);
+        if (s != "1")
+            return std::string(pszName) + " is " + s;
+    }
+    std::string s = DwordValue(v, sEntry, "EstimatedSize");
+    if (s == "(none)" || s == "0" || s[0] == '(')
+        return "EstimatedSize is " + s;
+    return "";
 }
 
 // ---------------------------------------------------------------------------------------------------------
@@ -1631,6 +1680,12 @@ void CheckMachine(const Template &t, const std::string &sMachine, const std::str
         std::string s = Incomplete(t, sMachine, snap, *pView, bRemoval, left);
         if (!s.empty())
             pOut->push_back({sComplete, (sComplete == "b" ? "success reported, but " : "incomplete: ") + s});
+        // A run without faults also writes the values that only inform; under a fault they may be missing.
+        if (s.empty() && sComplete == "f") {
+            s = EntryInfoWrong(*pView);
+            if (!s.empty())
+                pOut->push_back({"f", "the entry's information: " + s});
+        }
     }
     CheckFiles(t, snap, *pView, pOut);
     CheckForeign(t, snap, *pView, pOut);
