@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # deps.sh demo|test|bench|icon [--list] - makes sure the Debian packages that running the demo, building
-# and testing, running the benchmarks (bench/) or making the icon (tools/mkicon.sh) need
+# and testing (signing included), running the benchmarks (bench/) or making the icon (tools/mkicon.sh) need
 # are there. As root it installs what is missing (and generates the Russian locale that Wine needs);
 # otherwise it prints the one command that is missing and fails. --list only prints the package list. The
 # tests of the 32-bit Windows build need Wine's 32-bit half (wine32:i386), so "test" also adds the i386
@@ -10,7 +10,7 @@ set -euo pipefail
 demo="make cmake ninja-build g++ binutils-mingw-w64-x86-64 gcc-mingw-w64-x86-64 libsqlite3-dev libfltk1.3-dev
       fonts-liberation"
 test="$demo clang libclang-rt-14-dev googletest g++-mingw-w64-x86-64 g++-mingw-w64-i686 wine wine64 locales
-      xvfb xauth mscompress liblnk-utils imagemagick xdotool libxml2-utils
+      xvfb xauth mscompress liblnk-utils imagemagick xdotool libxml2-utils osslsigncode openssl
       wine32:i386"
 bench="$demo hyperfine time python3 mscompress"
 icon="librsvg2-bin icoutils"
