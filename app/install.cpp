@@ -252,8 +252,10 @@ static int SetEntryDword(HKEY hKey, const char *szValue, DWORD nData)
 }
 
 // The size of what the installation put into the application folder, in KB rounded up, into *pnKb: the
-// uninstaller and the package's files, as they are now. A file that is not there counts nothing. Returns 0
-// when the size cannot be told: a path that cannot be formed, a search that fails for another reason.
+// uninstaller and the package's files, as they are now. A file that is not there counts nothing, nor does
+// one whose folder is a file (the search says ERROR_DIRECTORY, or ERROR_INVALID_NAME under Wine; the names
+// are the product's own, so no other name is invalid). Returns 0 when the size cannot be told: a path that
+// cannot be formed, a search that fails for another reason.
 static int InstalledSizeKb(const char *szAppDir, DWORD *pnKb)
 {
     unsigned long long nBytes = 0;
@@ -268,7 +270,8 @@ static int InstalledSizeKb(const char *szAppDir, DWORD *pnKb)
         hFind = FindFirstFileA(szPath, &fd);
         if (hFind == INVALID_HANDLE_VALUE) {
             nError = GetLastError();
-            if (nError != ERROR_FILE_NOT_FOUND && nError != ERROR_PATH_NOT_FOUND)
+            if (nError != ERROR_FILE_NOT_FOUND && nError != ERROR_PATH_NOT_FOUND && nError != ERROR_DIRECTORY &&
+                nError != ERROR_INVALID_NAME)
                 return 0;
             continue;
         }

@@ -825,7 +825,7 @@ TEST_F(InstallSteps, AnInformativeValueThatCannotBeWrittenFailsNothing)
     ASSERT_EQ(9u, aAll.size());
     struct {
         const char *pszFault;
-        const char *pszLeftOut; // null: all the informative values
+        const char *pszLeftOut; // "": none
     } aCases[] = {
         {"RegSetValueExA 5 *\\Uninstall\\Kalmor61\\DisplayVersion", "DisplayVersion"},
         {"RegSetValueExA 1016 *\\Uninstall\\Kalmor61\\DisplayIcon", "DisplayIcon"},
@@ -836,6 +836,8 @@ TEST_F(InstallSteps, AnInformativeValueThatCannotBeWrittenFailsNothing)
         {"RegSetValueExA 5 *\\Uninstall\\Kalmor61\\Publisher", "Publisher"},
         {"RegQueryValueExA 1016 *\\Uninstall\\Kalmor61\\DisplayIcon", "DisplayIcon"},
         {"FindFirstFileA 5 *\\Kalmor61\\Modely\\Okno.pdf", "EstimatedSize"}, // a size that cannot be told
+        {"FindFirstFileA 267 *\\Kalmor61\\Modely\\Okno.pdf", ""}, // its folder a file: the file counts nothing
+        {"FindFirstFileA 123 *\\Kalmor61\\Modely\\Okno.pdf", ""}, // the same under Wine
     };
     for (const auto &c : aCases) {
         SCOPED_TRACE(c.pszFault);
