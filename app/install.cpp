@@ -19,6 +19,10 @@ static const char szThisModule[] = "app\\INSTALL";
 // files it finds in the application folder.
 static int bFirstInstallation;
 
+// Whether the last InstallRegister wrote the uninstall entry: InstallPerform then adds the entry's
+// informative values (InstallDescribe).
+static int bEntryWritten;
+
 #define INSTALL_PAGES 10
 #define INSTALL_PATH 260
 
@@ -94,6 +98,9 @@ void InstallPerform(const InstallParams *pParams)
             InstallFolders(&result);
         if (WizResultOk(&result))
             InstallFiles(&result);
+        // Also after an incomplete installation: the entry stays for the uninstaller, and says what is there.
+        if (bEntryWritten)
+            InstallDescribe(szPublisher);
     }
     if (WizResultOk(&result))
         InstallShortcuts(&result);
@@ -191,6 +198,7 @@ void InstallRegister(WizResult *pResult)
     ASSERT(WizResultOk(pResult));
     bWasInstalled = InstallIsInstalled();
     bFirstInstallation = !bWasInstalled;
+    bEntryWritten = 0;
     if (!FormAppDir(szProgramFiles, szAppDir) || !UtlGetModuleDir(szSetupDir, INSTALL_PATH)) {
         WizResultAdd(pResult, IDS_CANCELLED, IDS_NO_PATHS, NULL);
         return;
@@ -222,6 +230,77 @@ void InstallRegister(WizResult *pResult)
         UtlRemoveDir(szAppDir);
         ShlRegDeleteKey(HKEY_LOCAL_MACHINE, szInstallEntry);
     }
+    bEntryWritten = bOk;
+}
+
+// Writes a DWORD value of the uninstall entry. Returns 1 when written.
+static int SetEntryDword(HKEY hKey, const char *szValue, DWORD nData)
+{
+    return RegSetValueExA(hKey, szValue, 0, REG_DWORD, (const BYTE *)&nData, sizeof nData) == ERROR_SUCCESS;
+}
+
+// The size of what the installation put into the application folder, in KB rounded up, into *pnKb: the
+// uninstaller and the package's files, as they are now. A file that is not there counts nothing, nor does
+// one whose folder is a file (the search says ERROR_DIRECTORY, or ERROR_INVALID_NAME under Wine; the names
+// are the product's own, so no other name is invalid). Returns 0 when the size cannot be told: a path that
+// cannot be formed, a search that fails for another reason.
+static int InstalledSizeKb(const char *szAppDir, DWORD *pnKb)
+{
+    unsigned long long nBytes = 0;
+    char szPath[INSTALL_PATH];
+    WIN32_FIND_DATAA fd;
+    HANDLE hFind;
+    DWORD nError;
+
+    for (int i = -1; i == -1 || pszInstallFiles[i] != NULL; i++) {
+        if (!UtlJoinPath(szPath, szAppDir, i < 0 ? szUninstaller : pszInstallFiles[i], INSTALL_PATH))
+            return 0;
+        hFind = FindFirstFileA(szPath, &fd);
+        if (hFind == INVALID_HANDLE_VALUE) {
+            nError = GetLastError();
+            if (nError != ERROR_FILE_NOT_FOUND && nError != ERROR_PATH_NOT_FOUND && nError != ERROR_DIRECTORY &&
+                nError != ERROR_INVALID_NAME)
+                return 0;
+            continue;
+        }
+        if (!(fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+            nBytes += (unsigned long long)fd.nFileSizeHigh << 32 | fd.nFileSizeLow;
+        FindClose(hFind);
+    }
+    nBytes = (nBytes + 1023) / 1024;
+    *pnKb = nBytes > 0xFFFFFFFFull ? 0xFFFFFFFFu : (DWORD)nBytes;
+    return 1;
+}
+
+// Adds to the uninstall entry the values Windows shows beside the name: the version, the program's icon, the
+// application folder, the size of the installed files, that the installation can be neither changed nor
+// repaired, and the publisher when szPublisher is not empty. They only inform: a value that cannot be
+// written is left out, and nothing is reported.
+void InstallDescribe(const char *szPublisher)
+{
+    char szProgramFiles[INSTALL_PATH];
+    char szAppDir[INSTALL_PATH];
+    char szIcon[INSTALL_PATH];
+    DWORD nKb;
+    HKEY hKey;
+
+    ASSERT(szPublisher != NULL);
+    if (!FormAppDir(szProgramFiles, szAppDir))
+        return;
+    hKey = ShlRegOpen(HKEY_LOCAL_MACHINE, szInstallEntry, 1);
+    if (hKey == NULL)
+        return;
+    SetEntryValue(hKey, "DisplayVersion", szDisplayVersion);
+    if (UtlJoinPath(szIcon, szAppDir, szProgramName, INSTALL_PATH) && StrAppend(szIcon, ",0", INSTALL_PATH))
+        SetEntryValue(hKey, "DisplayIcon", szIcon);
+    SetEntryValue(hKey, "InstallLocation", szAppDir);
+    if (InstalledSizeKb(szAppDir, &nKb))
+        SetEntryDword(hKey, "EstimatedSize", nKb);
+    SetEntryDword(hKey, "NoModify", 1);
+    SetEntryDword(hKey, "NoRepair", 1);
+    if (szPublisher[0] != EOS)
+        SetEntryValue(hKey, "Publisher", szPublisher);
+    ShlRegClose(hKey);
 }
 
 void InstallFolders(WizResult *pResult)

@@ -24,6 +24,8 @@ int InstallFindOlder(char *szShortName, int nSize);
 void InstallRegister(WizResult *pResult);
 void InstallFolders(WizResult *pResult);
 void InstallFiles(WizResult *pResult);
+// The entry's values that only inform Windows' list of programs; after the files, never reported.
+void InstallDescribe(const char *szPublisher);
 void InstallShortcuts(WizResult *pResult);
 void InstallTakeOver(WizResult *pResult);
 void InstallRemoveOlder(WizResult *pResult);

@@ -6,12 +6,19 @@
 #include "platform.h"
 #include "sysassert.h"
 #include "utils.h"
+#include "version.h"
 
 static const char szThisModule[] = "app\\PRODUCT";
 
 // The installed application's identity.
 const char szInstallKey[] = "Kalmor61";
 const char szDisplayName[] = "Kalmorist 6.1";
+const char szDisplayVersion[] = KAL_DISPLAY_VERSION;
+#ifdef KAL_PUBLISHER
+const char szPublisher[] = KAL_PUBLISHER;
+#else
+const char szPublisher[] = "";
+#endif
 const char szLinkName[] = "Kalmorist 6.1.lnk"; // the display name followed by ".lnk"
 const char szProgramName[] = "Kalmori.exe";
 const char szUninstaller[] = "Uninst.exe";

@@ -5,6 +5,8 @@
 
 extern const char szInstallKey[];     // the application folder's name and the uninstall entry's key name
 extern const char szDisplayName[];    // the entry's DisplayName
+extern const char szDisplayVersion[]; // the entry's DisplayVersion
+extern const char szPublisher[];      // the entry's Publisher, given to the build; empty: none is written
 extern const char szLinkName[];       // the shortcuts' file name: the display name followed by ".lnk"
 extern const char szProgramName[];    // the program the shortcuts start
 extern const char szUninstaller[];    // the uninstaller's file name in the application folder

@@ -10,12 +10,16 @@ set(KAL_RES_DEPENDS
     ${CMAKE_SOURCE_DIR}/res/wizard.rc
     ${CMAKE_SOURCE_DIR}/res/welcome.bmp
     ${CMAKE_SOURCE_DIR}/res/setup.ico
+    ${CMAKE_SOURCE_DIR}/res/version.h
+    ${CMAKE_SOURCE_DIR}/res/version.rc
+    ${CMAKE_SOURCE_DIR}/res/kalmorist.manifest
 )
 
 function(kal_add_resources target)
     if(WIN32)
         target_sources(${target} PRIVATE ${ARGN})
         target_include_directories(${target} PRIVATE ${CMAKE_SOURCE_DIR}/res)
+        set_source_files_properties(${ARGN} PROPERTIES OBJECT_DEPENDS "${KAL_RES_DEPENDS}")
         return()
     endif()
     set(images)

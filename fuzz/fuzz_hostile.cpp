@@ -346,12 +346,16 @@ static void MakeSentinel()
     HostWrite(sCommon + "/shared.txt", "shared");
 }
 
+// The older version's entry. Its InstallLocation and DisplayIcon name the sentinel folder: the takeover and
+// the removal go by the older folder under Program Files, never by these.
 static void SetOlderEntry(const char *pszDisplayName)
 {
     HKEY hArea = ShlRegOpen(HKEY_LOCAL_MACHINE, szUninstallArea, 1);
     HKEY hKey = hArea != NULL ? ShlRegCreate(hArea, "Kalmori6") : NULL;
     if (hKey == NULL || !ShlRegSetString(hKey, "DisplayName", pszDisplayName) ||
-        !ShlRegSetString(hKey, "UninstallString", "C:\\Program Files\\Kalmori6\\Uninst.exe"))
+        !ShlRegSetString(hKey, "UninstallString", "C:\\Program Files\\Kalmori6\\Uninst.exe") ||
+        !ShlRegSetString(hKey, "InstallLocation", "C:\\Program Files\\Sentinel") ||
+        !ShlRegSetString(hKey, "DisplayIcon", "C:\\Program Files\\Sentinel\\Kalmori.exe,0"))
         Fail("cannot write the older version's uninstall entry");
     ShlRegClose(hKey);
     ShlRegClose(hArea);

@@ -282,15 +282,58 @@ static void WizSetControlText(int nId, int hText)
     free(pszExpanded);
 }
 
+// The enlarged copy of a picture that a control shows: its resource handle (0 when the control shows the
+// bitmap itself) and the bitmap, by which a handle whose slot was freed and taken again is told apart.
+static int hWizScaledImage;
+static HGDIOBJ hWizScaledObject;
+
+// The dots per inch the dialog is drawn at; 96 when the platform does not say.
+static int WizDialogDpi(void)
+{
+    HDC hDC = GetDC(hWizDialog);
+    int nDpi = 0;
+
+    if (hDC != NULL) {
+        nDpi = GetDeviceCaps(hDC, LOGPIXELSY);
+        ReleaseDC(hWizDialog, hDC);
+    }
+    return nDpi > 0 ? nDpi : 96;
+}
+
+// Shows the bitmap hImage in the control nId at the dialog's scale. The pictures are drawn for 96 dots per
+// inch; on a screen of more, where the dialog's font and with it every control has grown, the picture is
+// enlarged in the same proportion (a copy the table owns). Should the copy fail, the bitmap itself is shown.
 static void WizSetControlImage(int nId, int hImage)
 {
+    HGDIOBJ hBitmap = ResGetObject(hImage);
+    int hScaled = 0;
+    int nDpi;
+    BITMAP bm;
     HWND hCtl;
 
     if (hWizDialog == NULL)
         return;
     hCtl = GetDlgItem(hWizDialog, nId);
-    if (hCtl != NULL)
-        SendMessageA(hCtl, STM_SETIMAGE, IMAGE_BITMAP, (LPARAM)ResGetObject(hImage));
+    if (hCtl == NULL)
+        return;
+    nDpi = WizDialogDpi();
+    if (hBitmap != NULL && nDpi > 96 && GetObjectA(hBitmap, sizeof bm, &bm) == (int)sizeof bm) {
+        HANDLE hCopy = CopyImage((HANDLE)hBitmap, IMAGE_BITMAP, MulDiv(bm.bmWidth, nDpi, 96),
+                                 MulDiv(bm.bmHeight, nDpi, 96), 0);
+        if (hCopy != NULL) {
+            hScaled = ResAddObject((HGDIOBJ)hCopy);
+            if (hScaled == 0)
+                DeleteObject((HGDIOBJ)hCopy);
+            else
+                hBitmap = (HGDIOBJ)hCopy;
+        }
+    }
+    SendMessageA(hCtl, STM_SETIMAGE, IMAGE_BITMAP, (LPARAM)hBitmap);
+    // The copy shown before is no longer the control's.
+    if (hWizScaledImage != 0 && ResGetObject(hWizScaledImage) == hWizScaledObject)
+        ResFree(hWizScaledImage);
+    hWizScaledImage = hScaled;
+    hWizScaledObject = hScaled != 0 ? hBitmap : NULL;
 }
 
 static void WizShowControl(int nId, int bShow)
@@ -525,12 +568,19 @@ static int WizMessageLoop(void)
 
 int WizRun(WizPage *pPages)
 {
+    INITCOMMONCONTROLSEX icc;
     int nResult;
 
     if (hWizDialog != NULL || pWizConfig == NULL || pPages == NULL)
         return 0;
     pWizPages = pPages;
     pWizCurPage = NULL;
+    hWizScaledImage = 0;
+    hWizScaledObject = NULL;
+    // The controls of the visual style (Common Controls 6, which the programs' manifest asks for).
+    icc.dwSize = sizeof icc;
+    icc.dwICC = ICC_STANDARD_CLASSES;
+    InitCommonControlsEx(&icc);
     hWizDialog = CreateDialogParamA(hWizInstance, MAKEINTRESOURCEA(IDD_WIZARD), NULL, WizDialogProc, 0);
     if (hWizDialog == NULL)
         return 0;

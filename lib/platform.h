@@ -3,5 +3,6 @@
 #pragma once
 
 #include <windows.h>
+#include <commctrl.h>
 #include <shlobj.h>
 #include <lzexpand.h>

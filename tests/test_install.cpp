@@ -6,6 +6,7 @@
 #include "charstr.h"
 #include "install.h"
 #include "package.h"
+#include "product.h"
 #include "resource.h"
 #include "shlutl.h"
 #include "utils.h"
@@ -19,6 +20,7 @@
 #include <stdlib.h>
 #include <string.h>
 #include <string>
+#include <vector>
 
 using ::testing::ExitedWithCode;
 
@@ -718,6 +720,160 @@ TEST_F(OlderVersion, RemovalSparesAnOlderVersionTheTakeoverDidNotHandle)
     EXPECT_EQ("my catalogue", ReadBytes(std::string(kOlderDir) + "\\Katalogy\\Mine.kmc"));
     EXPECT_EQ("my plan", ReadBytes(std::string(kOlderDir) + "\\Plan.sc1"));
     EXPECT_TRUE(InstallFindOlder(NULL, 0));
+}
+
+// The entry's informative values as Windows' list of programs reads them ("" for a DWORD: its number).
+struct EntryValue {
+    const char *pszName;
+    DWORD nType;
+    std::string sData;
+    DWORD nData;
+};
+
+// The values of the entry as they are: name, type and data.
+static std::vector<EntryValue> EntryValues()
+{
+    std::vector<EntryValue> a;
+    HKEY hKey = ShlRegOpen(HKEY_LOCAL_MACHINE, (std::string(kArea) + "\\Kalmor61").c_str(), 0);
+    if (hKey == NULL)
+        return a;
+    for (const char *pszName : {"UninstallString", "DisplayName", "DisplayVersion", "DisplayIcon",
+                                "InstallLocation", "EstimatedSize", "NoModify", "NoRepair", "Publisher"}) {
+        BYTE ab[MAX_PATH] = {0};
+        DWORD nType = REG_NONE, nSize = sizeof ab - 1;
+        if (RegQueryValueExA(hKey, pszName, NULL, &nType, ab, &nSize) != ERROR_SUCCESS)
+            continue;
+        DWORD n = 0;
+        if (nType == REG_DWORD && nSize == 4)
+            memcpy(&n, ab, 4);
+        a.push_back({pszName, nType, nType == REG_SZ ? std::string((const char *)ab) : "", n});
+    }
+    ShlRegClose(hKey);
+    return a;
+}
+
+static std::string Describe(const std::vector<EntryValue> &a)
+{
+    std::string s;
+    for (const EntryValue &v : a)
+        s += std::string(v.pszName) +
+             (v.nType == REG_SZ ? "=\"" + v.sData + "\"" : "=dword:" + std::to_string(v.nData)) + "\n";
+    return s;
+}
+
+// What the installation put into the application folder, in KB rounded up: Uninst.exe and the packaged files.
+static DWORD InstalledKb()
+{
+    unsigned long long n = 0;
+    for (int i = -1; i < 48; i++) {
+        WIN32_FIND_DATAA fd;
+        std::string sName = i < 0 ? "Uninst.exe" : pszInstallFiles[i];
+        HANDLE h = FindFirstFileA((std::string(kAppDir) + "\\" + sName).c_str(), &fd);
+        EXPECT_NE(INVALID_HANDLE_VALUE, h) << sName;
+        if (h == INVALID_HANDLE_VALUE)
+            continue;
+        n += fd.nFileSizeLow;
+        FindClose(h);
+    }
+    return (DWORD)((n + 1023) / 1024);
+}
+
+static void InstallAll(WizResult *pResult)
+{
+    InstallRegister(pResult);
+    if (WizResultOk(pResult))
+        InstallFolders(pResult);
+    if (WizResultOk(pResult))
+        InstallFiles(pResult);
+}
+
+// The entry Windows shows: besides UninstallString and DisplayName, the version, the program's icon, the
+// folder, the size of the installed files, no Modify or Repair, and a Publisher only when one is given.
+TEST_F(InstallSteps, TheEntryTellsWhatIsInstalled)
+{
+    std::string sPackage = ModulePath("Install.pkg");
+    MakePackageBesideProgram(sPackage);
+    ASSERT_EQ(Text(IDS_DONE), Run(InstallAll, nullptr));
+    PutFile(std::string(kAppDir) + "\\Uninst.exe", std::string(5000, 'u')); // 5000 + 48 x 5 bytes: 5.1 KB
+    ASSERT_EQ(6u, InstalledKb());
+    for (const char *pszPublisher : {"", "Kalmor Soft"}) {
+        SCOPED_TRACE(pszPublisher);
+        InstallDescribe(pszPublisher);
+        std::vector<EntryValue> aWant = {
+            {"UninstallString", REG_SZ, "C:\\Program Files\\Kalmor61\\Uninst.exe", 0},
+            {"DisplayName", REG_SZ, "Kalmorist 6.1", 0},
+            {"DisplayVersion", REG_SZ, "6.1", 0},
+            {"DisplayIcon", REG_SZ, "C:\\Program Files\\Kalmor61\\Kalmori.exe,0", 0},
+            {"InstallLocation", REG_SZ, "C:\\Program Files\\Kalmor61", 0},
+            {"EstimatedSize", REG_DWORD, "", 6},
+            {"NoModify", REG_DWORD, "", 1},
+            {"NoRepair", REG_DWORD, "", 1},
+        };
+        if (pszPublisher[0] != '\0')
+            aWant.push_back({"Publisher", REG_SZ, pszPublisher, 0});
+        EXPECT_EQ(Describe(aWant), Describe(EntryValues()));
+    }
+    DeleteFileA(sPackage.c_str());
+}
+
+// The informative values are no part of the installation: one that cannot be written (or an entry that does
+// not open for them) is left out, the others are written, and the whole installation still succeeds. A size
+// that cannot be told is left out too, rather than said smaller than it is.
+TEST_F(InstallSteps, AnInformativeValueThatCannotBeWrittenFailsNothing)
+{
+    std::string sPackage = ModulePath("Install.pkg");
+    MakePackageBesideProgram(sPackage);
+    ASSERT_EQ(Text(IDS_DONE), Run(InstallAll, nullptr));
+    InstallDescribe("Kalmor Soft");
+    const std::vector<EntryValue> aAll = EntryValues();
+    ASSERT_EQ(9u, aAll.size());
+    struct {
+        const char *pszFault;
+        const char *pszLeftOut; // "": none
+    } aCases[] = {
+        {"RegSetValueExA 5 *\\Uninstall\\Kalmor61\\DisplayVersion", "DisplayVersion"},
+        {"RegSetValueExA 1016 *\\Uninstall\\Kalmor61\\DisplayIcon", "DisplayIcon"},
+        {"RegSetValueExA 5 *\\Uninstall\\Kalmor61\\InstallLocation", "InstallLocation"},
+        {"RegSetValueExA 112 *\\Uninstall\\Kalmor61\\EstimatedSize", "EstimatedSize"},
+        {"RegSetValueExA 5 *\\Uninstall\\Kalmor61\\NoModify", "NoModify"},
+        {"RegSetValueExA 5 *\\Uninstall\\Kalmor61\\NoRepair", "NoRepair"},
+        {"RegSetValueExA 5 *\\Uninstall\\Kalmor61\\Publisher", "Publisher"},
+        {"RegQueryValueExA 1016 *\\Uninstall\\Kalmor61\\DisplayIcon", "DisplayIcon"},
+        {"FindFirstFileA 5 *\\Kalmor61\\Modely\\Okno.pdf", "EstimatedSize"}, // a size that cannot be told
+        {"FindFirstFileA 267 *\\Kalmor61\\Modely\\Okno.pdf", ""}, // its folder a file: the file counts nothing
+        {"FindFirstFileA 123 *\\Kalmor61\\Modely\\Okno.pdf", ""}, // the same under Wine
+    };
+    for (const auto &c : aCases) {
+        SCOPED_TRACE(c.pszFault);
+        Forget("Kalmor61");
+        ASSERT_EQ(Text(IDS_DONE), Run(InstallAll, nullptr));
+        setenv("PLAT_FAULT", c.pszFault, 1);
+        InstallDescribe("Kalmor Soft");
+        unsetenv("PLAT_FAULT");
+        std::vector<EntryValue> aWant;
+        for (const EntryValue &v : aAll)
+            if (strcmp(v.pszName, c.pszLeftOut) != 0)
+                aWant.push_back(v);
+        EXPECT_EQ(Describe(aWant), Describe(EntryValues()));
+        ResFreeAll();
+        ResInit();
+    }
+    // The whole installation under a fault of each kind still reports success.
+    for (const char *pszFault : {"RegSetValueExA 5 *\\Uninstall\\Kalmor61\\DisplayVersion",
+                                 "RegSetValueExA 5 *\\Uninstall\\Kalmor61\\NoRepair"}) {
+        SCOPED_TRACE(pszFault);
+        Forget("Kalmor61");
+        InstallParams params = {nullptr, nullptr, 1};
+        params.pInstall = &params.nInstallYes;
+        setenv("PLAT_FAULT", pszFault, 1);
+        InstallPerform(&params);
+        unsetenv("PLAT_FAULT");
+        EXPECT_TRUE(InstallIsInstalled());
+        EXPECT_EQ(szPublisher[0] != '\0' ? 8u : 7u, EntryValues().size());
+        ResFreeAll();
+        ResInit();
+    }
+    DeleteFileA(sPackage.c_str());
 }
 
 // A reinstallation whose write of a value fails keeps the value the entry had.

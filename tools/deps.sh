@@ -1,23 +1,27 @@
 #!/usr/bin/env bash
-# deps.sh demo|test|bench [--list] - makes sure the Debian packages that running the demo, building and
-# testing, or running the benchmarks (bench/) need are there. As root it installs what is missing (and
-# generates the Russian locale that Wine needs); otherwise it prints the one command that is missing and
-# fails. --list only prints the package list. The tests of the 32-bit Windows build need Wine's 32-bit half
-# (wine32:i386), so "test" also adds the i386 architecture to dpkg when it is missing.
+# deps.sh demo|test|bench|icon [--list] - makes sure the Debian packages that running the demo, building
+# and testing (signing included), running the benchmarks (bench/) or making the icon (tools/mkicon.sh) need
+# are there. As root it installs what is missing (and generates the Russian locale that Wine needs);
+# otherwise it prints the one command that is missing and fails. --list only prints the package list. The
+# tests of the 32-bit Windows build need Wine's 32-bit half (wine32:i386), so "test" also adds the i386
+# architecture to dpkg when it is missing.
 set -euo pipefail
 
 demo="make cmake ninja-build g++ binutils-mingw-w64-x86-64 gcc-mingw-w64-x86-64 libsqlite3-dev libfltk1.3-dev
       fonts-liberation"
 test="$demo clang libclang-rt-14-dev googletest g++-mingw-w64-x86-64 g++-mingw-w64-i686 wine wine64 locales
-      xvfb xauth mscompress liblnk-utils imagemagick xdotool wine32:i386"
+      xvfb xauth mscompress liblnk-utils imagemagick xdotool libxml2-utils osslsigncode openssl
+      wine32:i386"
 bench="$demo hyperfine time python3 mscompress"
+icon="librsvg2-bin icoutils"
 
 case "${1:-}" in
 demo) want=$demo ;;
 test) want=$test ;;
 bench) want=$bench ;;
+icon) want=$icon ;;
 *)
-    echo "usage: tools/deps.sh demo|test|bench [--list]" >&2
+    echo "usage: tools/deps.sh demo|test|bench|icon [--list]" >&2
     exit 2
     ;;
 esac

@@ -9,6 +9,7 @@
 #                     build/win32/medium
 #          uninstaller  the uninstaller started from the application folder after a first installation
 #                     (uninstall-*: welcome, option, final page); needs the same media and win64's wizdrive
+#          dpi        the 64-bit Setup.exe's welcome page under Wine at 144 DPI (dpi144-welcome-wine.png)
 #          all        all of them (the default)
 # OUTDIR defaults to docs/screenshots/. Every run uses fresh machines: a temporary PLAT_ROOT for each Linux run and a
 # fresh copy of a Wine prefix made for the display for each Windows run. The images carry no time stamps, so
@@ -18,8 +19,8 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 what=${1:-all}
 out=${2:-$root/docs/screenshots}
 case $what in
-wizdemo | installer | uninstaller | all) ;;
-*) echo "usage: $0 [wizdemo|installer|uninstaller|all] [OUTDIR]" >&2; exit 2 ;;
+wizdemo | installer | uninstaller | dpi | all) ;;
+*) echo "usage: $0 [wizdemo|installer|uninstaller|dpi|all] [OUTDIR]" >&2; exit 2 ;;
 esac
 want() { [ "$what" = all ] || [ "$what" = "$1" ]; }
 
@@ -29,7 +30,7 @@ if want wizdemo; then
         exit 1
     fi
 fi
-if want installer || want uninstaller; then
+if want installer || want uninstaller || want dpi; then
     if [ ! -x "$root/build/linux/medium/setup" ] || [ ! -f "$root/build/win64/medium/Setup.exe" ] ||
         [ ! -f "$root/build/win32/medium/Setup.exe" ]; then
         echo "build the demo medium for linux, win64 and win32 first (cmake --build --preset linux, then win64, win32)" >&2
@@ -215,6 +216,20 @@ seed_install_wine() {
     "$WINESERVER" -w
 }
 
+# The screen at 144 dots per inch for the programs the prefix starts next.
+seed_dpi144() {
+    "$WINE64" reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d 144 /f >/dev/null 2>&1
+    "$WINESERVER" -w
+}
+
+# dpi: the welcome page only, then Escape (Cancel).
+walk_dpi() {
+    local id
+    id=$(find_window "${@:3}")
+    shoot "$1-1-$2" "$id"
+    xdotool key Escape; sleep 0.5
+}
+
 # The older version for the upgrade: its uninstall entry and its folder with a catalogue.
 older_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Kalmori6'
 seed_linux() {
@@ -255,10 +270,21 @@ if want installer; then
     publish upgrade-1 upgrade-1-welcome
     publish upgrade-2 upgrade-2-option
     publish upgrade-3 upgrade-3-final
-    # The 32-bit Setup.exe: the first and the final page of a first installation.
-    run_wine install walk_install "$root/build/win32/medium/Setup.exe" "" wine32
-    cp "$work/install-1-wine32.png" "$out/install-1-welcome-wine32.png"
-    cp "$work/install-2-wine32.png" "$out/install-2-final-wine32.png"
+    # The 32-bit Setup.exe: the first and the final page of a first installation, where this host runs
+    # 32-bit programs (the kernel may refuse them: then these two shots are left as they are).
+    if "${KAL_WINE:-/usr/lib/wine/wine}" --version >/dev/null 2>&1; then
+        run_wine install walk_install "$root/build/win32/medium/Setup.exe" "" wine32
+        cp "$work/install-1-wine32.png" "$out/install-1-welcome-wine32.png"
+        cp "$work/install-2-wine32.png" "$out/install-2-final-wine32.png"
+    else
+        echo "the 32-bit Setup.exe does not run on this host: install-*-wine32.png left as they are" >&2
+    fi
+fi
+if want dpi; then
+    # The welcome page at 144 DPI (150 %): the programs are DPI-aware, so the dialog and the picture grow
+    # together. Wine only; the Linux front ends draw at 96.
+    run_wine dpi144 walk_dpi "$root/build/win64/medium/Setup.exe" seed_dpi144
+    cp "$work/dpi144-1-wine.png" "$out/dpi144-welcome-wine.png"
 fi
 if want uninstaller; then
     run_linux uninstall walk_uninstall "@ROOT@/drive_c/Program Files/Kalmor61/Uninst.exe" seed_install_linux

@@ -4,6 +4,7 @@
 
 #include "user/user.h"
 
+#include <commctrl.h>
 #include <gtest/gtest.h>
 
 #include <string.h>
@@ -422,6 +423,65 @@ TEST_F(DialogManager, PictureControlKeepsTheBitmapItIsGiven)
     EXPECT_EQ((LRESULT)hBitmap, SendMessageA(Item(200), STM_GETIMAGE, IMAGE_BITMAP, 0));
     EXPECT_EQ((LRESULT)hBitmap, SendMessageA(Item(200), STM_SETIMAGE, IMAGE_BITMAP, 0));
     DeleteObject(hBitmap);
+}
+
+// A copy of a bitmap at another size is a bitmap of its own, each pixel taken from the one its centre falls
+// on; 0 keeps the width or the height. What is not a bitmap is not copied.
+TEST(Bitmaps, CopiesAreStretchedToTheSizeAsked)
+{
+    HBITMAP hBitmap = LoadBitmapA(GetModuleHandleA(NULL), MAKEINTRESOURCEA(1100));
+    ASSERT_NE(nullptr, hBitmap);
+    const plat::Bitmap *pFrom = plat::BitmapFromHandle(hBitmap);
+    ASSERT_NE(nullptr, pFrom);
+    const int w = pFrom->nWidth, h = pFrom->nHeight;
+    struct SizeCase {
+        int cx, cy, nWantW, nWantH;
+    };
+    const SizeCase aCases[] = {{0, 0, w, h}, {w * 3 / 2, h * 3 / 2, w * 3 / 2, h * 3 / 2}, {2 * w, 0, 2 * w, h},
+                               {1, 1, 1, 1}};
+    for (const SizeCase &c : aCases) {
+        HANDLE hCopy = CopyImage(hBitmap, IMAGE_BITMAP, c.cx, c.cy, 0);
+        ASSERT_NE(nullptr, hCopy) << c.cx << "x" << c.cy;
+        EXPECT_NE((HANDLE)hBitmap, hCopy);
+        BITMAP bm;
+        ASSERT_EQ((int)sizeof bm, GetObjectA(hCopy, sizeof bm, &bm));
+        EXPECT_EQ(c.nWantW, bm.bmWidth);
+        EXPECT_EQ(c.nWantH, bm.bmHeight);
+        const plat::Bitmap *pTo = plat::BitmapFromHandle(hCopy);
+        ASSERT_NE(nullptr, pTo);
+        for (int y = 0; y < pTo->nHeight; y += 7)
+            for (int x = 0; x < pTo->nWidth; x += 5)
+                ASSERT_EQ(pFrom->aPixels[(size_t)((2 * y + 1) * h / (2 * pTo->nHeight)) * w +
+                                         (2 * x + 1) * w / (2 * pTo->nWidth)],
+                          pTo->aPixels[(size_t)y * pTo->nWidth + x])
+                    << c.cx << "x" << c.cy << " at " << x << "," << y;
+        EXPECT_TRUE(DeleteObject(hCopy));
+    }
+    EXPECT_EQ(nullptr, CopyImage(hBitmap, IMAGE_ICON, 0, 0, 0));
+    EXPECT_EQ(nullptr, CopyImage(hBitmap, IMAGE_BITMAP, -1, 0, 0));
+    EXPECT_TRUE(DeleteObject(hBitmap));
+    EXPECT_EQ(nullptr, CopyImage(hBitmap, IMAGE_BITMAP, 0, 0, 0));
+}
+
+// The front ends draw dialogs at 96 dots per inch, and the screen's device context says so.
+TEST(Bitmaps, TheScreenIsOf96DotsPerInch)
+{
+    HDC hDC = GetDC(NULL);
+    ASSERT_NE(nullptr, hDC);
+    EXPECT_EQ(96, GetDeviceCaps(hDC, LOGPIXELSX));
+    EXPECT_EQ(96, GetDeviceCaps(hDC, LOGPIXELSY));
+    EXPECT_EQ(0, GetDeviceCaps(hDC, 0));
+    EXPECT_EQ(1, ReleaseDC(NULL, hDC));
+}
+
+// The common controls need no registering: the record of the right size is accepted, any other refused.
+TEST(CommonControls, InitialisationTakesTheRecordOfTheRightSize)
+{
+    INITCOMMONCONTROLSEX icc = {sizeof icc, ICC_STANDARD_CLASSES};
+    EXPECT_TRUE(InitCommonControlsEx(&icc));
+    icc.dwSize = 4;
+    EXPECT_FALSE(InitCommonControlsEx(&icc));
+    EXPECT_FALSE(InitCommonControlsEx(NULL));
 }
 
 TEST_F(DialogManager, MessageBoxesGoThroughTheFrontEnd)

@@ -18,6 +18,8 @@
 #include "user/user.h"
 #include "shell/shell.h"
 
+#include <commctrl.h>
+
 #include <string.h>
 
 #include <algorithm>
@@ -1005,4 +1007,15 @@ LRESULT WINAPI CallNextHookEx(HHOOK hhk, int nCode, WPARAM wParam, LPARAM lParam
     (void)wParam;
     (void)lParam;
     return 0;
+}
+
+// The dialog manager draws every control class it knows itself, so there is nothing to register; a record of
+// the wrong size is refused, as Windows refuses it.
+BOOL WINAPI InitCommonControlsEx(const INITCOMMONCONTROLSEX *picce)
+{
+    if (picce == NULL || picce->dwSize != sizeof(INITCOMMONCONTROLSEX)) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    return TRUE;
 }

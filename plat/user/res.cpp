@@ -1,5 +1,6 @@
 // res.cpp - resources for the Linux build: the program carries the compiled resource script as a .res
-// image; string and bitmap resources are found in it by type and id, as on Windows.
+// image; string and bitmap resources are found in it by type and id, as on Windows. Bitmaps are GDI objects
+// that can be copied to another size; the screen's device context tells its resolution.
 
 #include "user/user.h"
 
@@ -258,4 +259,52 @@ int WINAPI GetObjectA(HGDIOBJ h, int c, LPVOID pv)
     bm.bmBitsPixel = (WORD)pBitmap->nBitsPixel;
     memcpy(pv, &bm, sizeof bm);
     return (int)sizeof bm;
+}
+
+HANDLE WINAPI CopyImage(HANDLE h, UINT type, int cx, int cy, UINT flags)
+{
+    (void)flags;
+    plat::Bitmap *pFrom = type == IMAGE_BITMAP ? plat::BitmapFromHandle((HGDIOBJ)h) : nullptr;
+    if (pFrom == nullptr || cx < 0 || cy < 0 || cx > 16384 || cy > 16384) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return NULL;
+    }
+    plat::Bitmap *pTo = new plat::Bitmap;
+    pTo->nWidth = cx != 0 ? cx : pFrom->nWidth;
+    pTo->nHeight = cy != 0 ? cy : pFrom->nHeight;
+    pTo->nBitsPixel = pFrom->nBitsPixel;
+    pTo->aPixels.resize((size_t)pTo->nWidth * pTo->nHeight);
+    // Each pixel of the copy takes the colour of the one its centre falls on.
+    for (int y = 0; y < pTo->nHeight; y++) {
+        int yFrom = (int)(((int64_t)y * 2 + 1) * pFrom->nHeight / (2 * (int64_t)pTo->nHeight));
+        for (int x = 0; x < pTo->nWidth; x++) {
+            int xFrom = (int)(((int64_t)x * 2 + 1) * pFrom->nWidth / (2 * (int64_t)pTo->nWidth));
+            pTo->aPixels[(size_t)y * pTo->nWidth + x] = pFrom->aPixels[(size_t)yFrom * pFrom->nWidth + xFrom];
+        }
+    }
+    std::lock_guard<std::mutex> lock(plat::mxGdi);
+    plat::setGdi.insert(pTo);
+    return (HANDLE)(plat::GdiObject *)pTo;
+}
+
+// The one device context: the screen's.
+static char theScreenDc;
+
+HDC WINAPI GetDC(HWND hWnd)
+{
+    (void)hWnd;
+    return (HDC)&theScreenDc;
+}
+
+int WINAPI ReleaseDC(HWND hWnd, HDC hDC)
+{
+    (void)hWnd;
+    return hDC == (HDC)&theScreenDc;
+}
+
+int WINAPI GetDeviceCaps(HDC hdc, int index)
+{
+    if (hdc != (HDC)&theScreenDc)
+        return 0;
+    return index == LOGPIXELSX || index == LOGPIXELSY ? 96 : 0;
 }

@@ -2,7 +2,8 @@
 // layered so that no two call each other: the front ends read the dialog model and post input to it; the
 // choice of the front end starts one of them; the dialog manager drives the front end in use and changes
 // the model. The units and the Win32 calls each one implements:
-//   res.cpp          LoadStringA, LoadBitmapA, DeleteObject, GetObjectA; resources found by type and id
+//   res.cpp          LoadStringA, LoadBitmapA, DeleteObject, GetObjectA, CopyImage, GetDC, ReleaseDC,
+//                    GetDeviceCaps; resources found by type and id
 //   dlgtemplate.cpp  the dialog template read into window records
 //   dlgmodel.cpp     the dialogs as the front ends see them: live windows, focus, the message queue
 //   render.cpp       the page as text
@@ -15,7 +16,7 @@
 //                    CheckDlgButton, IsDlgButtonChecked, GetNextDlgTabItem, FindWindowA, SendMessageA,
 //                    PostMessageA, PostQuitMessage, GetMessageA, GetKeyState, IsDialogMessageA,
 //                    TranslateMessage, DispatchMessageA, CallWindowProcA, SetWindowsHookExA,
-//                    UnhookWindowsHookEx, CallNextHookEx
+//                    UnhookWindowsHookEx, CallNextHookEx, InitCommonControlsEx
 //   msgbox.cpp       MessageBoxA
 //
 // The user units need from kernel/ (kernel.h): the module and its resource image, the code page, the last

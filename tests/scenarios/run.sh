@@ -455,6 +455,53 @@ check_link() {
     [ "$info" = "$want" ] || fail "link $1 reads '$info', not '$want'"
 }
 
+# The publisher the build was given (KAL_PUBLISHER), which its entry names; empty for none.
+PUBLISHER=$(sed -n 's/^KAL_PUBLISHER:[A-Z]*=//p' "$build/CMakeCache.txt" 2>/dev/null)
+
+# sum_kb DUMP: what an installation puts into the application folder (Uninst.exe and the packaged files)
+# as the machinedump DUMP lists it, in KB rounded up.
+sum_kb() {
+    { echo Uninst.exe; sed "s|^$samples/||" "$host/medium-src.list" | tr / '\\'; } >"$WORK/installed.names"
+    awk 'FILENAME == ARGV[1] {want[$0] = 1; next} $1 == "F" && ($2 in want) {n += $4}
+        END {printf "%d\n", (n + 1023) / 1024}' "$WORK/installed.names" "$1"
+}
+
+# check_entry_values KEYLINE: this version's entry holds exactly the values an installation writes. Its
+# EstimatedSize is the size of the installed files as they are now, or as a whole installation made them
+# (an entry written before the scenario changed or removed files).
+check_entry_values() {
+    local k=$1 appw=${APPW//\\/\\\\}
+    {
+        printf '"DisplayIcon"="%s\\\\Kalmori.exe,0"\n' "$appw"
+        printf '"DisplayName"="Kalmorist 6.1"\n'
+        printf '"DisplayVersion"="6.1"\n'
+        printf '"InstallLocation"="%s"\n' "$appw"
+        printf '"NoModify"=dword:00000001\n"NoRepair"=dword:00000001\n'
+        [ -z "$PUBLISHER" ] || printf '"Publisher"="%s"\n' "$PUBLISHER"
+        printf '"UninstallString"="%s\\\\Uninst.exe"\n' "$appw"
+    } >"$WORK/entry.want"
+    grep -F "$k \"" "$WORK/registry.have" | sed 's/^[^]]*\] //' | grep -v '^"EstimatedSize"=' |
+        LC_ALL=C sort >"$WORK/entry.have"
+    if ! diff -u "$WORK/entry.want" "$WORK/entry.have" >"$WORK/diff"; then
+        fail "the values of the entry Kalmor61 differ:"
+        cat "$WORK/diff"
+    fi
+    local size now whole
+    size=$(grep -F "$k \"EstimatedSize\"=dword:" "$WORK/registry.have" | sed 's/.*=dword://')
+    dump --no-hash "$APPW" >"$WORK/app.sized" # reads no file: the access times stay
+    now=$(sum_kb "$WORK/app.sized")
+    {
+        "$host/bin/machinedump" "$samples" | awk '$1 == "F"'
+        "$host/bin/machinedump" "$build/medium" | awk '$1 == "F" && $2 == "Uninst.exe"'
+    } >"$WORK/whole.sized"
+    whole=$(sum_kb "$WORK/whole.sized")
+    if [ -z "$size" ]; then
+        fail "the entry Kalmor61 has no EstimatedSize (a DWORD)"
+    elif [ $((16#$size)) != "$now" ] && [ $((16#$size)) != "$whole" ]; then
+        fail "EstimatedSize of Kalmor61 is $((16#$size)) KB; the installed files take $now KB, a whole installation $whole KB"
+    fi
+}
+
 # expect LINE: one expectation of the table (the words after "expect").
 expect() {
     local what rest
@@ -484,9 +531,7 @@ expect() {
         if grep -qxF "$k" "$WORK/registry.have"; then
             [ "$state" = present ] || fail "the uninstall entry $key is there"
             if [ "$key" = Kalmor61 ]; then
-                grep -qiF "$k \"UninstallString\"=\"${APPW//\\/\\\\}\\\\Uninst.exe\"" "$WORK/registry.have" ||
-                    fail "UninstallString of $key is wrong"
-                grep -qiF "$k \"DisplayName\"=\"Kalmorist 6.1\"" "$WORK/registry.have" || fail "DisplayName of $key is wrong"
+                check_entry_values "$k"
                 # The 32-bit installer's entry is in the 32-bit view only.
                 if [ -n "$WOW" ] && "$WINE64" reg query "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\$key" >/dev/null 2>&1; then
                     fail "the uninstall entry $key is in the 64-bit view, not under WOW6432Node"
@@ -594,7 +639,9 @@ outcome_here() {
     echo "[report]"
     sed "s|$(printf '%s' "$MEDIUMW" | sed 's/[\\&|]/\\&/g')|{MEDIUM}|g" "$WORK/report.have"
     echo "[registry]"
-    cat "$WORK/registry.have"
+    # The size of the installed files takes in the uninstaller, a program of its own platform: each column
+    # checks its own (check_entry_values).
+    sed 's/^\(\[[^]]*\\kalmor61\] "EstimatedSize"=dword:\).*/\1(the installed files)/' "$WORK/registry.have"
     for folder in "$PF\\Kalmor61" "$PF\\Kalmori6" "$PF\\Kalmori5" 'Shared'; do
         echo "[$folder]"
         dump_folder "$folder"

@@ -226,6 +226,32 @@ static std::string OlderFolderChanged(const Template &t, const Snapshot &snap)
     return "";
 }
 
+// What is wrong with the values of this version's entry that only inform (those a run without faults
+// writes), "" when nothing: the version, the icon, the folder, a size, no Modify and no Repair.
+std::string EntryInfoWrong(const MachineView &v)
+{
+    std::string sEntry = std::string(kUninstallArea) + "\\Kalmor61";
+    struct {
+        const char *pszName, *pszWant;
+    } aStrings[] = {{"DisplayVersion", "6.1"},
+                    {"DisplayIcon", "C:\\Program Files\\Kalmor61\\Kalmori.exe,0"},
+                    {"InstallLocation", "C:\\Program Files\\Kalmor61"}};
+    for (const auto &c : aStrings) {
+        std::string s = StringValue(v, sEntry, c.pszName);
+        if (s != c.pszWant)
+            return std::string(c.pszName) + " is " + s;
+    }
+    for (const char *pszName : {"NoModify", "NoRepair"}) {
+        std::string s = DwordValue(v, sEntry, pszName);
+        if (s != "1")
+            return std::string(pszName) + " is " + s;
+    }
+    std::string s = DwordValue(v, sEntry, "EstimatedSize");
+    if (s == "(none)" || s == "0" || s[0] == '(')
+        return "EstimatedSize is " + s;
+    return "";
+}
+
 // What a complete installation lacks, "" when it is complete. With left, what the older folder may keep.
 std::string Incomplete(const Template &t, const std::string &sMachine, const Snapshot &snap,
                        const MachineView &v, bool bRemoval, OlderLeft left)

@@ -14,7 +14,9 @@
 //      version's links and their two uninstall entries (host files, attributes and the whole registry);
 //   e  every user file of the older version (Katalogy\*.kmc, *.sc1, and in upgrade-nested-data the
 //      catalogues and .sc1 files deeper in its folder) is whole in the older folder or in the new one;
-//   f  the run again without faults succeeds and leaves a complete installation (c, d, e, j and k hold too);
+//   f  the run again without faults succeeds and leaves a complete installation (c, d, e, j and k hold too),
+//      whose entry also holds the values that only inform (DisplayVersion, DisplayIcon, InstallLocation,
+//      EstimatedSize, NoModify, NoRepair): b does not ask for them, since a failed write of one fails nothing;
 //   j  no file of the unpacking's is left: none written under a name with ".~pk" appended, none set aside
 //      under a name with ".~po" appended (after a cut-off they may be there, and so may the one whose
 //      removal the fault failed: the run again must clear them);
@@ -166,6 +168,8 @@ MachineView LookAt(const std::string &sMachine, bool bCreate = false);
 std::vector<std::string> ForeignRegistry(const MachineView &v);
 bool HasKey(const MachineView &v, const std::string &sPath);
 std::string StringValue(const MachineView &v, const std::string &sKey, const std::string &sName);
+// A DWORD value as a number in decimal, or "(none)", or "(type N)".
+std::string DwordValue(const MachineView &v, const std::string &sKey, const std::string &sName);
 
 // ---------------------------------------------------------------------------------------------------------
 // scenarios.cpp: what the sweep knows before it starts, and how it reads transcripts. Needs files.cpp.
@@ -256,6 +260,9 @@ void CheckForeign(const Template &t, const Snapshot &snap, const MachineView &v,
 void CheckFiles(const Template &t, const Snapshot &snap, const MachineView &v, std::vector<Finding> *pOut);
 void CheckUserData(const Template &t, const Snapshot &snap, bool bReplaced, std::vector<Finding> *pOut);
 bool SuccessReport(const Template &t, const std::string &sReport, bool bRemoval, OlderLeft *pLeft);
+// What is wrong with the values of this version's entry that only inform (those a run without faults
+// writes), "" when nothing.
+std::string EntryInfoWrong(const MachineView &v);
 std::string Incomplete(const Template &t, const std::string &sMachine, const Snapshot &snap,
                        const MachineView &v, bool bRemoval, OlderLeft left);
 bool IsUserDataRel(const std::string &sRel);

@@ -222,4 +222,24 @@ std::string StringValue(const MachineView &v, const std::string &sKey, const std
     return "(none)";
 }
 
+// A DWORD value as a number in decimal, or "(none)", or "(type N)".
+std::string DwordValue(const MachineView &v, const std::string &sKey, const std::string &sName)
+{
+    std::string sKeyLow = Lower(sKey), sNameLow = Lower(sName);
+    for (const std::string &s : v.aReg) {
+        if (s[0] != 'V')
+            continue;
+        std::vector<std::string> f = Split(s, '\t');
+        if (f.size() < 5 || Lower(f[1]) != sKeyLow || Lower(f[2]) != sNameLow)
+            continue;
+        if (f[3] != "4" || f[4].size() != 8)
+            return "(type " + f[3] + ")";
+        uint32_t n = 0;
+        for (int i = 3; i >= 0; i--)
+            n = n << 8 | (uint32_t)strtoul(f[4].substr(2 * i, 2).c_str(), nullptr, 16);
+        return std::to_string(n);
+    }
+    return "(none)";
+}
+
 } // namespace faultsweep

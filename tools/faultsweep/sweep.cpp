@@ -76,6 +76,12 @@ void CheckMachine(const Template &t, const std::string &sMachine, const std::str
         std::string s = Incomplete(t, sMachine, snap, *pView, bRemoval, left);
         if (!s.empty())
             pOut->push_back({sComplete, (sComplete == "b" ? "success reported, but " : "incomplete: ") + s});
+        // A run without faults also writes the values that only inform; under a fault they may be missing.
+        if (s.empty() && sComplete == "f") {
+            s = EntryInfoWrong(*pView);
+            if (!s.empty())
+                pOut->push_back({"f", "the entry's information: " + s});
+        }
     }
     CheckFiles(t, snap, *pView, pOut);
     CheckForeign(t, snap, *pView, pOut);

@@ -1,4 +1,5 @@
-// wingdi.h - the few graphics objects of the Linux build: bitmaps loaded from the program's resources.
+// wingdi.h - the few graphics objects of the Linux build: bitmaps loaded from the program's resources, and
+// the screen's resolution.
 #pragma once
 
 #include "wintypes.h"
@@ -17,3 +18,9 @@ typedef struct tagBITMAP {
 
 BOOL WINAPI DeleteObject(HGDIOBJ ho);
 int WINAPI GetObjectA(HGDIOBJ h, int c, LPVOID pv);
+
+#define LOGPIXELSX 88
+#define LOGPIXELSY 90
+
+// LOGPIXELSX and LOGPIXELSY: 96, the resolution the front ends draw dialogs at; 0 for any other index.
+int WINAPI GetDeviceCaps(HDC hdc, int index);

@@ -297,6 +297,11 @@ typedef LRESULT(CALLBACK *HOOKPROC)(int, WPARAM, LPARAM);
 // Resources
 int WINAPI LoadStringA(HINSTANCE hInstance, UINT uID, LPSTR lpBuffer, int cchBufferMax);
 HBITMAP WINAPI LoadBitmapA(HINSTANCE hInstance, LPCSTR lpBitmapName);
+// A copy of a bitmap (IMAGE_BITMAP only), stretched to cx by cy pixels (0 keeps the width or the height).
+HANDLE WINAPI CopyImage(HANDLE h, UINT type, int cx, int cy, UINT flags);
+// The screen's device context, whatever the window: it only answers GetDeviceCaps.
+HDC WINAPI GetDC(HWND hWnd);
+int WINAPI ReleaseDC(HWND hWnd, HDC hDC);
 
 // Dialogs and windows
 HWND WINAPI CreateDialogParamA(HINSTANCE hInstance, LPCSTR lpTemplateName, HWND hWndParent,
