@@ -246,13 +246,17 @@ static void PkgRemove(const char *szFileName)
 // file there that refuses to be replaced (read-only) is first moved aside under a name of its own (szAside),
 // with its bits, so that nothing stops between the two names with its bits cleared: until the new file is in
 // place the old one is whole under one of them. The old file is deleted once the new one is in place, and
-// moved back if that fails.
+// moved back if that fails. An old file a run cut off had moved aside, before the new one took its place,
+// goes once this run's new file is in place.
 static int PkgReplace(const char *szTemp, const char *szFileName, const char *szAside)
 {
     DWORD dwOld;
 
-    if (MoveFileExA(szTemp, szFileName, MOVEFILE_REPLACE_EXISTING))
+    if (MoveFileExA(szTemp, szFileName, MOVEFILE_REPLACE_EXISTING)) {
+        if (szAside[0] != EOS)
+            PkgRemove(szAside);
         return 1;
+    }
     if (GetLastError() != ERROR_ACCESS_DENIED || szAside[0] == EOS || !PkgHasBits(szFileName, &dwOld))
         return 0;
     PkgRemove(szAside);
