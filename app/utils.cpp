@@ -238,10 +238,14 @@ static int UtlDeleteFileAs(const char *szFileName, int bFull)
             UtlNotify(SHCNE_DELETE, szFileName);
         return bDeleted;
     }
-    return nError == ERROR_FILE_NOT_FOUND || nError == ERROR_PATH_NOT_FOUND;
+    // "Not found" counts as deleted only while a second look finds nothing there either: a file that is still
+    // there was not deleted, whatever the deletion answered.
+    if (nError != ERROR_FILE_NOT_FOUND && nError != ERROR_PATH_NOT_FOUND)
+        return 0;
+    return GetFileAttributesA(szFileName) == INVALID_FILE_ATTRIBUTES;
 }
 
-// Deletes a file; one that is not there counts as deleted.
+// Deletes a file; one that is not there (the deletion and a second look agree) counts as deleted.
 int UtlDeleteFile(const char *szFileName)
 {
     ASSERT(szFileName != NULL);

@@ -477,6 +477,18 @@ TEST(UtilsTree, FolderThatCannotBeListedStaysAndTheRestGoes)
     EXPECT_FALSE(Exists(sRoot + "\\b.txt"));
     EXPECT_FALSE(Exists(sRoot + "\\c"));
 }
+// A deletion that answers "not found" while the file is still there did not delete it.
+TEST(UtilsFiles, ANotFoundThatLeavesTheFileIsAFailure)
+{
+    std::string sDir = WorkDir("notfoundlie");
+    for (const char *pszError : {"2", "3"}) {
+        PutFile(sDir + "\\f.txt");
+        setenv("PLAT_FAULT", (std::string("DeleteFileA ") + pszError + " *\\f.txt").c_str(), 1);
+        EXPECT_EQ(0, UtlDeleteFile((sDir + "\\f.txt").c_str())) << pszError;
+        unsetenv("PLAT_FAULT");
+        EXPECT_TRUE(Exists(sDir + "\\f.txt"));
+    }
+}
 #endif
 
 // Makes ROOT\d\d\...\d, LEVELS folders deep, with a file in every folder.
