@@ -200,46 +200,48 @@ bool HasKey(const MachineView &v, const std::string &sPath)
     return false;
 }
 
-// A string value's text (without its terminators), or "(none)", or "(type N)".
-std::string StringValue(const MachineView &v, const std::string &sKey, const std::string &sName)
+// The fields of a value's line (type, name, kind, hex data), or none when the key has no such value.
+static std::vector<std::string> FindValue(const MachineView &v, const std::string &sKey, const std::string &sName)
 {
     std::string sKeyLow = Lower(sKey), sNameLow = Lower(sName);
     for (const std::string &s : v.aReg) {
         if (s[0] != 'V')
             continue;
         std::vector<std::string> f = Split(s, '\t');
-        if (f.size() < 5 || Lower(f[1]) != sKeyLow || Lower(f[2]) != sNameLow)
-            continue;
-        if (f[3] != "1")
-            return "(type " + f[3] + ")";
-        std::string sData;
-        for (size_t i = 0; i + 1 < f[4].size(); i += 2)
-            sData += (char)strtoul(f[4].substr(i, 2).c_str(), nullptr, 16);
-        while (!sData.empty() && sData.back() == '\0')
-            sData.pop_back();
-        return sData;
+        if (f.size() >= 5 && Lower(f[1]) == sKeyLow && Lower(f[2]) == sNameLow)
+            return f;
     }
-    return "(none)";
+    return {};
+}
+
+// A string value's text (without its terminators), or "(none)", or "(type N)".
+std::string StringValue(const MachineView &v, const std::string &sKey, const std::string &sName)
+{
+    std::vector<std::string> f = FindValue(v, sKey, sName);
+    if (f.empty())
+        return "(none)";
+    if (f[3] != "1")
+        return "(type " + f[3] + ")";
+    std::string sData;
+    for (size_t i = 0; i + 1 < f[4].size(); i += 2)
+        sData += (char)strtoul(f[4].substr(i, 2).c_str(), nullptr, 16);
+    while (!sData.empty() && sData.back() == '\0')
+        sData.pop_back();
+    return sData;
 }
 
 // A DWORD value as a number in decimal, or "(none)", or "(type N)".
 std::string DwordValue(const MachineView &v, const std::string &sKey, const std::string &sName)
 {
-    std::string sKeyLow = Lower(sKey), sNameLow = Lower(sName);
-    for (const std::string &s : v.aReg) {
-        if (s[0] != 'V')
-            continue;
-        std::vector<std::string> f = Split(s, '\t');
-        if (f.size() < 5 || Lower(f[1]) != sKeyLow || Lower(f[2]) != sNameLow)
-            continue;
-        if (f[3] != "4" || f[4].size() != 8)
-            return "(type " + f[3] + ")";
-        uint32_t n = 0;
-        for (int i = 3; i >= 0; i--)
-            n = n << 8 | (uint32_t)strtoul(f[4].substr(2 * i, 2).c_str(), nullptr, 16);
-        return std::to_string(n);
-    }
-    return "(none)";
+    std::vector<std::string> f = FindValue(v, sKey, sName);
+    if (f.empty())
+        return "(none)";
+    if (f[3] != "4" || f[4].size() != 8)
+        return "(type " + f[3] + ")";
+    uint32_t n = 0;
+    for (int i = 3; i >= 0; i--)
+        n = n << 8 | (uint32_t)strtoul(f[4].substr(2 * i, 2).c_str(), nullptr, 16);
+    return std::to_string(n);
 }
 
 } // namespace faultsweep
