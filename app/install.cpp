@@ -92,6 +92,8 @@ void InstallPerform(const InstallParams *pParams)
     WizSetFinalText(ResLoadString(IDS_INSTALLING));
     WizResultInit(&result, IDS_DONE);
     if (pParams->pInstall != NULL && *pParams->pInstall != 0) {
+        // The package is checked whole before anything changes; only the files' steps read it.
+        InstallCheck(&result);
         if (WizResultOk(&result))
             InstallRegister(&result);
         if (WizResultOk(&result))
@@ -321,6 +323,53 @@ void InstallFolders(WizResult *pResult)
             return;
         }
     }
+}
+
+// Reads the whole package next to the installer once and checks it against its sum, before anything on the
+// machine changes. A damaged package (its bytes differ from the sum, it ends early, bytes follow the sum, or
+// the sum itself is damaged) or one that cannot be read through is reported as damaged, and the installation
+// stops with nothing changed. A package without a sum passes when it holds an entry for every row of
+// pszInstallFiles (one with fewer ends where a cut would end it). A package that does not open, or a path
+// that does not form, is left to the steps that use them, which report it as before.
+void InstallCheck(WizResult *pResult)
+{
+    char szSetupDir[INSTALL_PATH];
+    char szPackagePath[INSTALL_PATH];
+    int nFiles = 0;
+    int nMessage;
+
+    ASSERT(pResult != NULL);
+    ASSERT(WizResultOk(pResult));
+    if (!UtlGetModuleDir(szSetupDir, INSTALL_PATH) ||
+        !UtlJoinPath(szPackagePath, szSetupDir, szPackage, INSTALL_PATH))
+        return;
+    while (pszInstallFiles[nFiles] != NULL)
+        nFiles++;
+    switch (PkgCheck(szPackagePath, nFiles)) {
+    case PKG_SUM_OK:
+    case PKG_SUM_NONE:
+    case PKG_SUM_OPEN:
+        return;
+    case PKG_SUM_MEMORY:
+        WizResultAdd(pResult, IDS_CANCELLED, IDS_NO_MEMORY, NULL);
+        return;
+    case PKG_SUM_READ:
+        nMessage = IDS_PKG_UNREADABLE;
+        break;
+    case PKG_SUM_SHORT:
+        nMessage = IDS_PKG_SHORT;
+        break;
+    case PKG_SUM_EXTRA:
+        nMessage = IDS_PKG_EXTRA;
+        break;
+    case PKG_SUM_DAMAGED:
+        nMessage = IDS_PKG_SUM;
+        break;
+    default:
+        nMessage = IDS_PKG_DAMAGED;
+        break;
+    }
+    WizResultAdd(pResult, IDS_CANCELLED, nMessage, szPackagePath);
 }
 
 // Unpacks the package next to the installer: its n-th file to the n-th path of pszInstallFiles. On a first

@@ -21,6 +21,8 @@ int InstallIsInstalled(void);
 int InstallFindOlder(char *szShortName, int nSize);
 
 // The installation steps. Each is called only while the report is in order and reports into it.
+// InstallCheck runs first, before anything changes, when the files are to be installed.
+void InstallCheck(WizResult *pResult);
 void InstallRegister(WizResult *pResult);
 void InstallFolders(WizResult *pResult);
 void InstallFiles(WizResult *pResult);

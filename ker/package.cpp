@@ -6,6 +6,11 @@
 #include "sysassert.h"
 
 #include <stdlib.h>
+#include <string.h>
+
+// The sum's hash, compiled into this module alone.
+#define XXH_INLINE_ALL
+#include "xxhash.h"
 
 static const char szThisModule[] = "ker\\PACKAGE";
 
@@ -19,6 +24,8 @@ struct PkgStream {
 };
 
 static PkgStream aPkgStreams[PKG_MAX_STREAMS];
+
+static PkgReadHook pfnPkgReadHook;
 
 // An output is written under its name with this appended, then renamed into place.
 #define PKG_TEMP_SUFFIX ".~pk"
@@ -115,7 +122,14 @@ int PkgRead(int hPkg, void *pData, int nSize)
     nRead = LZRead(pStream->hLz, (char *)pData, nSize);
     if (nRead < 0)
         return -1;
+    if (pfnPkgReadHook != NULL)
+        pfnPkgReadHook(nRead);
     return nRead;
+}
+
+void PkgSetReadHook(PkgReadHook pfnHook)
+{
+    pfnPkgReadHook = pfnHook;
 }
 
 int PkgClose(int hPkg)
@@ -368,4 +382,389 @@ int PkgUnpackNewFile(int hPkg, const char *szFileName)
 {
     ASSERT(szFileName != NULL);
     return PkgUnpack(hPkg, szFileName, 0);
+}
+
+// ---------------------------------------------------------------------------------------------------------
+// The sum
+
+// The trailer's first and last 16 bytes. The first four bytes of the start mark, read as a header's
+// attributes, have bits no packed file carries, so that no header is taken for it.
+static const BYTE abPkgSumMark[PKG_SUM_MARK_SIZE] = {0xFF, 0xFF, 0xFF, 0xFF, 'K',  'A',  'L',  'S',
+                                                     'U',  'M',  '\r', '\n', 0x1A, '\n', 0x00, 0x01};
+static const BYTE abPkgSumEndMark[PKG_SUM_MARK_SIZE] = {0x01, 0x00, '\n', 0x1A, '\n', '\r', 'M',  'U',
+                                                        'S',  'L',  'A',  'K',  0xFF, 0xFF, 0xFF, 0xFF};
+// How many of a mark's 128 bits may be damaged for it still to be known (in proportion for a part): a mark
+// with a flipped bit is a damaged sum, not bytes of no meaning. Honest headers are over 28 bits away.
+#define PKG_SUM_NEAR_BITS 24
+
+#define PKG_HEADER_SIZE 32
+// The trailer's bytes 28 to 31, where a header holds its size: a reader of entries that reads on into the
+// trailer takes it for an entry larger than any (2 GiB or more) that the package ends inside.
+#define PKG_SUM_NO_SIZE 0xFFFFFFFFu
+
+struct PkgSum {
+    XXH3_state_t *pEntry;         // the entry being read: its header and data
+    BYTE abHead[PKG_HEADER_SIZE]; // the first bytes of an entry (or of the trailer), until there are 32
+    int nHead;
+    int bInData;    // reading an entry's data
+    DWORD dwLeft;   // its bytes still to come
+    DWORD dwSize;   // its size
+    int nEntries;   // whole entries read
+    BYTE *pHashes;  // the hash of each whole entry, PKG_SUM_HASH_SIZE bytes each, up to PKG_SUM_MAX_ENTRIES
+    int nCapacity;  // entries pHashes has room for
+    int bTrailer;   // the start mark was met where an entry would start
+    BYTE *pTrailer; // the trailer's bytes, PKG_SUM_SIZE(nEntries) at most
+    int nTrailer;
+    unsigned long long nAfter;      // bytes beyond the trailer's size
+    BYTE abTail[PKG_SUM_MARK_SIZE]; // the package's last bytes
+    unsigned long long nTotal;
+    int bNoMemory;
+    BYTE *pDamaged; // after PkgSumEnd, for each entry: 1 when it differs from its sum
+};
+
+// The number of bits in which the first nSize bytes of p and q differ.
+static int PkgBitsApart(const BYTE *p, const BYTE *q, int nSize)
+{
+    int nBits = 0;
+
+    for (int i = 0; i < nSize; i++) {
+        unsigned x = (unsigned)(p[i] ^ q[i]);
+        while (x != 0) {
+            nBits += (int)(x & 1);
+            x >>= 1;
+        }
+    }
+    return nBits;
+}
+
+static int PkgNear(const BYTE *p, const BYTE *pMark, int nSize)
+{
+    return nSize > 0 && PkgBitsApart(p, pMark, nSize) <= PKG_SUM_NEAR_BITS * nSize / PKG_SUM_MARK_SIZE;
+}
+
+int PkgSumIsMark(const void *pData, int nSize)
+{
+    ASSERT(pData != NULL);
+    ASSERT(nSize >= 0);
+    return PkgNear((const BYTE *)pData, abPkgSumMark, nSize < PKG_SUM_MARK_SIZE ? nSize : PKG_SUM_MARK_SIZE);
+}
+
+static DWORD PkgGet32(const BYTE *p)
+{
+    return (DWORD)p[0] | (DWORD)p[1] << 8 | (DWORD)p[2] << 16 | (DWORD)p[3] << 24;
+}
+
+static void PkgPut32(BYTE *p, DWORD n)
+{
+    for (int i = 0; i < 4; i++)
+        p[i] = (BYTE)(n >> (8 * i));
+}
+
+// The hash in its canonical form: 16 bytes, high half first, most significant byte first.
+static void PkgPutHash(BYTE *p, XXH128_hash_t hash)
+{
+    XXH128_canonical_t canonical;
+
+    XXH128_canonicalFromHash(&canonical, hash);
+    memcpy(p, canonical.digest, PKG_SUM_HASH_SIZE);
+}
+
+PkgSum *PkgSumBegin(void)
+{
+    PkgSum *pSum = (PkgSum *)calloc(1, sizeof *pSum);
+
+    if (pSum == NULL)
+        return NULL;
+    pSum->pEntry = XXH3_createState();
+    if (pSum->pEntry == NULL) {
+        PkgSumFree(pSum);
+        return NULL;
+    }
+    return pSum;
+}
+
+void PkgSumFree(PkgSum *pSum)
+{
+    if (pSum == NULL)
+        return;
+    XXH3_freeState(pSum->pEntry);
+    free(pSum->pHashes);
+    free(pSum->pTrailer);
+    free(pSum->pDamaged);
+    free(pSum);
+}
+
+// The entry being read is whole: its hash is kept.
+static void PkgSumEntryDone(PkgSum *pSum)
+{
+    pSum->bInData = 0;
+    if (pSum->nEntries < PKG_SUM_MAX_ENTRIES) {
+        if (pSum->nEntries == pSum->nCapacity) {
+            int nNew = pSum->nCapacity == 0 ? 64 : 2 * pSum->nCapacity;
+            BYTE *pNew = (BYTE *)realloc(pSum->pHashes, (size_t)nNew * PKG_SUM_HASH_SIZE);
+            if (pNew == NULL) {
+                pSum->bNoMemory = 1;
+                return;
+            }
+            pSum->pHashes = pNew;
+            pSum->nCapacity = nNew;
+        }
+        PkgPutHash(pSum->pHashes + (size_t)pSum->nEntries * PKG_SUM_HASH_SIZE,
+                   XXH3_128bits_digest(pSum->pEntry));
+    }
+    pSum->nEntries++;
+}
+
+// 32 bytes have come where an entry would start: an entry's header, or the sum's start mark.
+static void PkgSumHead(PkgSum *pSum)
+{
+    pSum->nHead = 0;
+    if (PkgSumIsMark(pSum->abHead, PKG_SUM_MARK_SIZE)) {
+        pSum->bTrailer = 1;
+        if (pSum->nEntries > PKG_SUM_MAX_ENTRIES)
+            return; // no sum covers so many: PkgSumEnd says it is damaged
+        pSum->pTrailer = (BYTE *)malloc(PKG_SUM_SIZE((size_t)pSum->nEntries));
+        if (pSum->pTrailer == NULL) {
+            pSum->bNoMemory = 1;
+            return;
+        }
+        memcpy(pSum->pTrailer, pSum->abHead, PKG_HEADER_SIZE);
+        pSum->nTrailer = PKG_HEADER_SIZE;
+        return;
+    }
+    XXH3_128bits_reset(pSum->pEntry);
+    XXH3_128bits_update(pSum->pEntry, pSum->abHead, PKG_HEADER_SIZE);
+    pSum->dwSize = PkgGet32(pSum->abHead + 28);
+    pSum->dwLeft = pSum->dwSize;
+    pSum->bInData = 1;
+    if (pSum->dwLeft == 0)
+        PkgSumEntryDone(pSum);
+}
+
+void PkgSumFeed(PkgSum *pSum, const void *pData, int nSize)
+{
+    const BYTE *p = (const BYTE *)pData;
+    int n;
+
+    ASSERT(pSum != NULL);
+    ASSERT(pData != NULL);
+    ASSERT(nSize >= 0);
+    if (nSize >= PKG_SUM_MARK_SIZE) {
+        memcpy(pSum->abTail, p + nSize - PKG_SUM_MARK_SIZE, PKG_SUM_MARK_SIZE);
+    } else if (nSize > 0) {
+        memmove(pSum->abTail, pSum->abTail + nSize, (size_t)(PKG_SUM_MARK_SIZE - nSize));
+        memcpy(pSum->abTail + PKG_SUM_MARK_SIZE - nSize, p, (size_t)nSize);
+    }
+    pSum->nTotal += (unsigned)nSize;
+
+    while (nSize > 0 && !pSum->bNoMemory) {
+        if (pSum->bTrailer) {
+            int nRoom =
+                pSum->pTrailer == NULL ? 0 : (int)PKG_SUM_SIZE((size_t)pSum->nEntries) - pSum->nTrailer;
+            n = nSize < nRoom ? nSize : nRoom;
+            if (n > 0)
+                memcpy(pSum->pTrailer + pSum->nTrailer, p, (size_t)n);
+            pSum->nTrailer += n;
+            pSum->nAfter += (unsigned)(nSize - n);
+            return;
+        }
+        if (pSum->bInData) {
+            n = pSum->dwLeft < (DWORD)nSize ? (int)pSum->dwLeft : nSize;
+            XXH3_128bits_update(pSum->pEntry, p, (size_t)n);
+            pSum->dwLeft -= (DWORD)n;
+            if (pSum->dwLeft == 0)
+                PkgSumEntryDone(pSum);
+        } else {
+            n = PKG_HEADER_SIZE - pSum->nHead;
+            if (n > nSize)
+                n = nSize;
+            memcpy(pSum->abHead + pSum->nHead, p, (size_t)n);
+            pSum->nHead += n;
+            if (pSum->nHead == PKG_HEADER_SIZE)
+                PkgSumHead(pSum);
+        }
+        p += n;
+        nSize -= n;
+    }
+}
+
+// The hash of the whole package's entries: of their hashes in order, so that each byte is hashed once.
+static void PkgSumWhole(const PkgSum *pSum, BYTE *pOut)
+{
+    PkgPutHash(pOut, XXH3_128bits(pSum->pHashes, (size_t)pSum->nEntries * PKG_SUM_HASH_SIZE));
+}
+
+// The trailer is whole and nothing follows it: checks it, then the entries against it.
+static int PkgSumTrailer(PkgSum *pSum)
+{
+    int nSize = (int)PKG_SUM_SIZE((size_t)pSum->nEntries);
+    const BYTE *pT = pSum->pTrailer;
+    const BYTE *pEntryHashes = pT + PKG_SUM_FIXED;
+    const BYTE *pWholeHash = pEntryHashes + (size_t)pSum->nEntries * PKG_SUM_HASH_SIZE;
+    BYTE abHash[PKG_SUM_HASH_SIZE];
+    int nOutcome = PKG_SUM_OK;
+
+    PkgPutHash(abHash, XXH3_128bits(pT, (size_t)(nSize - PKG_SUM_HASH_SIZE - PKG_SUM_MARK_SIZE)));
+    if (memcmp(abHash, pWholeHash + PKG_SUM_HASH_SIZE, PKG_SUM_HASH_SIZE) != 0 ||
+        memcmp(pT + nSize - PKG_SUM_MARK_SIZE, abPkgSumEndMark, PKG_SUM_MARK_SIZE) != 0 ||
+        memcmp(pT, abPkgSumMark, PKG_SUM_MARK_SIZE) != 0 || PkgGet32(pT + 16) != PKG_SUM_ALGORITHM)
+        return PKG_SUM_DAMAGED;
+    if (PkgGet32(pT + 24) != (DWORD)nSize || PkgGet32(pT + 28) != PKG_SUM_NO_SIZE)
+        return PKG_SUM_DAMAGED;
+    if (PkgGet32(pT + 20) != (DWORD)pSum->nEntries)
+        return PKG_SUM_MISMATCH;
+    pSum->pDamaged = (BYTE *)calloc((size_t)pSum->nEntries + 1, 1);
+    if (pSum->pDamaged == NULL)
+        return PKG_SUM_MEMORY;
+    for (int i = 0; i < pSum->nEntries; i++) {
+        if (memcmp(pSum->pHashes + (size_t)i * PKG_SUM_HASH_SIZE,
+                   pEntryHashes + (size_t)i * PKG_SUM_HASH_SIZE, PKG_SUM_HASH_SIZE) != 0) {
+            pSum->pDamaged[i] = 1;
+            nOutcome = PKG_SUM_MISMATCH;
+        }
+    }
+    PkgSumWhole(pSum, abHash);
+    if (memcmp(abHash, pWholeHash, PKG_SUM_HASH_SIZE) != 0)
+        nOutcome = PKG_SUM_MISMATCH;
+    return nOutcome;
+}
+
+int PkgSumEnd(PkgSum *pSum, int nNeeded)
+{
+    ASSERT(pSum != NULL);
+    ASSERT(nNeeded >= 0);
+    if (pSum->bNoMemory)
+        return PKG_SUM_MEMORY;
+    if (!pSum->bTrailer) {
+        // Cut inside the sum's start mark.
+        if (!pSum->bInData && PkgSumIsMark(pSum->abHead, pSum->nHead))
+            return PKG_SUM_SHORT;
+        // The sum's end is there, but no entry's end led to its start: a damaged header misled the reading.
+        if (pSum->nTotal >= PKG_SUM_MARK_SIZE && PkgNear(pSum->abTail, abPkgSumEndMark, PKG_SUM_MARK_SIZE))
+            return PKG_SUM_MISMATCH;
+        if (nNeeded == 0)
+            return pSum->bInData || pSum->nHead > 0 ? PKG_SUM_SHORT : PKG_SUM_NONE;
+        return pSum->nEntries >= nNeeded ? PKG_SUM_NONE : PKG_SUM_SHORT;
+    }
+    if (pSum->nEntries > PKG_SUM_MAX_ENTRIES)
+        return PKG_SUM_DAMAGED;
+    if (pSum->nTrailer < (int)PKG_SUM_SIZE((size_t)pSum->nEntries))
+        return PKG_SUM_SHORT;
+    if (pSum->nAfter > 0)
+        return PKG_SUM_EXTRA;
+    return PkgSumTrailer(pSum);
+}
+
+int PkgSumEntries(const PkgSum *pSum)
+{
+    ASSERT(pSum != NULL);
+    return pSum->nEntries;
+}
+
+int PkgSumEntryDamaged(const PkgSum *pSum, int i)
+{
+    ASSERT(pSum != NULL);
+    return pSum->pDamaged != NULL && i >= 1 && i <= pSum->nEntries && pSum->pDamaged[i - 1];
+}
+
+int PkgCheck(const char *szFileName, int nNeeded)
+{
+    PkgSum *pSum;
+    BYTE *pBuffer;
+    int hPkg;
+    int nOutcome;
+    int n;
+
+    ASSERT(szFileName != NULL);
+    ASSERT(nNeeded >= 0);
+    hPkg = PkgOpen(szFileName, 0);
+    if (hPkg == 0)
+        return PKG_SUM_OPEN;
+    pSum = PkgSumBegin();
+    pBuffer = (BYTE *)malloc(PKG_CHECK_BLOCK);
+    if (pSum == NULL || pBuffer == NULL) {
+        nOutcome = PKG_SUM_MEMORY;
+        goto done;
+    }
+    for (;;) {
+        n = PkgRead(hPkg, pBuffer, PKG_CHECK_BLOCK);
+        if (n < 0) {
+            nOutcome = PKG_SUM_READ;
+            goto done;
+        }
+        if (n == 0)
+            break;
+        PkgSumFeed(pSum, pBuffer, n);
+    }
+    nOutcome = PkgSumEnd(pSum, nNeeded);
+done:
+    free(pBuffer);
+    PkgSumFree(pSum);
+    PkgClose(hPkg);
+    return nOutcome;
+}
+
+int PkgAddSum(const char *szFileName)
+{
+    PkgSum *pSum = NULL;
+    BYTE *pBuffer = NULL;
+    BYTE *pT = NULL;
+    HANDLE hFile;
+    DWORD dwRead;
+    DWORD dwWritten;
+    int nSize;
+    int nStatus;
+
+    ASSERT(szFileName != NULL);
+    hFile = CreateFileA(szFileName, GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_EXISTING,
+                        FILE_FLAG_SEQUENTIAL_SCAN, NULL);
+    if (hFile == INVALID_HANDLE_VALUE)
+        return PKG_ERR_OPEN;
+    pSum = PkgSumBegin();
+    pBuffer = (BYTE *)malloc(PKG_CHECK_BLOCK);
+    if (pSum == NULL || pBuffer == NULL) {
+        nStatus = PKG_ERR_MEMORY;
+        goto done;
+    }
+    do {
+        if (!ReadFile(hFile, pBuffer, PKG_CHECK_BLOCK, &dwRead, NULL)) {
+            nStatus = PKG_ERR_READ;
+            goto done;
+        }
+        PkgSumFeed(pSum, pBuffer, (int)dwRead);
+    } while (dwRead != 0);
+    nStatus = PkgSumEnd(pSum, 0);
+    if (nStatus != PKG_SUM_NONE || pSum->nEntries > PKG_SUM_MAX_ENTRIES) {
+        nStatus = nStatus == PKG_SUM_MEMORY ? PKG_ERR_MEMORY : PKG_ERR_READ;
+        goto done;
+    }
+
+    nSize = (int)PKG_SUM_SIZE((size_t)pSum->nEntries);
+    pT = (BYTE *)malloc((size_t)nSize);
+    if (pT == NULL) {
+        nStatus = PKG_ERR_MEMORY;
+        goto done;
+    }
+    memcpy(pT, abPkgSumMark, PKG_SUM_MARK_SIZE);
+    PkgPut32(pT + 16, PKG_SUM_ALGORITHM);
+    PkgPut32(pT + 20, (DWORD)pSum->nEntries);
+    PkgPut32(pT + 24, (DWORD)nSize);
+    PkgPut32(pT + 28, PKG_SUM_NO_SIZE);
+    if (pSum->nEntries > 0)
+        memcpy(pT + PKG_SUM_FIXED, pSum->pHashes, (size_t)pSum->nEntries * PKG_SUM_HASH_SIZE);
+    nStatus = PKG_SUM_FIXED + pSum->nEntries * PKG_SUM_HASH_SIZE; // where the hash of the whole goes
+    PkgSumWhole(pSum, pT + nStatus);
+    PkgPutHash(pT + nStatus + PKG_SUM_HASH_SIZE, XXH3_128bits(pT, (size_t)(nStatus + PKG_SUM_HASH_SIZE)));
+    memcpy(pT + nSize - PKG_SUM_MARK_SIZE, abPkgSumEndMark, PKG_SUM_MARK_SIZE);
+    // The reading left the file's pointer at its end.
+    nStatus = WriteFile(hFile, pT, (DWORD)nSize, &dwWritten, NULL) && dwWritten == (DWORD)nSize
+                  ? PKG_OK
+                  : PKG_ERR_WRITE;
+done:
+    if (!CloseHandle(hFile) && nStatus == PKG_OK)
+        nStatus = PKG_ERR_WRITE;
+    free(pT);
+    free(pBuffer);
+    PkgSumFree(pSum);
+    return nStatus;
 }

@@ -47,6 +47,12 @@
 #define IDS_NO_MEMORY 1079
 #define IDS_NO_TAKEOVER 1083
 #define IDS_DATA_LEFT 1084
+// The check of the package before anything changes: damaged (contents, cut, bytes over, sum), unreadable.
+#define IDS_PKG_DAMAGED 1085
+#define IDS_PKG_SHORT 1086
+#define IDS_PKG_EXTRA 1087
+#define IDS_PKG_SUM 1088
+#define IDS_PKG_UNREADABLE 1089
 
 // The uninstaller's texts (uninst.rc), in the same order as the installer's.
 #define IDS_UN_TITLE 2000

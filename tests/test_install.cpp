@@ -551,8 +551,8 @@ static const FilesCase kFiles[] = {
      "C:\\Program Files\\Kalmor61\\Kalmori.cnt"},
 };
 
-// The package beside the test program: 48 entries of a few bytes.
-static void MakePackageBesideProgram(const std::string &sPackage)
+// The package beside the test program: 48 entries of a few bytes, and its sum unless told.
+static void MakePackageBesideProgram(const std::string &sPackage, bool bSum = true)
 {
     const char *pszSource = "C:\\entry.txt";
     ASSERT_TRUE(WriteBytes(pszSource, "entry"));
@@ -562,6 +562,59 @@ static void MakePackageBesideProgram(const std::string &sPackage)
         ASSERT_EQ(PKG_OK, PkgPackFile(hPkg, pszSource));
     PkgClose(hPkg);
     DeleteFileA(pszSource);
+    if (bSum) {
+        ASSERT_EQ(PKG_OK, PkgAddSum(sPackage.c_str()));
+    }
+}
+
+// The check of the package says what it found, with the package's path, under the header of an installation
+// that changed nothing; a whole package, with or without its sum, passes, and so does one that does not open
+// (the unpacking says so, as before).
+TEST_F(InstallSteps, TheCheckSaysThePackageIsDamagedAndHowOrPassesIt)
+{
+    std::string sPackage = ModulePath("Install.pkg");
+    MakePackageBesideProgram(sPackage);
+    const std::string sGood = ReadBytes(sPackage);
+    MakePackageBesideProgram(sPackage, false);
+    const std::string sNoSum = ReadBytes(sPackage);
+    const size_t nSum = sGood.size() - sNoSum.size();
+    std::string sFlipped = sGood;
+    sFlipped[32 * 10 + 5 * 9 + 2] ^= 1; // entry 10's data
+    std::string sSumFlipped = sGood;
+    sSumFlipped[sNoSum.size() + 40] ^= 0x80;
+    struct {
+        const char *pszName;
+        std::string sBytes;
+        int nMessage; // 0: it passes
+    } aCases[] = {
+        {"whole, with its sum", sGood, 0},
+        {"whole, without a sum", sNoSum, 0},
+        {"a bit of an entry flipped", sFlipped, IDS_PKG_DAMAGED},
+        {"a bit of the sum flipped", sSumFlipped, IDS_PKG_SUM},
+        {"cut inside the sum", sGood.substr(0, sGood.size() - nSum / 2), IDS_PKG_SHORT},
+        {"cut at the sum's start (its entries whole)", sNoSum, 0},
+        {"cut before the last entry", sNoSum.substr(0, 47 * 37), IDS_PKG_SHORT},
+        {"bytes after the sum", sGood + "\r\n", IDS_PKG_EXTRA},
+    };
+    for (const auto &c : aCases) {
+        SCOPED_TRACE(c.pszName);
+        ASSERT_TRUE(WriteBytes(sPackage, c.sBytes));
+        std::string sReport = Run(InstallCheck, nullptr);
+        if (c.nMessage == 0)
+            EXPECT_EQ(Text(IDS_DONE), sReport);
+        else
+            EXPECT_EQ(Text(IDS_CANCELLED) + Formatted(c.nMessage, sPackage.c_str()), sReport);
+        ResFreeAll();
+        ResInit();
+    }
+    DeleteFileA(sPackage.c_str());
+    EXPECT_EQ(Text(IDS_DONE), Run(InstallCheck, nullptr));
+#ifndef _WIN32
+    MakePackageBesideProgram(sPackage);
+    EXPECT_EQ(Text(IDS_CANCELLED) + Formatted(IDS_PKG_UNREADABLE, sPackage.c_str()),
+              Run(InstallCheck, "LZRead 23 *\\Install.pkg"));
+    DeleteFileA(sPackage.c_str());
+#endif
 }
 
 TEST_F(InstallSteps, FilesNameTheFileOrPackageThatFailed)

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <stdint.h>
 #include <stdlib.h>
 #include <string.h>
@@ -883,3 +884,270 @@ TEST(PackageNew, AFileAlreadyThereStaysAndTheStreamGoesOn)
                                               PkgUnpackNewFile));
     EXPECT_FALSE(Exists(sDir + "folder.~pk"));
 }
+
+// ---------------------------------------------------------------------------------------------------------
+// The sum
+
+// Three entries: a read-only one of 5 bytes, an empty hidden one, and one of 100,000 patterned bytes.
+static std::string ThreeEntries()
+{
+    return Header(FILE_ATTRIBUTE_READONLY, kFt2001, kFt2002, kFt2003, 5) + "hello" +
+           Header(FILE_ATTRIBUTE_HIDDEN, kFt2002, kFt2002, kFt2002, 0) +
+           Header(0, kFt2003, kFt2001, kFt2002, 100000) + Pattern(100000, 7);
+}
+
+// The bytes with the sum PkgAddSum appends to them.
+static std::string WithSum(const std::string &sEntries)
+{
+    std::string sPkg = TestDir() + "summed.pkg";
+    if (!WriteBytes(sPkg, sEntries) || PkgAddSum(sPkg.c_str()) != PKG_OK)
+        return "";
+    return ReadBytes(sPkg);
+}
+
+// What the reader says of the bytes, fed in pieces of nPiece bytes (all at once for 0); *pDamaged gets the
+// entries it finds damaged, as "1 3".
+static int SumOf(const std::string &sBytes, int nNeeded, size_t nPiece = 0, std::string *pDamaged = nullptr)
+{
+    PkgSum *pSum = PkgSumBegin();
+    if (pSum == nullptr)
+        return -1;
+    if (nPiece == 0)
+        nPiece = sBytes.size() + 1;
+    for (size_t i = 0; i < sBytes.size(); i += nPiece)
+        PkgSumFeed(pSum, sBytes.data() + i, (int)std::min(nPiece, sBytes.size() - i));
+    int nOutcome = PkgSumEnd(pSum, nNeeded);
+    if (pDamaged != nullptr) {
+        pDamaged->clear();
+        for (int i = 1; i <= PkgSumEntries(pSum); i++)
+            if (PkgSumEntryDamaged(pSum, i))
+                *pDamaged += (pDamaged->empty() ? "" : " ") + std::to_string(i);
+    }
+    PkgSumFree(pSum);
+    return nOutcome;
+}
+
+TEST(PackageSum, TheSumFollowsTheEntriesWhoseBytesStayAsTheyWere)
+{
+    std::string sEntries = ThreeEntries();
+    std::string sSummed = WithSum(sEntries);
+    ASSERT_EQ(sEntries.size() + PKG_SUM_SIZE(3), sSummed.size());
+    EXPECT_TRUE(sSummed.compare(0, sEntries.size(), sEntries) == 0);
+    EXPECT_TRUE(PkgSumIsMark(sSummed.data() + sEntries.size(), PKG_SUM_MARK_SIZE));
+    EXPECT_EQ(PKG_SUM_OK, SumOf(sSummed, 0));
+    EXPECT_EQ(PKG_SUM_OK, SumOf(sSummed, 3));
+    // A reader of the entries alone reads them as before and never reaches the sum.
+    std::string sDir = TestDir();
+    ASSERT_TRUE(WriteBytes(sDir + "p.pkg", sSummed));
+    int h = PkgOpen((sDir + "p.pkg").c_str(), 0);
+    ASSERT_NE(0, h);
+    for (int i = 0; i < 3; i++)
+        EXPECT_EQ(PKG_OK, PkgUnpackFile(h, (sDir + "out" + std::to_string(i)).c_str())) << i;
+    PkgClose(h);
+    EXPECT_EQ(Pattern(100000, 7), ReadBytes(sDir + "out2"));
+    Remove(sDir + "out0");
+    Remove(sDir + "out1");
+    // An empty package has a sum too.
+    EXPECT_EQ(PKG_SUM_OK, SumOf(WithSum(""), 0));
+    EXPECT_EQ((size_t)PKG_SUM_SIZE(0), WithSum("").size());
+}
+
+// A change to the bytes of a package with a sum, and what the reader must say.
+struct DamageCase {
+    const char *pszName;
+    long nAt;  // where: a byte offset; below 0 counted from the end
+    int nKind; // 0: flip bit 2 of that byte, 1: cut there, 2: append nAt bytes, 3: swap entries 1 and 3
+    int nOutcome;
+    const char *pszDamaged; // the entries named
+};
+// Entry 1 at 0 (header) and 32 (data), entry 2 at 37, entry 3 at 69 (header) and 101 (data); the sum at
+// 100,101: its fixed part, the three entries' hashes from 100,133, the whole's at 100,181, its own at
+// 100,197, the end mark at 100,213.
+static const long kSumAt = 100101;
+static const DamageCase kDamage[] = {
+    {"entry 1's attributes", 0, 0, PKG_SUM_MISMATCH, "1"},
+    {"entry 2's last write time", 37 + 20, 0, PKG_SUM_MISMATCH, "2"},
+    {"entry 3's size", 69 + 28, 0, PKG_SUM_MISMATCH, ""},
+    {"entry 2's size (made 4: it takes 4 of entry 3's header)", 37 + 28, 0, PKG_SUM_MISMATCH, ""},
+    {"the first entry's data", 32 + 2, 0, PKG_SUM_MISMATCH, "1"},
+    {"the last entry's data, in the middle", 101 + 50000, 0, PKG_SUM_MISMATCH, "3"},
+    {"the last entry's last byte", kSumAt - 1, 0, PKG_SUM_MISMATCH, "3"},
+    {"the sum's start mark", kSumAt + 5, 0, PKG_SUM_DAMAGED, ""},
+    {"the sum's algorithm", kSumAt + 16, 0, PKG_SUM_DAMAGED, ""},
+    {"the sum's entry count", kSumAt + 20, 0, PKG_SUM_DAMAGED, ""},
+    {"the sum's byte count", kSumAt + 24, 0, PKG_SUM_DAMAGED, ""},
+    {"entry 2's hash in the sum", kSumAt + 32 + 16 + 3, 0, PKG_SUM_DAMAGED, ""},
+    {"the whole's hash in the sum", kSumAt + 32 + 48, 0, PKG_SUM_DAMAGED, ""},
+    {"the sum's own hash", kSumAt + 32 + 64 + 15, 0, PKG_SUM_DAMAGED, ""},
+    {"the sum's end mark", -1, 0, PKG_SUM_DAMAGED, ""},
+    {"cut inside entry 1's header", 10, 1, PKG_SUM_SHORT, ""},
+    {"cut inside entry 3's data", 5000, 1, PKG_SUM_SHORT, ""},
+    {"cut inside the sum's start mark", kSumAt + 3, 1, PKG_SUM_SHORT, ""},
+    {"cut inside the sum's hashes", kSumAt + 40, 1, PKG_SUM_SHORT, ""},
+    {"cut one byte before the end", -1, 1, PKG_SUM_SHORT, ""},
+    {"one byte appended", 1, 2, PKG_SUM_EXTRA, ""},
+    {"a block appended", 70000, 2, PKG_SUM_EXTRA, ""},
+    {"entries 1 and 3 swapped", 0, 3, PKG_SUM_MISMATCH, "1 3"},
+};
+
+static std::string Damaged(const std::string &sSummed, const DamageCase &c)
+{
+    std::string s = sSummed;
+    size_t nAt = c.nAt < 0 ? s.size() + c.nAt : (size_t)c.nAt;
+    switch (c.nKind) {
+    case 0:
+        s[nAt] = (char)(s[nAt] ^ 4);
+        break;
+    case 1:
+        s.resize(nAt);
+        break;
+    case 2:
+        s += Pattern((size_t)c.nAt, 3);
+        break;
+    default:
+        s = s.substr(69, kSumAt - 69) + s.substr(37, 32) + s.substr(0, 37) + s.substr(kSumAt);
+        break;
+    }
+    return s;
+}
+
+TEST(PackageSum, EveryDamageIsFoundWhateverPiecesTheBytesComeIn)
+{
+    std::string sSummed = WithSum(ThreeEntries());
+    ASSERT_EQ((size_t)kSumAt + PKG_SUM_SIZE(3), sSummed.size());
+    for (const DamageCase &c : kDamage) {
+        SCOPED_TRACE(c.pszName);
+        std::string s = Damaged(sSummed, c);
+        ASSERT_NE(sSummed, s);
+        std::string sDamaged;
+        for (size_t nPiece : {(size_t)0, (size_t)1, (size_t)7, (size_t)32, (size_t)4096}) {
+            EXPECT_EQ(c.nOutcome, SumOf(s, 0, nPiece, &sDamaged)) << nPiece;
+            EXPECT_EQ(c.pszDamaged, sDamaged) << nPiece;
+            // The installer asks for its entries; the answer is the same.
+            EXPECT_EQ(c.nOutcome, SumOf(s, 3, nPiece)) << nPiece;
+        }
+    }
+}
+
+// A cut exactly where the sum starts leaves a package without a sum: its entries are whole and exactly as
+// packed, so it passes as any package without a sum does. A cut at another entry's end does not pass for
+// whoever needs the entries after it.
+TEST(PackageSum, ACutAtAnEntrysEndLeavesAPackageWithoutASum)
+{
+    std::string sSummed = WithSum(ThreeEntries());
+    EXPECT_EQ(PKG_SUM_NONE, SumOf(sSummed.substr(0, kSumAt), 3));
+    EXPECT_EQ(PKG_SUM_NONE, SumOf(sSummed.substr(0, 69), 0));
+    EXPECT_EQ(PKG_SUM_NONE, SumOf(sSummed.substr(0, 69), 2));
+    EXPECT_EQ(PKG_SUM_SHORT, SumOf(sSummed.substr(0, 69), 3));
+}
+
+TEST(PackageSum, APackageWithoutASumPassesWhenTheEntriesAskedForAreWhole)
+{
+    std::string sEntries = ThreeEntries();
+    struct {
+        std::string sBytes;
+        int nNeeded, nOutcome;
+    } aCases[] = {
+        {sEntries, 0, PKG_SUM_NONE},
+        {sEntries, 3, PKG_SUM_NONE},
+        {sEntries, 2, PKG_SUM_NONE},
+        {sEntries, 4, PKG_SUM_SHORT},
+        {"", 0, PKG_SUM_NONE},
+        {"", 1, PKG_SUM_SHORT},
+        // Bytes after the entries the installer reads were never read: as before, they do not matter to it.
+        {sEntries + "junk!", 3, PKG_SUM_NONE},
+        {sEntries + "junk!", 0, PKG_SUM_SHORT},
+        {sEntries.substr(0, 5000), 3, PKG_SUM_SHORT},
+    };
+    for (const auto &c : aCases) {
+        SCOPED_TRACE(std::to_string(c.sBytes.size()) + " bytes, " + std::to_string(c.nNeeded) + " needed");
+        std::string sDamaged;
+        EXPECT_EQ(c.nOutcome, SumOf(c.sBytes, c.nNeeded, 0, &sDamaged));
+        EXPECT_EQ("", sDamaged);
+    }
+}
+
+// A damaged bit or three in the start mark is still the sum, damaged; a header is never taken for it.
+TEST(PackageSum, TheMarkIsKnownWithAFewBitsDamagedAndNoHeaderIsTakenForIt)
+{
+    std::string sSummed = WithSum(ThreeEntries());
+    std::string sMark = sSummed.substr(kSumAt, PKG_SUM_MARK_SIZE);
+    EXPECT_TRUE(PkgSumIsMark(sMark.data(), PKG_SUM_MARK_SIZE));
+    for (int nBits : {1, 3, 20}) {
+        std::string s = sMark;
+        for (int i = 0; i < nBits; i++)
+            s[i % PKG_SUM_MARK_SIZE] = (char)(s[i % PKG_SUM_MARK_SIZE] ^ (1 << (i / PKG_SUM_MARK_SIZE)));
+        EXPECT_TRUE(PkgSumIsMark(s.data(), PKG_SUM_MARK_SIZE)) << nBits;
+    }
+    EXPECT_TRUE(PkgSumIsMark(sMark.data(), 3)); // a start, as far as it goes
+    EXPECT_FALSE(PkgSumIsMark("\x00\x00\x00", 3));
+    for (DWORD dwAttributes : {0u, 7u, 0x27u, 0xFFu})
+        EXPECT_FALSE(PkgSumIsMark(Header(dwAttributes, ~0ull, ~0ull, ~0ull, 0).data(), 32)) << dwAttributes;
+}
+
+static int nHookCalls;
+static long long nHookBytes;
+static int nHookLargest;
+static void CountReads(int nBytes)
+{
+    nHookCalls++;
+    nHookBytes += nBytes;
+    nHookLargest = std::max(nHookLargest, nBytes);
+}
+
+// The check reads the whole package once, through the read hook, in blocks of at most 1 MB.
+TEST(PackageSum, TheCheckReadsThePackageOnceInBlocksThroughTheHook)
+{
+    std::string sDir = TestDir();
+    std::string sEntries = Header(0, kFt2001, kFt2002, kFt2003, 3000000) + Pattern(3000000, 1);
+    ASSERT_TRUE(WriteBytes(sDir + "big.pkg", sEntries));
+    ASSERT_EQ(PKG_OK, PkgAddSum((sDir + "big.pkg").c_str()));
+    nHookCalls = 0;
+    nHookBytes = 0;
+    nHookLargest = 0;
+    PkgSetReadHook(CountReads);
+    EXPECT_EQ(PKG_SUM_OK, PkgCheck((sDir + "big.pkg").c_str(), 1));
+    PkgSetReadHook(NULL);
+    EXPECT_EQ((long long)(sEntries.size() + PKG_SUM_SIZE(1)), nHookBytes);
+    EXPECT_LE(nHookLargest, PKG_CHECK_BLOCK);
+    EXPECT_GE(nHookCalls, 3);
+    EXPECT_EQ(PKG_SUM_OPEN, PkgCheck((sDir + "missing.pkg").c_str(), 1));
+}
+
+// The sum goes only onto whole entries that have none.
+TEST(PackageSum, TheSumIsAddedOnlyToWholeEntriesWithoutOne)
+{
+    std::string sDir = TestDir();
+    std::string sEntries = ThreeEntries();
+    struct {
+        std::string sBytes;
+        int nStatus;
+    } aCases[] = {
+        {sEntries.substr(0, 50), PKG_ERR_READ},
+        {WithSum(sEntries), PKG_ERR_READ},
+        {sEntries + "x", PKG_ERR_READ},
+    };
+    for (const auto &c : aCases) {
+        ASSERT_TRUE(WriteBytes(sDir + "p.pkg", c.sBytes));
+        EXPECT_EQ(c.nStatus, PkgAddSum((sDir + "p.pkg").c_str()));
+        EXPECT_TRUE(c.sBytes == ReadBytes(sDir + "p.pkg")); // left as it was
+    }
+    EXPECT_EQ(PKG_ERR_OPEN, PkgAddSum((sDir + "missing.pkg").c_str()));
+}
+
+#ifndef _WIN32
+// A read that fails during the check is said as such, and a trailer that cannot be written too.
+TEST(PackageSum, FailedReadsAndWritesAreSaid)
+{
+    std::string sDir = TestDir();
+    ASSERT_TRUE(WriteBytes(sDir + "p.pkg", ThreeEntries()));
+    setenv("PLAT_FAULT", "WriteFile 112 *\\p.pkg", 1);
+    EXPECT_EQ(PKG_ERR_WRITE, PkgAddSum((sDir + "p.pkg").c_str()));
+    unsetenv("PLAT_FAULT");
+    ASSERT_EQ(PKG_OK, PkgAddSum((sDir + "p.pkg").c_str()));
+    setenv("PLAT_FAULT", "LZRead 23 *\\p.pkg", 1);
+    EXPECT_EQ(PKG_SUM_READ, PkgCheck((sDir + "p.pkg").c_str(), 3));
+    unsetenv("PLAT_FAULT");
+    EXPECT_EQ(PKG_SUM_OK, PkgCheck((sDir + "p.pkg").c_str(), 3));
+}
+#endif

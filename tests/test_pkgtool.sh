@@ -120,8 +120,9 @@ check "compress without output" 2 run compress "$(wp "$src/a.txt")"
 args=()
 for f in "${files[@]}"; do args+=("$(wp "$src/$f")"); done
 check "pack" 0 run pack "$(wp "$pkg")" "${args[@]}"
-size=$((5 * 32 + 5 + 200000 + 70000 + 0 + $(stat -c %s "$src/Каталог.kmc")))
-expect "package size is headers plus data" [ "$(stat -c %s "$pkg")" = "$size" ]
+entries=$((5 * 32 + 5 + 200000 + 70000 + 0 + $(stat -c %s "$src/Каталог.kmc")))
+size=$((entries + 32 + 5 * 16 + 48)) # and the sum: its fixed part, five entries' hashes, the whole's, its own, the end
+expect "package size is headers plus data plus the sum" [ "$(stat -c %s "$pkg")" = "$size" ]
 expect "first header: read-only, 5 bytes" [ "$(od -An -tx1 -N4 "$pkg" | tr -d ' ')$(od -An -tx1 -j28 -N4 "$pkg" | tr -d ' ')" = 0100000005000000 ]
 expect "first data follows at 32" [ "$(dd if="$pkg" bs=1 skip=32 count=5 2>/dev/null)" = hello ]
 check "pack from a list" 0 run pack "$(wp "$work/list.pkg")" "@$(wp "$work/list")"
@@ -186,6 +187,46 @@ expect "the incomplete one is removed" [ ! -e "$work/u/x2" ]
 check "unpack onto the package itself" 2 run unpack "$(wp "$pkg")" "$(wp "$pkg")"
 check "unpack into a missing folder" 1 run unpack "$(wp "$pkg")" "$(wp "$work/nofolder/a.txt")"
 expect "message names the file and status 2" err_has "nofolder.*status 2"
+
+# The sum
+check "pack without the sum" 0 run pack --no-sum "$(wp "$work/nosum.pkg")" "${args[@]}"
+expect "package size is headers plus data" [ "$(stat -c %s "$work/nosum.pkg")" = "$entries" ]
+check "list it" 0 run list "$(wp "$work/nosum.pkg")"
+awk '{print $1, $2, $3, $6}' "$work/out" >"$work/nosum.list"
+check "list the package with the sum" 0 run list "$(wp "$pkg")"
+expect "the same entries as with the sum" cmp -s "$work/nosum.list" <(awk '{print $1, $2, $3, $6}' "$work/out")
+check "verify" 0 run verify "$(wp "$pkg")"
+expect "says the entries match" out_has "5 entries, all match the sum"
+check "verify a package without the sum" 3 run verify "$(wp "$work/nosum.pkg")"
+expect "says it has no sum" err_has "no sum"
+cp "$pkg" "$work/ref.pkg"
+mscompress "$work/ref.pkg" >/dev/null 2>&1
+check "verify a compressed package" 0 run verify "$(wp "$work/ref.pkg_")"
+# flip FILE OFFSET OUT: a copy with one bit of the byte at OFFSET flipped.
+flip() {
+    local b
+    b=$(od -An -tu1 -j"$2" -N1 "$1" | tr -d ' ')
+    { head -c "$2" "$1"; printf "$(printf '\\%03o' $((b ^ 1)))"; tail -c +$(($2 + 2)) "$1"; } >"$3"
+}
+flip "$pkg" 100 "$work/flip2.pkg" # the second entry's data
+check "verify a package with a flipped bit" 1 run verify "$(wp "$work/flip2.pkg")"
+expect "names the entry" err_has "damaged: entry 2 differs from its sum"
+expect "and no other" [ "$(grep -c differs "$work/err")" = 1 ]
+flip "$pkg" $((entries + 40)) "$work/flipsum.pkg"
+check "verify a package whose sum has a flipped bit" 1 run verify "$(wp "$work/flipsum.pkg")"
+expect "says the sum is damaged" err_has "its sum is damaged"
+head -c $((size - 1)) "$pkg" >"$work/cut.pkg"
+check "verify a cut package" 1 run verify "$(wp "$work/cut.pkg")"
+expect "says it ends early" err_has "damaged: it ends early"
+{ cat "$pkg"; echo more; } >"$work/long.pkg"
+check "verify a package with bytes appended" 1 run verify "$(wp "$work/long.pkg")"
+expect "says bytes follow" err_has "bytes follow its sum"
+cp "$work/flip2.pkg" "$work/flip2c.pkg"
+mscompress "$work/flip2c.pkg" >/dev/null 2>&1
+check "verify a compressed package with a flipped bit" 1 run verify "$(wp "$work/flip2c.pkg_")"
+expect "names the entry in the expanded bytes" err_has "damaged: entry 2 differs from its sum"
+check "verify a missing package" 1 run verify "$(wp "$work/missing.pkg")"
+check "verify without a package" 2 run verify
 
 # SZDD both ways with the reference tools
 cat "$src/b.bin" "$src/Каталог.kmc" "$src/c.zero" >"$work/mix"

@@ -7,7 +7,7 @@
 # architecture to dpkg when it is missing.
 set -euo pipefail
 
-demo="make cmake ninja-build g++ binutils-mingw-w64-x86-64 gcc-mingw-w64-x86-64 libsqlite3-dev libfltk1.3-dev
+demo="make cmake ninja-build g++ binutils-mingw-w64-x86-64 gcc-mingw-w64-x86-64 libsqlite3-dev libfltk1.3-dev libxxhash-dev
       fonts-liberation"
 test="$demo clang libclang-rt-14-dev googletest g++-mingw-w64-x86-64 g++-mingw-w64-i686 wine wine64 locales
       xvfb xauth mscompress liblnk-utils imagemagick xdotool libxml2-utils osslsigncode openssl

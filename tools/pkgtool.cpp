@@ -1,7 +1,9 @@
 // pkgtool.cpp - the package builder: packs files into an installation package, lists and unpacks one
-// (plain or compressed), and compresses and expands files in the platform's LZ format (SZDD).
+// (plain or compressed), checks one against its sum, and compresses and expands files in the platform's LZ
+// format (SZDD).
 //
-// Exit codes: 0 success, 1 a file or package failed (the message names it and the status), 2 bad usage.
+// Exit codes: 0 success, 1 a file or package failed (the message names it and the status), 2 bad usage,
+// 3 (verify) a whole package without a sum.
 // On Linux it takes host paths as typed and works on them through the emulated machine's drive Z:; on
 // Windows it takes Windows paths.
 
@@ -21,8 +23,9 @@
 #endif
 
 static const char szUsage[] =
-    "usage: pkgtool pack OUT.pkg FILE... | @LIST\n"
+    "usage: pkgtool pack [--no-sum] OUT.pkg FILE... | @LIST\n"
     "       pkgtool list PKG\n"
+    "       pkgtool verify PKG\n"
     "       pkgtool unpack PKG OUTFILE... | @LIST\n"
     "       pkgtool compress IN OUT\n"
     "       pkgtool expand IN OUT\n"
@@ -186,7 +189,7 @@ static const char *UnpackStatusText(int nStatus)
     return "failed (unknown status)";
 }
 
-static int Pack(const Arg &package, const std::vector<Arg> &aFiles)
+static int Pack(const Arg &package, const std::vector<Arg> &aFiles, bool bSum)
 {
     for (const Arg &file : aFiles) {
         if (SameFile(file, package)) {
@@ -211,6 +214,14 @@ static int Pack(const Arg &package, const std::vector<Arg> &aFiles)
     if (!PkgClose(hPkg)) {
         DeleteOutput(package);
         return Fail(package, "cannot complete the package");
+    }
+    if (bSum) {
+        int nStatus = PkgAddSum(package.sPath.c_str());
+        if (nStatus != PKG_OK) {
+            DeleteOutput(package);
+            return Fail(package, nStatus == PKG_ERR_MEMORY ? "out of memory for its sum"
+                                                           : "cannot add its sum (read back or written)");
+        }
     }
     return 0;
 }
@@ -287,6 +298,9 @@ static int List(const Arg &package)
             nResult = Fail(package, "cannot read the package");
             break;
         }
+        // The sum follows the last entry (verify checks it).
+        if (PkgSumIsMark(&header, (int)n))
+            break;
         if (n < (long)sizeof header) {
             fprintf(stderr, "pkgtool: %s: damaged: entry %u ends inside its header\n", package.sShown.c_str(),
                     nEntry);
@@ -341,12 +355,88 @@ static int Unpack(const Arg &package, const std::vector<Arg> &aFiles)
             return 1;
         }
     }
-    char c;
-    if (PkgRead(hPkg, &c, 1) > 0)
+    char aNext[PKG_SUM_MARK_SIZE];
+    long nNext = ReadPackage(hPkg, aNext, sizeof aNext);
+    if (nNext > 0 && !PkgSumIsMark(aNext, (int)nNext))
         fprintf(stderr, "pkgtool: %s: note: the package holds more entries than the %u files named\n",
                 package.sShown.c_str(), (unsigned)aFiles.size());
     PkgClose(hPkg);
     return 0;
+}
+
+// Reads the whole package and checks it against its sum: 0 when it matches, 3 when the package has none (and
+// is whole entries), 1 when it is damaged (each entry that differs is named) or cannot be read.
+static int Verify(const Arg &package)
+{
+    int hPkg = PkgOpen(package.sPath.c_str(), 0);
+    if (hPkg == 0)
+        return Fail(package, "cannot open the package");
+    PkgSum *pSum = PkgSumBegin();
+    std::vector<char> aBuffer(PKG_CHECK_BLOCK);
+    if (pSum == NULL) {
+        PkgClose(hPkg);
+        return Fail(package, "out of memory");
+    }
+    int nOutcome = PKG_SUM_READ;
+    for (;;) {
+        int n = PkgRead(hPkg, aBuffer.data(), (int)aBuffer.size());
+        if (n < 0)
+            break;
+        if (n == 0) {
+            nOutcome = PkgSumEnd(pSum, 0);
+            break;
+        }
+        PkgSumFeed(pSum, aBuffer.data(), n);
+    }
+    PkgClose(hPkg);
+    const char *pszShown = package.sShown.c_str();
+    int nEntries = PkgSumEntries(pSum);
+    int nResult = 1;
+    switch (nOutcome) {
+    case PKG_SUM_OK:
+        printf("%s: %d entries, all match the sum\n", pszShown, nEntries);
+        nResult = 0;
+        break;
+    case PKG_SUM_NONE:
+        fprintf(stderr, "pkgtool: %s: no sum (%d whole entries, not checked)\n", pszShown, nEntries);
+        nResult = 3;
+        break;
+    case PKG_SUM_READ:
+        Fail(package, "cannot read the package");
+        break;
+    case PKG_SUM_MEMORY:
+        Fail(package, "out of memory");
+        break;
+    case PKG_SUM_SHORT:
+        fprintf(stderr, "pkgtool: %s: damaged: it ends early, inside entry %d or its sum\n", pszShown,
+                nEntries + 1);
+        break;
+    case PKG_SUM_EXTRA:
+        fprintf(stderr, "pkgtool: %s: damaged: bytes follow its sum\n", pszShown);
+        break;
+    case PKG_SUM_DAMAGED:
+        fprintf(stderr, "pkgtool: %s: damaged: its sum is damaged\n", pszShown);
+        break;
+    default: {
+        int nNamed = 0;
+        for (int i = 1; i <= nEntries; i++) {
+            if (PkgSumEntryDamaged(pSum, i)) {
+                fprintf(stderr, "pkgtool: %s: damaged: entry %d differs from its sum\n", pszShown, i);
+                nNamed++;
+            }
+        }
+        if (nNamed == 0)
+            fprintf(
+                stderr,
+                "pkgtool: %s: damaged: its entries do not lead to their sum (a damaged header, or entries "
+                "lost or added)\n",
+                pszShown);
+        break;
+    }
+    }
+    PkgSumFree(pSum);
+    fflush(stdout);
+    return nResult;
 }
 
 // ---------------------------------------------------------------------------------------------------------
@@ -511,11 +601,25 @@ int main(int argc, char **argv)
     std::vector<Arg> aFiles;
 
     if (sCommand == "pack" || sCommand == "unpack") {
-        if (argc < 4)
+        // pack --no-sum: a package as the format's other writers make it, without the sum.
+        int nFirst = 2;
+        bool bSum = true;
+        if (sCommand == "pack" && argc > 2 && strcmp(argv[2], "--no-sum") == 0) {
+            bSum = false;
+            nFirst = 3;
+        }
+        if (argc < nFirst + 2)
             return Usage("name the package and at least one file");
-        if (!ToArg(argv[2], &first) || !CollectArgs(argc, argv, 3, &aFiles))
+        if (!ToArg(argv[nFirst], &first) || !CollectArgs(argc, argv, nFirst + 1, &aFiles))
             return 1;
-        return sCommand == "pack" ? Pack(first, aFiles) : Unpack(first, aFiles);
+        return sCommand == "pack" ? Pack(first, aFiles, bSum) : Unpack(first, aFiles);
+    }
+    if (sCommand == "verify") {
+        if (argc != 3)
+            return Usage("name one package");
+        if (!ToArg(argv[2], &first))
+            return 1;
+        return Verify(first);
     }
     if (sCommand == "list") {
         if (argc != 3)

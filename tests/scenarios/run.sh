@@ -295,6 +295,56 @@ host_of() {
 }
 
 # seed LINE: one seed of the table (the words after "seed").
+# entry_at N: the offset of the medium package's entry N (from 1) and its data size, from its list; N 0 gives
+# the offset where the entries end (where the sum starts).
+entry_at() {
+    PLAT_ROOT=$host/tool-machine "$host/bin/pkgtool" list "$MEDIUM/Install.pkg" |
+        awk -v n="$1" '$1 == n {print off, $2; found = 1; exit} {off += 32 + $2} END {if (!found) print off, 0}'
+}
+
+# flip_bit FILE OFFSET: one bit (value 4) of the byte at OFFSET flipped.
+flip_bit() {
+    local b
+    b=$(od -An -tu1 -j"$2" -N1 "$1" | tr -d ' ')
+    # shellcheck disable=SC2059
+    printf "$(printf '\\%03o' $((b ^ 4)))" | dd of="$1" bs=1 seek="$2" conv=notrunc status=none
+}
+
+# damage_package KIND WHAT [N]: the medium's package damaged as a bad download or a scratched disc would:
+#   flip header N | data N | sum | file PERCENT   one bit of entry N's header (its last write time), of the
+#                                                 middle of its data, of the sum, or of the file as it lies
+#                                                 (a compressed one: its compressed bytes) at PERCENT of it
+#   cut header N | data N | end N | sum           cut inside entry N's header or data, just after entry N,
+#                                                 inside the sum
+#   append N                                      N bytes added at the end
+#   swap N                                        entries N and N+1 change places
+damage_package() {
+    local kind=$1 what=$2 n=${3:-} pkg=$MEDIUM/Install.pkg off size size2 total
+    total=$(stat -c %s "$pkg")
+    case $kind/$what in
+    flip/header) read -r off size <<<"$(entry_at "$n")"; flip_bit "$pkg" $((off + 20)) ;;
+    flip/data) read -r off size <<<"$(entry_at "$n")"; flip_bit "$pkg" $((off + 32 + size / 2)) ;;
+    flip/sum) read -r off size <<<"$(entry_at 0)"; flip_bit "$pkg" $(((off + total) / 2)) ;;
+    flip/file) flip_bit "$pkg" $((total * n / 100)) ;;
+    cut/header) read -r off size <<<"$(entry_at "$n")"; truncate -s $((off + 10)) "$pkg" ;;
+    cut/data) read -r off size <<<"$(entry_at "$n")"; truncate -s $((off + 32 + size / 2)) "$pkg" ;;
+    cut/end) read -r off size <<<"$(entry_at "$n")"; truncate -s $((off + 32 + size)) "$pkg" ;;
+    cut/sum) read -r off size <<<"$(entry_at 0)"; truncate -s $(((off + total) / 2)) "$pkg" ;;
+    append/*) head -c "$what" /dev/urandom >>"$pkg" ;;
+    swap/*)
+        read -r off size <<<"$(entry_at "$what")"
+        read -r _ size2 <<<"$(entry_at $((what + 1)))"
+        {
+            head -c "$off" "$pkg"
+            tail -c +$((off + 32 + size + 1)) "$pkg" | head -c $((32 + size2))
+            tail -c +$((off + 1)) "$pkg" | head -c $((32 + size))
+            tail -c +$((off + 64 + size + size2 + 1)) "$pkg"
+        } >"$WORK/swapped" && mv "$WORK/swapped" "$pkg"
+        ;;
+    *) fail "unknown damage $kind $what" ;;
+    esac
+}
+
 seed() {
     local what rest
     read -r what rest <<<"$1"
@@ -333,6 +383,11 @@ seed() {
         compressed)
             cp "$MEDIUM/Install.pkg" "$WORK/pkg" && mscompress "$WORK/pkg" && mv "$WORK/pkg_" "$MEDIUM/Install.pkg"
             ;;
+        no-sum)
+            PLAT_ROOT=$host/tool-machine "$host/bin/pkgtool" pack --no-sum "$MEDIUM/Install.pkg" \
+                "@$host/medium-src.list" >/dev/null
+            ;;
+        flip | cut | swap | append) damage_package "$kind" $n ;;
         *) fail "unknown medium seed $kind" ;;
         esac
         ;;
