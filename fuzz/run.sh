@@ -8,7 +8,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 seconds=${1:-${FUZZ_SECONDS:-60}}
 shift $(($# > 0 ? 1 : 0))
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(fuzz_szdd fuzz_package fuzz_paths fuzz_hostile)
+[ ${#targets[@]} -gt 0 ] || targets=(fuzz_szdd fuzz_package fuzz_paths fuzz_hostile fuzz_sum)
 build=$root/build/fuzz
 
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_COMPILER=clang \
