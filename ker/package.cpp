@@ -408,7 +408,6 @@ struct PkgSum {
     int nHead;
     int bInData;    // reading an entry's data
     DWORD dwLeft;   // its bytes still to come
-    DWORD dwSize;   // its size
     int nEntries;   // whole entries read
     BYTE *pHashes;  // the hash of each whole entry, PKG_SUM_HASH_SIZE bytes each, up to PKG_SUM_MAX_ENTRIES
     int nCapacity;  // entries pHashes has room for
@@ -534,8 +533,7 @@ static void PkgSumHead(PkgSum *pSum)
     }
     XXH3_128bits_reset(pSum->pEntry);
     XXH3_128bits_update(pSum->pEntry, pSum->abHead, PKG_HEADER_SIZE);
-    pSum->dwSize = PkgGet32(pSum->abHead + 28);
-    pSum->dwLeft = pSum->dwSize;
+    pSum->dwLeft = PkgGet32(pSum->abHead + 28);
     pSum->bInData = 1;
     if (pSum->dwLeft == 0)
         PkgSumEntryDone(pSum);
