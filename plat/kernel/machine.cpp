@@ -26,7 +26,8 @@ static std::string sRegistryDamage, sDriveCDamage;
 // Marks a machine folder being made, until it is whole: a making cut short is taken up again.
 static const char kUnfinished[] = "machine.unfinished";
 
-// Whether the machine folder is new: nothing in it but the lock and the mark of an unfinished making.
+// Whether the machine folder is new: nothing in it but the lock, the mark of an unfinished making and the
+// named objects' folder (sync.cpp), which a process may make before any other call looks at the machine.
 static bool IsNewMachineFolder(const std::string &sRoot)
 {
     DIR *d = opendir(sRoot.c_str());
@@ -35,7 +36,8 @@ static bool IsNewMachineFolder(const std::string &sRoot)
     bool bEmpty = true;
     while (struct dirent *e = readdir(d)) {
         if (strcmp(e->d_name, ".") != 0 && strcmp(e->d_name, "..") != 0 &&
-            strcmp(e->d_name, "registry.lock") != 0 && strcmp(e->d_name, kUnfinished) != 0)
+            strcmp(e->d_name, "registry.lock") != 0 && strcmp(e->d_name, kUnfinished) != 0 &&
+            strcmp(e->d_name, "objects") != 0)
             bEmpty = false;
     }
     closedir(d);
