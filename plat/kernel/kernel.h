@@ -198,6 +198,8 @@ bool MachineDamageReported(); // whether any message was given, for the tools' e
 // (advapi.h: MakeNewRegistry) when it is new. Drive C: is its drive_c folder; drive Z: is the host's root.
 // The result is MachineFolderPath().
 std::string MachineRoot();
+// The named objects' lock file, objects.lock in the machine folder (made with it; sync.cpp).
+std::string ObjectLockPath();
 // A machine folder is made only when it is new: missing, or empty. Any other folder without its registry
 // (registry.db missing or of zero length) or without drive_c is damaged: nothing is made in it, and the
 // calls that need the missing part fail. Each says once per process on standard error what is damaged.
@@ -356,7 +358,7 @@ void UnregisterHandle(HANDLE h);
 // The inheritable handles' descriptors (InheritedFd), each once, for a child started with bInheritHandles.
 std::vector<int> InheritedFds();
 
-// sync.cpp: named mutexes (lock files in the machine folder's objects/), nothing for the other units.
+// sync.cpp: named mutexes (byte locks on the machine folder's objects.lock), nothing for the other units.
 
 // cmdline.cpp: a command line split into arguments by the platform's rules: the program's name up to the
 // first blank outside quotes (quotes dropped, backslashes kept); then arguments separated by blanks and tabs,
