@@ -152,7 +152,7 @@ TEST(Mutex, OpenFindsOnlyAHeldObject)
     // The opened handle holds the object as well as the created one did.
     EXPECT_EQ(Create("Global\\mx-open").nError, (DWORD)ERROR_ALREADY_EXISTS);
     CloseHandle(hOpen);
-    // Its lock file stays; the object does not.
+    // With its last handle the object is gone.
     EXPECT_EQ(OpenMutexA(SYNCHRONIZE, FALSE, "Global\\mx-open"), (HANDLE)NULL);
     EXPECT_EQ(GetLastError(), (DWORD)ERROR_FILE_NOT_FOUND);
     EXPECT_EQ(OpenMutexA(SYNCHRONIZE, FALSE, NULL), (HANDLE)NULL);
