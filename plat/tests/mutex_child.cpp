@@ -3,7 +3,7 @@
 // KAL_MUTEX_NAME    the name
 // KAL_MUTEX_OPEN    when set, OpenMutexA instead of CreateMutexA
 // KAL_MUTEX_REPORT  host file the report goes to, whole ("handle=1 error=183"), once the call is made
-// KAL_MUTEX_HOLD_MS milliseconds to hold the handle before ending (the end closes it)
+// KAL_MUTEX_HOLD_MS milliseconds to hold the handle before closing it and ending
 
 #include <windows.h>
 
@@ -32,5 +32,7 @@ int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE hPrevInstance, LPSTR lpCmdLine
     const char *pszHold = getenv("KAL_MUTEX_HOLD_MS");
     if (pszHold != nullptr)
         Sleep((DWORD)atoi(pszHold));
+    if (h != NULL)
+        CloseHandle(h);
     return 0;
 }

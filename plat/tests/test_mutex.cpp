@@ -57,7 +57,7 @@ static PROCESS_INFORMATION StartChild(const std::string &sName, const std::vecto
     unsetenv("KAL_MUTEX_OPEN");
     unsetenv("KAL_MUTEX_HOLD_MS");
     for (const std::string &s : aEnv)
-        putenv(strdup(s.c_str()));
+        setenv(s.substr(0, s.find('=')).c_str(), s.substr(s.find('=') + 1).c_str(), 1);
     std::string sLine = "\"" + plat::WindowsPathFromHost(MUTEX_CHILD) + "\"";
     STARTUPINFOA si = {};
     si.cb = sizeof si;
