@@ -5,8 +5,9 @@
 # Uninst.exe says in one message box that the installation or removal is already running, ends with exit code
 # 1618 and changes nothing (the registry under HKLM\Software, Program Files and the user's folders, read with
 # the Linux build's machinedump). Once the first is killed, the next runs and shows its wizard: the installer
-# is killed as a Linux process (SIGKILL to its Wine process), the uninstaller with taskkill /f. Exit code 0
-# when every check held.
+# is killed as a Linux process (SIGKILL to its Wine process), the uninstaller with taskkill /f. Last, after
+# an installation, the installed uninstaller's copy in the temporary folder holds the rule once its starter
+# has ended. Exit code 0 when every check held.
 set -uo pipefail
 build=$(cd "${1:?build folder}" && pwd)
 here=$(cd "$(dirname "$0")" && pwd)
@@ -119,6 +120,19 @@ unchanged "Setup.exe and Uninst.exe refused while Uninst.exe runs"
 "$WINE64" taskkill /f /im Uninst.exe >/dev/null 2>&1 </dev/null || fail "taskkill /f /im Uninst.exe failed"
 wine_pid 'Uninst.exe' >/dev/null && sleep 0.5
 runs uninst-after-taskkill "$uninst"
+
+# The installed uninstaller hands its work to its copy in the temporary folder and ends: the copy holds the
+# rule from its start (the handle it inherited), after its starter has ended.
+drive install "$setup" next cancel
+grep -q 'Установка успешно завершена' "$work/install.out" || fail "the installation did not succeed: $(cat "$work/install.out")"
+installed='C:\Program Files\Kalmor61\Uninst.exe'
+drive held --follow --leave "$installed"
+[ $rc = 0 ] && grep -q '^--- left' "$work/held.out" || fail "the installed uninstaller's copy was not left on its page: $(cat "$work/held.out")"
+wine_pid 'Kalmor61-Uninst-' >/dev/null || fail "no copy of the uninstaller runs"
+state >"$work/before"
+refused setup-during-copy "$setup" "$busy_setup"
+refused uninst-during-copy "$installed" "$busy_uninst"
+unchanged "Setup.exe and the installed Uninst.exe refused while the uninstaller's copy runs"
 
 [ $failures = 0 ] && echo "wine-single-run: every check held"
 exit $((failures > 0))
