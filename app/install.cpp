@@ -9,6 +9,7 @@
 #include "package.h"
 #include "product.h"
 #include "resource.h"
+#include "runlock.h"
 #include "shlutl.h"
 #include "sysassert.h"
 #include "utils.h"
@@ -35,8 +36,14 @@ int InstallRun(void)
     WizPage aPages[INSTALL_PAGES] = {};
     InstallParams params;
 
+    int nLock;
+
     WizConfigLoad(&config, IDS_TITLE);
     WizSetConfig(&config);
+    // Before anything that looks at the machine or changes it: one installer or uninstaller at a time.
+    nLock = LockTake(0);
+    if (nLock != LOCK_TAKEN)
+        return LockRefuse(nLock == LOCK_BUSY ? IDS_BUSY : IDS_LOCK_FAILED);
     InstallPages(aPages, &params);
     if (WizRun(aPages)) {
         InstallPerform(&params);

@@ -6,6 +6,7 @@
 #include "charstr.h"
 #include "product.h"
 #include "resource.h"
+#include "runlock.h"
 #include "shlutl.h"
 #include "sysassert.h"
 #include "utils.h"
@@ -76,10 +77,24 @@ int UninstRun(void)
     int bCopy;
     int nState;
 
+    int nLock;
+
+    WizConfigLoad(&config, IDS_UN_TITLE);
+    WizSetConfig(&config);
+    bCopy = UninstParseCopyArgs(GetCommandLineA(), &dwParent, szGiven, sizeof szGiven);
+    // One installer or uninstaller at a time, before anything that changes the machine. The copy holds the
+    // object through the handle its starter passed on (UninstStartCopy), which keeps it while the copy runs
+    // however the starter ends; a copy that finds the object gone, started otherwise, takes it as any start.
+    // The handle is inheritable, to be passed on so.
+    if (!bCopy || !LockHeld()) {
+        nLock = LockTake(1);
+        if (nLock != LOCK_TAKEN)
+            return LockRefuse(nLock == LOCK_BUSY ? IDS_UN_BUSY : IDS_UN_LOCK_FAILED);
+    }
+
     nLength = GetModuleFileNameA(NULL, szSelf, sizeof szSelf);
     if (nLength == 0 || nLength >= sizeof szSelf)
         szSelf[0] = EOS;
-    bCopy = UninstParseCopyArgs(GetCommandLineA(), &dwParent, szGiven, sizeof szGiven);
     if (bCopy) {
         // The copy in the temporary folder goes when the machine next starts.
         if (szSelf[0] != EOS)
@@ -96,9 +111,6 @@ int UninstRun(void)
     if (nState == UNINST_READY && !bCopy && UtlGetModuleDir(szHere, sizeof szHere) &&
         SamePath(szHere, szAppDir) && UninstStartCopy(szAppDir))
         return 0;
-
-    WizConfigLoad(&config, IDS_UN_TITLE);
-    WizSetConfig(&config);
 
     WizPagesInit(aPages);
     pPg = WizPagesAdd(aPages, WIZ_PAGE_PICTURE, UNINST_PAGES);
@@ -285,8 +297,10 @@ int UninstStartCopy(const char *szAppDir)
         return 0;
     SetFileAttributesA(szCopy, FILE_ATTRIBUTE_NORMAL);
     si.cb = sizeof si;
-    // The copy works in the temporary folder: a process's current folder cannot be removed.
-    if (!CreateProcessA(szCopy, szCommand, NULL, NULL, FALSE, 0, NULL, szTemp, &si, &pi)) {
+    // The copy works in the temporary folder: a process's current folder cannot be removed. It inherits this
+    // process's handle to the object that lets one installer or uninstaller run at a time (runlock.cpp), so
+    // that no other can start between this process's end and the copy's work.
+    if (!CreateProcessA(szCopy, szCommand, NULL, NULL, TRUE, 0, NULL, szTemp, &si, &pi)) {
         DeleteFileA(szCopy);
         return 0;
     }

@@ -53,6 +53,9 @@
 #define IDS_PKG_EXTRA 1087
 #define IDS_PKG_SUM 1088
 #define IDS_PKG_UNREADABLE 1089
+// Another installer or uninstaller runs, or whether one does cannot be told (runlock.cpp).
+#define IDS_BUSY 1090
+#define IDS_LOCK_FAILED 1091
 
 // The uninstaller's texts (uninst.rc), in the same order as the installer's.
 #define IDS_UN_TITLE 2000
@@ -81,3 +84,6 @@
 #define IDS_UN_DIR_BUSY 2068
 #define IDS_UN_OTHER_DIR 2069
 #define IDS_UN_NO_REGISTRY 2070
+// Another installer or uninstaller runs, or whether one does cannot be told (runlock.cpp).
+#define IDS_UN_BUSY 2071
+#define IDS_UN_LOCK_FAILED 2072

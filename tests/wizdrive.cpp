@@ -3,6 +3,8 @@
 // the check box 401), and prints the final page's text (id 500) in UTF-8 when the installation is done.
 //
 //   wizdrive [--hold FILE]... [--timeout SECONDS] [--follow] SETUP ACTION...
+//   wizdrive [--timeout SECONDS] --leave SETUP ACTION...
+//   wizdrive [--timeout SECONDS] --message SETUP
 //
 // With --follow the program may hand its wizard to another process and end (the uninstaller started from
 // the application folder runs from a copy of itself): when it ends with exit code 0 before any dialog of its
@@ -15,6 +17,12 @@
 // then prints "--- report" and the final page's text. --hold opens FILE without sharing for the
 // whole run. Exit code: the installer's exit code, 92 when the installer ended before its dialog appeared,
 // or 90 when the driver itself failed (message on stderr).
+//
+// --leave: after the actions (none: once the dialog is shown) the driver prints "--- left" and ends, leaving
+// the program running. --message: the program is to show a message box instead of its wizard: the driver
+// prints "--- message", the box's texts (wide, in UTF-8) and "--- end of message", presses OK and prints
+// "--- exit N" once the program has ended, N its exit code, which is the driver's; 93 when the wizard
+// appeared instead (the driver then presses its Cancel).
 
 #include <windows.h>
 
@@ -64,6 +72,77 @@ static BOOL CALLBACK FindDialog(HWND hWnd, LPARAM lParam)
         return FALSE;
     }
     return TRUE;
+}
+
+// A message box of the process: a dialog with a visible OK button (the wizard has none).
+static BOOL CALLBACK FindMessageBox(HWND hWnd, LPARAM lParam)
+{
+    FindData *pFind = (FindData *)lParam;
+    DWORD dwProcess = 0;
+    char szClass[64];
+
+    GetWindowThreadProcessId(hWnd, &dwProcess);
+    if (dwProcess != pFind->dwProcess || !IsWindowVisible(hWnd))
+        return TRUE;
+    HWND hOk = GetDlgItem(hWnd, IDOK);
+    if (GetClassNameA(hWnd, szClass, sizeof szClass) && strcmp(szClass, "#32770") == 0 && hOk != NULL &&
+        IsWindowVisible(hOk)) {
+        pFind->hDialog = hWnd;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+// Appends the text of each visible static control of a message box, one a line, in UTF-8.
+static BOOL CALLBACK AppendStaticText(HWND hWnd, LPARAM lParam)
+{
+    std::string *ps = (std::string *)lParam;
+    char szClass[64];
+    WCHAR wsz[4096];
+    char szUtf8[12288];
+
+    if (GetClassNameA(hWnd, szClass, sizeof szClass) && _stricmp(szClass, "Static") == 0 &&
+        IsWindowVisible(hWnd) && GetWindowTextW(hWnd, wsz, 4096) > 0 &&
+        WideCharToMultiByte(CP_UTF8, 0, wsz, -1, szUtf8, sizeof szUtf8, NULL, NULL) > 0)
+        *ps += std::string(szUtf8) + "\n";
+    return TRUE;
+}
+
+// --message: waits for the program's message box, prints it, presses OK and waits for the program's end.
+static int AnswerMessage(HANDLE hProcess, DWORD dwProcess)
+{
+    DWORD dwStart = GetTickCount();
+    for (;;) {
+        FindData find = {dwProcess, NULL};
+        EnumWindows(FindMessageBox, (LPARAM)&find);
+        if (find.hDialog != NULL) {
+            std::string sText;
+            EnumChildWindows(find.hDialog, AppendStaticText, (LPARAM)&sText);
+            printf("--- message\n%s--- end of message\n", sText.c_str());
+            fflush(stdout);
+            PostMessageA(find.hDialog, WM_COMMAND, IDOK, 0);
+            break;
+        }
+        EnumWindows(FindDialog, (LPARAM)&find);
+        if (find.hDialog != NULL) {
+            fprintf(stderr, "wizdrive: the wizard appeared, not a message\n");
+            PostMessageA(find.hDialog, WM_COMMAND, kIdCancel, 0);
+            WaitForSingleObject(hProcess, dwTimeoutMs);
+            return 93;
+        }
+        if (WaitForSingleObject(hProcess, 50) == WAIT_OBJECT_0) {
+            fprintf(stderr, "wizdrive: the program ended without a message\n");
+            break;
+        }
+        if (GetTickCount() - dwStart > dwTimeoutMs)
+            Fail("no message box appeared");
+    }
+    if (WaitForSingleObject(hProcess, dwTimeoutMs) != WAIT_OBJECT_0)
+        Fail("the program did not end after its message");
+    DWORD dwExit = 0;
+    GetExitCodeProcess(hProcess, &dwExit);
+    printf("--- exit %lu\n", (unsigned long)dwExit);
+    return (int)dwExit;
 }
 
 // Waits for the installer's wizard dialog; null when the process ended first.
@@ -165,6 +244,8 @@ int main(int argc, char **argv)
 {
     std::vector<HANDLE> aHeld;
     bool bFollow = false;
+    bool bLeave = false;
+    bool bMessage = false;
     int i = 1;
 
     for (; i < argc; i++) {
@@ -175,6 +256,10 @@ int main(int argc, char **argv)
             aHeld.push_back(h);
         } else if (strcmp(argv[i], "--follow") == 0) {
             bFollow = true;
+        } else if (strcmp(argv[i], "--leave") == 0) {
+            bLeave = true;
+        } else if (strcmp(argv[i], "--message") == 0) {
+            bMessage = true;
         } else if (strcmp(argv[i], "--timeout") == 0 && i + 1 < argc) {
             dwTimeoutMs = (DWORD)atoi(argv[++i]) * 1000;
         } else {
@@ -196,6 +281,8 @@ int main(int argc, char **argv)
     if (!CreateProcessA(pszSetup, &sCommand[0], NULL, NULL, FALSE, 0, NULL, NULL, &si, &pi))
         Fail("cannot start the installer");
     WaitForInputIdle(pi.hProcess, dwTimeoutMs);
+    if (bMessage)
+        return AnswerMessage(pi.hProcess, pi.dwProcessId);
 
     HWND hDialog = WaitForDialog(pi.hProcess, pi.dwProcessId);
     DWORD dwEarly = 0;
@@ -251,6 +338,10 @@ int main(int argc, char **argv)
         fflush(stdout);
         if (!IsWindow(hDialog))
             break;
+    }
+    if (bLeave) {
+        printf("--- left\n");
+        return 0;
     }
 
     if (WaitForSingleObject(pi.hProcess, dwTimeoutMs) != WAIT_OBJECT_0) {

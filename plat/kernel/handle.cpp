@@ -74,6 +74,16 @@ void UnregisterHandle(HANDLE h)
     setHandles.erase((KernelObject *)h);
 }
 
+std::vector<int> InheritedFds()
+{
+    std::lock_guard<std::mutex> lock(mxHandles);
+    std::vector<int> afd;
+    for (KernelObject *p : setHandles)
+        if (p->InheritedFd() >= 0)
+            afd.push_back(p->InheritedFd());
+    return afd;
+}
+
 // A standard stream: a file descriptor the process was started with.
 struct StdStream : KernelObject {
     int fd;

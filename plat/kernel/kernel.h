@@ -12,6 +12,7 @@
 //   names.cpp       host folders kept open, names found without case
 //   paths.cpp       GetFullPathNameA, GetCurrentDirectoryA, SetCurrentDirectoryA, GetTempPathA
 //   handle.cpp      GetStdHandle, ReadFile, WriteFile, GetFileType, CloseHandle
+//   sync.cpp        CreateMutexA, OpenMutexA
 //   cmdline.cpp     command lines split and joined
 //   module.cpp      GetModuleHandleA, GetModuleFileNameA, GetCommandLineA, ExitProcess, MulDiv,
 //                   GetCurrentThreadId
@@ -197,6 +198,8 @@ bool MachineDamageReported(); // whether any message was given, for the tools' e
 // (advapi.h: MakeNewRegistry) when it is new. Drive C: is its drive_c folder; drive Z: is the host's root.
 // The result is MachineFolderPath().
 std::string MachineRoot();
+// The named objects' lock file, objects.lock in the machine folder (made with it; sync.cpp).
+std::string ObjectLockPath();
 // A machine folder is made only when it is new: missing, or empty. Any other folder without its registry
 // (registry.db missing or of zero length) or without drive_c is damaged: nothing is made in it, and the
 // calls that need the missing part fail. Each says once per process on standard error what is damaged.
@@ -337,6 +340,12 @@ struct KernelObject {
     {
         return -1;
     }
+    // The host descriptor a child started with inherited handles keeps open for this handle: -1 for a handle
+    // not made inheritable, or an object that has none.
+    virtual int InheritedFd() const
+    {
+        return -1;
+    }
 };
 HANDLE RegisterHandle(KernelObject *pObject);
 // The one write path of file handles, standard streams and copies: writes all nBytes to a host descriptor,
@@ -346,6 +355,10 @@ HANDLE RegisterHandle(KernelObject *pObject);
 DWORD WriteAll(int fd, const void *pBuffer, size_t nBytes, size_t *pnDone);
 KernelObject *LookupHandle(HANDLE h); // null, with ERROR_INVALID_HANDLE set, for a handle not registered
 void UnregisterHandle(HANDLE h);
+// The inheritable handles' descriptors (InheritedFd), each once, for a child started with bInheritHandles.
+std::vector<int> InheritedFds();
+
+// sync.cpp: named mutexes (byte locks on the machine folder's objects.lock), nothing for the other units.
 
 // cmdline.cpp: a command line split into arguments by the platform's rules: the program's name up to the
 // first blank outside quotes (quotes dropped, backslashes kept); then arguments separated by blanks and tabs,

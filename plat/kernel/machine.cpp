@@ -26,7 +26,7 @@ static std::string sRegistryDamage, sDriveCDamage;
 // Marks a machine folder being made, until it is whole: a making cut short is taken up again.
 static const char kUnfinished[] = "machine.unfinished";
 
-// Whether the machine folder is new: nothing in it but the lock and the mark of an unfinished making.
+// Whether the machine folder is new: nothing in it but the locks and the mark of an unfinished making.
 static bool IsNewMachineFolder(const std::string &sRoot)
 {
     DIR *d = opendir(sRoot.c_str());
@@ -35,7 +35,8 @@ static bool IsNewMachineFolder(const std::string &sRoot)
     bool bEmpty = true;
     while (struct dirent *e = readdir(d)) {
         if (strcmp(e->d_name, ".") != 0 && strcmp(e->d_name, "..") != 0 &&
-            strcmp(e->d_name, "registry.lock") != 0 && strcmp(e->d_name, kUnfinished) != 0)
+            strcmp(e->d_name, "registry.lock") != 0 && strcmp(e->d_name, kUnfinished) != 0 &&
+            strcmp(e->d_name, "objects.lock") != 0)
             bEmpty = false;
     }
     closedir(d);
@@ -122,10 +123,20 @@ std::string MachineRoot()
         while (fd >= 0 && flock(fd, LOCK_EX) != 0 && errno == EINTR) {
         }
         MakeOrCheckMachine(s);
+        // The named objects' locks (sync.cpp), made with the machine so that it is there before anything
+        // runs on it: locks change nothing in it after that.
+        int fdObjects = open(ObjectLockPath().c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+        if (fdObjects >= 0)
+            close(fdObjects);
         if (fd >= 0)
             close(fd);
     });
     return sRoot;
+}
+
+std::string ObjectLockPath()
+{
+    return MachineFolderPath() + "/objects.lock";
 }
 
 bool RegistryFileDamaged()

@@ -546,9 +546,19 @@ static BOOL CreateProcessAImpl(LPCSTR lpApplicationName, LPSTR lpCommandLine, BO
                 posix_spawn_file_actions_adddup2(&actions, afdStreams[i], i);
         }
     }
-    // Nothing else of this process's: the platform passes on only handles made inheritable, which this layer
-    // does not make.
-    posix_spawn_file_actions_addclosefrom_np(&actions, 3);
+    // Nothing else of this process's but the descriptors of the handles made inheritable (named mutexes),
+    // when handles are inherited: each from a duplicate far above the low numbers to 3, 4, ..., so that the
+    // object lives while the child does. The child's handle table does not show them.
+    std::vector<int> afdInherited;
+    if (bInheritHandles)
+        for (int fd : InheritedFds()) {
+            int fdCopy = fcntl(fd, F_DUPFD_CLOEXEC, 256);
+            if (fdCopy >= 0)
+                afdInherited.push_back(fdCopy);
+        }
+    for (size_t i = 0; i < afdInherited.size(); i++)
+        posix_spawn_file_actions_adddup2(&actions, afdInherited[i], 3 + (int)i);
+    posix_spawn_file_actions_addclosefrom_np(&actions, 3 + (int)afdInherited.size());
     if (!sDirHost.empty())
         posix_spawn_file_actions_addchdir_np(&actions, sDirHost.c_str());
     sigset_t setEmpty, setAll;
@@ -570,6 +580,8 @@ static BOOL CreateProcessAImpl(LPCSTR lpApplicationName, LPSTR lpCommandLine, BO
     for (int fd : afdStreams)
         if (fd >= 0)
             close(fd);
+    for (int fd : afdInherited)
+        close(fd);
     if (nSpawn != 0)
         return Fail(SpawnError(nSpawn, sHost), FALSE);
 

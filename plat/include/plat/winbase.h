@@ -1,5 +1,5 @@
 // winbase.h - the kernel services for the Linux build: errors, the process and its module, files, folders,
-// file search, paths, times, and other processes (process.cpp). Paths are Windows paths on the emulated
+// file search, paths, times, other processes (process.cpp) and named mutexes (sync.cpp). Paths are Windows paths on the emulated
 // machine (see machine.cpp).
 #pragma once
 
@@ -268,6 +268,11 @@ BOOL WINAPI GetExitCodeProcess(HANDLE hProcess, LPDWORD lpExitCode);
 BOOL WINAPI TerminateProcess(HANDLE hProcess, UINT uExitCode);
 DWORD WINAPI GetCurrentProcessId(void);
 void WINAPI Sleep(DWORD dwMilliseconds);
+
+// Named mutexes (sync.cpp): one object per name across the machine's processes, gone with its last handle
+#define MUTEX_ALL_ACCESS 0x001F0001L
+HANDLE WINAPI CreateMutexA(LPSECURITY_ATTRIBUTES lpMutexAttributes, BOOL bInitialOwner, LPCSTR lpName);
+HANDLE WINAPI OpenMutexA(DWORD dwDesiredAccess, BOOL bInheritHandle, LPCSTR lpName);
 
 // Folders and file search
 BOOL WINAPI CreateDirectoryA(LPCSTR lpPathName, LPSECURITY_ATTRIBUTES lpSecurityAttributes);
