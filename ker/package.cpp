@@ -19,6 +19,7 @@ struct PkgStream {
 };
 
 static PkgStream aPkgStreams[PKG_MAX_STREAMS];
+static PkgReadHook pfnPkgReadHook;
 
 // An output is written under its name with this appended, then renamed into place.
 #define PKG_TEMP_SUFFIX ".~pk"
@@ -115,7 +116,14 @@ int PkgRead(int hPkg, void *pData, int nSize)
     nRead = LZRead(pStream->hLz, (char *)pData, nSize);
     if (nRead < 0)
         return -1;
+    if (nRead > 0 && pfnPkgReadHook != NULL)
+        pfnPkgReadHook(nRead);
     return nRead;
+}
+
+void PkgSetReadHook(PkgReadHook pfnHook)
+{
+    pfnPkgReadHook = pfnHook;
 }
 
 int PkgClose(int hPkg)
