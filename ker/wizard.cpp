@@ -621,7 +621,8 @@ void WizSetFinalText(int hText)
     }
 }
 
-// Appends the decimal digits of n to szBuf at *pn (nSize bytes in all); 0 when they do not fit.
+// Appends the decimal digits of n to szBuf at *pn (nSize bytes in all, the terminator's byte kept free);
+// 0, with nothing written, when they do not fit.
 static int WizAppendNumber(char *szBuf, int *pn, int nSize, int n)
 {
     char szDigits[12];
@@ -634,11 +635,10 @@ static int WizAppendNumber(char *szBuf, int *pn, int nSize, int n)
     } while (u != 0);
     if (n < 0)
         szDigits[k++] = '-';
-    while (k > 0) {
-        if (*pn >= nSize - 1)
-            return 0;
+    if (*pn + k > nSize - 1)
+        return 0;
+    while (k > 0)
         szBuf[(*pn)++] = szDigits[--k];
-    }
     return 1;
 }
 
