@@ -412,6 +412,7 @@ static void RemoveUserData(const char *szAppDir, const int *pbSafe, int bCheckOn
         do {
             char szPath[UNINST_PATH];
             char szRel[UNINST_PATH];
+            ShowRemoved(0);
             if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
                 continue;
             if (!UtlJoinEntry(szPath, szFolder, fd.cFileName, sizeof szPath) ||
@@ -437,9 +438,11 @@ static void RemoveUserData(const char *szAppDir, const int *pbSafe, int bCheckOn
 // deleted, may not have told the truth.
 static void CheckGone(const char *szPath)
 {
-    DWORD dwAttributes = GetFileAttributesA(szPath);
+    DWORD dwAttributes;
     DWORD nError;
 
+    ShowRemoved(0);
+    dwAttributes = GetFileAttributesA(szPath);
     if (dwAttributes == INVALID_FILE_ATTRIBUTES) {
         nError = GetLastError();
         if (nError == ERROR_FILE_NOT_FOUND || nError == ERROR_PATH_NOT_FOUND)
@@ -496,6 +499,7 @@ static int FolderHolds(const char *szFolder, const char *szRel)
         return GetLastError() == ERROR_FILE_NOT_FOUND ? 0 : HOLDS_OTHER;
     do {
         int bOwn = 0;
+        ShowRemoved(0);
         if (StrMatch(fd.cFileName, ".", 0) || StrMatch(fd.cFileName, "..", 0))
             continue;
         if (!UtlJoinEntry(szRelPath, szRel, fd.cFileName, sizeof szRelPath)) {

@@ -721,9 +721,11 @@ void WizProgress(int hFormat, int n1, int n2, int n3)
     const char *pszFormat = ResGetString(hFormat);
     int bChanged = 0;
     DWORD dwNow;
+    DWORD nError;
 
     if (hWizDialog == NULL || !bWizBusy)
         return;
+    nError = GetLastError(); // the step's, which it may still read
     if (pszFormat != NULL) {
         WizFormatNumbers(szLine, pszFormat, sizeof szLine, n1, n2, n3);
         if (StrCompare(szLine, szWizProgress, 0) != 0) {
@@ -733,10 +735,11 @@ void WizProgress(int hFormat, int n1, int n2, int n3)
         }
     }
     dwNow = GetTickCount();
-    if (!bChanged && dwNow - dwWizLastPump < WIZ_PUMP_MS)
-        return;
-    dwWizLastPump = dwNow;
-    WizPump();
+    if (bChanged || dwNow - dwWizLastPump >= WIZ_PUMP_MS) {
+        dwWizLastPump = dwNow;
+        WizPump();
+    }
+    SetLastError(nError);
 }
 
 void WizWait(void)

@@ -66,8 +66,8 @@ void WizSetFinalText(int hText);
 // closing the window is refused. The steps call WizProgress often: it shows the line hFormat under the final
 // page's text ("%1", "%2" and "%3" replaced by the numbers in decimal, "%%" by "%"; 0 keeps the line shown),
 // setting the control's text only when the line changed, then handles the window's pending messages without
-// waiting, at most every few milliseconds unless the line changed. A quit message taken meanwhile is posted
-// again when WizWait begins.
+// waiting, at most every few milliseconds unless the line changed. The last error is left as it was. A quit
+// message taken meanwhile is posted again when WizWait begins.
 void WizProgress(int hFormat, int n1, int n2, int n3);
 void WizWait(void);
 int WizMessageBox(int hText, UINT nType);
