@@ -178,7 +178,7 @@ void InstallPerform(const InstallParams *pParams)
         if (ahProgress[i] == 0)
             ahProgress[i] = ResLoadString(IDS_PROGRESS_CHECK + i);
     dwPkgSize = 0;
-    if (UtlGetModuleDir(szSetupDir, INSTALL_PATH) &&
+    if (pParams->pInstall != NULL && *pParams->pInstall != 0 && UtlGetModuleDir(szSetupDir, INSTALL_PATH) &&
         UtlJoinPath(szPackagePath, szSetupDir, szPackage, INSTALL_PATH))
         dwPkgSize = PackageSize(szPackagePath);
     dwPkgRead = 0;

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # unpack.sh [DIR] - unpacking a package of 48 files, about 600 MB (1 KiB to 64 MiB, half random, half zeros),
 # with pkgtool unpack against tar -x of the same files, on the same disk (DIR, by default build/bench/unpack),
-# side by side in one hyperfine run; then the peak memory of the unpack, plain and compressed.
+# side by side in one hyperfine run; then the peak memory of the unpack, plain and compressed; then the same
+# unpack without and with the installer's progress hook, side by side in one hyperfine run.
 # Target: pkgtool at most 1.15 x tar's time.
 set -euo pipefail
 . "$(dirname "$0")/common.sh"
@@ -47,3 +48,15 @@ mem_packed=$(peak_kb "$pkgtool" unpack "$work/files.pk_" "@$work/out.list")
 echo
 echo "unpack of $((total / 1000000)) MB: tar $(printf %.3f "$t_tar") s, pkgtool $(printf %.3f "$t_pkg") s: $ratio x tar (target <= 1.15: $verdict)"
 echo "peak memory of pkgtool unpack: plain package ${mem_plain} KiB, compressed package (${total} bytes expanded) ${mem_packed} KiB"
+
+# The installer's progress while it unpacks: the same unpack (bench/progress.cpp) without and with the
+# package's read hook doing what the installer's does; target: at most 1 % slower with it.
+hyperfine --warmup 1 --runs 10 --export-json "$work/progress.json" \
+    --prepare "rm -rf '$work/out' && mkdir '$work/out' && sync" \
+    -n plain "'$bin/progress' '$work/files.pkg' '$work/out.list'" \
+    -n hook "'$bin/progress' --hook '$work/files.pkg' '$work/out.list'"
+t_plain=$(mean_of "$work/progress.json" plain)
+t_hook=$(mean_of "$work/progress.json" hook)
+cost=$(python3 -c "print(f'{($t_hook / $t_plain - 1) * 100:+.1f}')")
+verdict=$(python3 -c "print('met' if $t_hook <= 1.01 * $t_plain else 'NOT met')")
+echo "unpack with the progress hook: $(printf %.3f "$t_hook") s against $(printf %.3f "$t_plain") s without: $cost % (target <= +1 %: $verdict)"
