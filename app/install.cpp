@@ -27,6 +27,18 @@ static int bEntryWritten;
 #define INSTALL_PAGES 10
 #define INSTALL_PATH 260
 
+// The progress shown while the steps run, counted by the package's read hook: the bytes read in this pass
+// over the package (a check of the whole package first, if one is made, then the unpacking) out of its
+// expanded size (0: unknown), and in the unpacking the files done out of how many (0 while checking). The
+// line is formed again only when a number it shows changes.
+static DWORD dwPkgSize;
+static DWORD dwPkgRead;
+static int nFilesDone;
+static int nFilesTotal;
+static int ahProgress[4]; // IDS_PROGRESS_CHECK, _CHECK_MB, _FILES, _FILES_COUNT
+static int nShownKind = -1;
+static int nShownA, nShownB;
+
 // ---------------------------------------------------------------------------------------------------------
 // Main flow
 
@@ -90,35 +102,125 @@ void InstallPages(WizPage *pPages, InstallParams *pParams)
     }
 }
 
-// Runs the installation steps in their order while the report stays in order, then shows the report.
+// The package's size once expanded: the size its compressed form's header gives, else the file's size; 0
+// when it cannot be read. Only the progress depends on it.
+static DWORD PackageSize(const char *szPackagePath)
+{
+    static const BYTE abMagic[8] = {'S', 'Z', 'D', 'D', 0x88, 0xF0, 0x27, 0x33};
+    BYTE abHeader[14];
+    DWORD dwRead = 0;
+    DWORD dwSize;
+    HANDLE hFile;
+    int bCompressed = 1;
+
+    hFile = CreateFileA(szPackagePath, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
+    if (hFile == INVALID_HANDLE_VALUE)
+        return 0;
+    dwSize = GetFileSize(hFile, NULL);
+    if (dwSize == INVALID_FILE_SIZE)
+        dwSize = 0;
+    if (!ReadFile(hFile, abHeader, sizeof abHeader, &dwRead, NULL))
+        dwSize = 0;
+    CloseHandle(hFile);
+    if (dwRead != sizeof abHeader)
+        return dwSize;
+    for (int i = 0; i < 8; i++)
+        if (abHeader[i] != abMagic[i])
+            bCompressed = 0;
+    if (bCompressed)
+        dwSize = (DWORD)abHeader[10] | (DWORD)abHeader[11] << 8 | (DWORD)abHeader[12] << 16 |
+                 (DWORD)abHeader[13] << 24;
+    return dwSize;
+}
+
+// Shows the progress line for the counts now, or only lets the wizard handle its messages when the line
+// would read as it does.
+static void ShowProgress(void)
+{
+    int nPercent = -1;
+    int nKind;
+    int nA;
+    int nB = 0;
+
+    if (dwPkgSize != 0) {
+        nPercent = (int)((unsigned long long)dwPkgRead * 100 / dwPkgSize);
+        if (nPercent > 100)
+            nPercent = 100;
+    }
+    if (nFilesTotal == 0) {
+        nKind = nPercent >= 0 ? 0 : 1;
+        nA = nPercent >= 0 ? nPercent : (int)(dwPkgRead >> 20);
+    } else {
+        nKind = nPercent >= 0 ? 2 : 3;
+        nA = nFilesDone < nFilesTotal ? nFilesDone + 1 : nFilesTotal;
+        nB = nPercent;
+    }
+    if (nKind == nShownKind && nA == nShownA && nB == nShownB) {
+        WizProgress(0, 0, 0, 0);
+        return;
+    }
+    nShownKind = nKind;
+    nShownA = nA;
+    nShownB = nB;
+    WizProgress(ahProgress[nKind], nA, nFilesTotal, nB);
+}
+
+static void PackageReadHook(int nBytes)
+{
+    dwPkgRead += (DWORD)nBytes;
+    ShowProgress();
+}
+
+// Runs the installation steps in their order while the report stays in order, then shows the report. The
+// package's reads show their progress and keep the window answering; between the steps it answers too.
 void InstallPerform(const InstallParams *pParams)
 {
+    char szSetupDir[INSTALL_PATH];
+    char szPackagePath[INSTALL_PATH];
     WizResult result;
 
     ASSERT(pParams != NULL);
     WizSetFinalText(ResLoadString(IDS_INSTALLING));
+    for (int i = 0; i < 4; i++)
+        if (ahProgress[i] == 0)
+            ahProgress[i] = ResLoadString(IDS_PROGRESS_CHECK + i);
+    dwPkgSize = 0;
+    if (pParams->pInstall != NULL && *pParams->pInstall != 0 && UtlGetModuleDir(szSetupDir, INSTALL_PATH) &&
+        UtlJoinPath(szPackagePath, szSetupDir, szPackage, INSTALL_PATH))
+        dwPkgSize = PackageSize(szPackagePath);
+    dwPkgRead = 0;
+    nFilesDone = 0;
+    nFilesTotal = 0;
+    nShownKind = -1;
+    PkgSetReadHook(PackageReadHook);
     WizResultInit(&result, IDS_DONE);
     if (pParams->pInstall != NULL && *pParams->pInstall != 0) {
         // The package is checked whole before anything changes; only the files' steps read it.
         InstallCheck(&result);
         if (WizResultOk(&result))
             InstallRegister(&result);
+        WizProgress(0, 0, 0, 0);
         if (WizResultOk(&result))
             InstallFolders(&result);
+        WizProgress(0, 0, 0, 0);
         if (WizResultOk(&result))
             InstallFiles(&result);
+        WizProgress(0, 0, 0, 0);
         // Also after an incomplete installation: the entry stays for the uninstaller, and says what is there.
         if (bEntryWritten)
             InstallDescribe(szPublisher);
     }
     if (WizResultOk(&result))
         InstallShortcuts(&result);
+    WizProgress(0, 0, 0, 0);
     if (pParams->pRemoveOlder != NULL) {
         if (WizResultOk(&result))
             InstallTakeOver(&result);
+        WizProgress(0, 0, 0, 0);
         if (*pParams->pRemoveOlder != 0 && WizResultOk(&result))
             InstallRemoveOlder(&result);
     }
+    PkgSetReadHook(NULL);
     WizSetFinalText(WizResultText(&result));
 }
 
@@ -404,8 +506,16 @@ void InstallFiles(WizResult *pResult)
         WizResultAdd(pResult, IDS_INCOMPLETE, IDS_NO_OPEN, szPackagePath);
         return;
     }
+    // The progress of the unpacking, a new pass over the package.
+    nFilesTotal = 0;
+    while (pszInstallFiles[nFilesTotal] != NULL)
+        nFilesTotal++;
+    nFilesDone = 0;
+    dwPkgRead = 0;
+    ShowProgress();
     for (int i = 0; pszInstallFiles[i] != NULL; i++) {
         int nStatus = PKG_ERR_CREATE;
+        nFilesDone = i;
         if (UtlJoinPath(szPath, szAppDir, pszInstallFiles[i], INSTALL_PATH))
             nStatus = bFirstInstallation && ProdIsUserData(pszInstallFiles[i])
                           ? PkgUnpackNewFile(hPkg, szPath)

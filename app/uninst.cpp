@@ -41,6 +41,10 @@ static char szSelf[UNINST_PATH];
 // ---------------------------------------------------------------------------------------------------------
 // Main flow
 
+// The progress shown while the removal runs: the files and folders removed so far, and the line's text.
+static int nRemoved;
+static int hRemovedText;
+
 // Waits until the process that started this copy has ended, so that its file can be deleted.
 static void WaitForParent(DWORD dwParent)
 {
@@ -130,6 +134,8 @@ int UninstRun(void)
 
     if (WizRun(aPages)) {
         WizSetFinalText(ResLoadString(IDS_UN_WORKING));
+        hRemovedText = ResLoadString(IDS_UN_PROGRESS);
+        nRemoved = 0;
         WizResultInit(&result, IDS_UN_DONE);
         if (nState == UNINST_READY)
             UninstRemove(szAppDir, *pDeleteData, &result);
@@ -330,6 +336,18 @@ static void AddProblem(int nMessage, int bFailure, const char *szArg)
     nProblems++;
 }
 
+// Counts one file or folder removed (bRemoved) and shows the count, or only lets the wizard handle its
+// messages: called at every file and folder the removal looks at.
+static void ShowRemoved(int bRemoved)
+{
+    if (bRemoved) {
+        nRemoved++;
+        WizProgress(hRemovedText, nRemoved, 0, 0);
+    } else {
+        WizProgress(0, 0, 0, 0);
+    }
+}
+
 // Deletes one file of this version. A file that is not there is gone already; a link is deleted as a link;
 // a read-only file loses the bit first, and gets it back when it still cannot be deleted. A folder in the
 // file's place is not the installer's and stays. Anything that stays is a failure.
@@ -339,6 +357,7 @@ static void RemoveOwnFile(const char *szPath)
     DWORD nError;
     int bCleared = 0;
 
+    ShowRemoved(0);
     dwAttributes = GetFileAttributesA(szPath);
     if (dwAttributes == INVALID_FILE_ATTRIBUTES) {
         nError = GetLastError();
@@ -359,8 +378,10 @@ static void RemoveOwnFile(const char *szPath)
         }
         bCleared = 1;
     }
-    if ((dwAttributes & FILE_ATTRIBUTE_DIRECTORY) ? UtlRemoveDir(szPath) : UtlDeleteFile(szPath))
+    if ((dwAttributes & FILE_ATTRIBUTE_DIRECTORY) ? UtlRemoveDir(szPath) : UtlDeleteFile(szPath)) {
+        ShowRemoved(1);
         return;
+    }
     if (bCleared)
         SetFileAttributesA(szPath, dwAttributes);
     AddProblem(IDS_UN_FILE_LEFT, 1, szPath);
@@ -405,6 +426,7 @@ static void RemoveUserData(const char *szAppDir, const int *pbSafe, int bCheckOn
         do {
             char szPath[UNINST_PATH];
             char szRel[UNINST_PATH];
+            ShowRemoved(0);
             if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
                 continue;
             if (!UtlJoinEntry(szPath, szFolder, fd.cFileName, sizeof szPath) ||
@@ -430,9 +452,11 @@ static void RemoveUserData(const char *szAppDir, const int *pbSafe, int bCheckOn
 // deleted, may not have told the truth.
 static void CheckGone(const char *szPath)
 {
-    DWORD dwAttributes = GetFileAttributesA(szPath);
+    DWORD dwAttributes;
     DWORD nError;
 
+    ShowRemoved(0);
+    dwAttributes = GetFileAttributesA(szPath);
     if (dwAttributes == INVALID_FILE_ATTRIBUTES) {
         nError = GetLastError();
         if (nError == ERROR_FILE_NOT_FOUND || nError == ERROR_PATH_NOT_FOUND)
@@ -489,6 +513,7 @@ static int FolderHolds(const char *szFolder, const char *szRel)
         return GetLastError() == ERROR_FILE_NOT_FOUND ? 0 : HOLDS_OTHER;
     do {
         int bOwn = 0;
+        ShowRemoved(0);
         if (StrMatch(fd.cFileName, ".", 0) || StrMatch(fd.cFileName, "..", 0))
             continue;
         if (!UtlJoinEntry(szRelPath, szRel, fd.cFileName, sizeof szRelPath)) {
@@ -523,8 +548,11 @@ static int RemoveOwnFolder(const char *szFolder, const char *szRel)
 {
     int nHolds;
 
-    if (UtlRemoveDir(szFolder))
+    ShowRemoved(0);
+    if (UtlRemoveDir(szFolder)) {
+        ShowRemoved(1);
         return 0;
+    }
     nHolds = FolderHolds(szFolder, szRel);
     if (nHolds & HOLDS_OTHER)
         AddProblem(IDS_UN_DIR_LEFT, 0, szFolder);

@@ -24,7 +24,6 @@ struct PkgStream {
 };
 
 static PkgStream aPkgStreams[PKG_MAX_STREAMS];
-
 static PkgReadHook pfnPkgReadHook;
 
 // An output is written under its name with this appended, then renamed into place.
@@ -122,7 +121,7 @@ int PkgRead(int hPkg, void *pData, int nSize)
     nRead = LZRead(pStream->hLz, (char *)pData, nSize);
     if (nRead < 0)
         return -1;
-    if (pfnPkgReadHook != NULL)
+    if (nRead > 0 && pfnPkgReadHook != NULL)
         pfnPkgReadHook(nRead);
     return nRead;
 }

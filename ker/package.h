@@ -37,6 +37,11 @@ int PkgOpen(const char *szFileName, int bWrite);
 int PkgWrite(int hPkg, const void *pData, int nSize);
 int PkgRead(int hPkg, void *pData, int nSize);
 
+// A function PkgRead calls after each successful read with the count read (more than 0), so that a long
+// read of the package can show its progress and keep the window answering. NULL (the default) calls none.
+typedef void (*PkgReadHook)(int nBytes);
+void PkgSetReadHook(PkgReadHook pfnHook);
+
 // Ends a stream. 1 on success and for handle 0; 0 for a handle that is not open, or when the package
 // written cannot be closed.
 int PkgClose(int hPkg);

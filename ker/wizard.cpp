@@ -140,11 +140,22 @@ int ResLoadBitmap(int nId)
 #define WIZ_LABEL_SIZE 60 // a cleaned button label, with its terminator
 #define WIZ_CONTROLS 11   // controls in the dialog template: the bound of the focus walk
 #define WIZ_SYMBOLS 3
+#define WIZ_PROGRESS_SIZE 160 // the progress line, with its terminator
+#define WIZ_PUMP_MS 20        // the least time between two looks at the messages while the line stays
 
 static HWND hWizDialog;
 static WizConfig *pWizConfig;
 static WizPage *pWizPages;
 static WizPage *pWizCurPage;
+
+// The steps' state: whether they run (closing refused), the final page's text and the progress line shown
+// under it, when the messages were last handled, and a quit message the pump took.
+static int bWizBusy;
+static int hWizFinalText;
+static char szWizProgress[WIZ_PROGRESS_SIZE];
+static DWORD dwWizLastPump;
+static int bWizQuitTaken;
+static int nWizQuitCode;
 
 static const char *const apszWizSymbols[WIZ_SYMBOLS] = {"back", "next", "cancel"};
 
@@ -509,6 +520,11 @@ INT_PTR CALLBACK WizDialogProc(HWND hDlg, UINT uMsg, WPARAM wParam, LPARAM lPara
             PostQuitMessage(1);
         return 0;
     }
+    // While the steps run, no way of closing the window does anything: the frame's close box and Alt+F4
+    // (SC_CLOSE, then WM_CLOSE), Escape and a Cancel command sent from outside.
+    if (bWizBusy && (uMsg == WM_CLOSE || (uMsg == WM_SYSCOMMAND && (wParam & 0xFFF0) == SC_CLOSE) ||
+                     (uMsg == WM_COMMAND && LOWORD(wParam) == IDCANCEL)))
+        return 1;
     if (uMsg != WM_COMMAND)
         return 0;
     if (HIWORD(wParam) == 0) {
@@ -588,17 +604,151 @@ int WizRun(WizPage *pPages)
     nResult = WizMessageLoop();
     if (hWizDialog != NULL)
         WizUpdateButtons(0);
+    bWizBusy = nResult == 1 && hWizDialog != NULL;
+    bWizQuitTaken = 0;
+    hWizFinalText = 0;
+    szWizProgress[0] = EOS;
+    dwWizLastPump = GetTickCount();
     return nResult;
 }
 
 void WizSetFinalText(int hText)
 {
-    if (hWizDialog != NULL && pWizCurPage != NULL && pWizCurPage->nKind == WIZ_PAGE_END)
+    if (hWizDialog != NULL && pWizCurPage != NULL && pWizCurPage->nKind == WIZ_PAGE_END) {
         WizSetControlText(IDC_FINAL_TEXT, hText);
+        hWizFinalText = hText;
+        szWizProgress[0] = EOS;
+    }
+}
+
+// Appends the decimal digits of n to szBuf at *pn (nSize bytes in all, the terminator's byte kept free);
+// 0, with nothing written, when they do not fit.
+static int WizAppendNumber(char *szBuf, int *pn, int nSize, int n)
+{
+    char szDigits[12];
+    unsigned int u = n < 0 ? 0u - (unsigned int)n : (unsigned int)n;
+    int k = 0;
+
+    do {
+        szDigits[k++] = (char)('0' + u % 10);
+        u /= 10;
+    } while (u != 0);
+    if (n < 0)
+        szDigits[k++] = '-';
+    if (*pn + k > nSize - 1)
+        return 0;
+    while (k > 0)
+        szBuf[(*pn)++] = szDigits[--k];
+    return 1;
+}
+
+int WizFormatNumbers(char *szBuf, const char *szFormat, int nSize, int n1, int n2, int n3)
+{
+    const int anValues[3] = {n1, n2, n3};
+    int n = 0;
+    int bWhole = 1;
+
+    ASSERT(szBuf != NULL);
+    ASSERT(szFormat != NULL);
+    ASSERT(nSize > 0);
+    for (const char *s = szFormat; *s != EOS && bWhole; s++) {
+        if (s[0] == '%' && s[1] >= '1' && s[1] <= '3') {
+            bWhole = WizAppendNumber(szBuf, &n, nSize, anValues[s[1] - '1']);
+            s++;
+            continue;
+        }
+        if (s[0] == '%' && s[1] == '%')
+            s++;
+        if (n >= nSize - 1)
+            bWhole = 0;
+        else
+            szBuf[n++] = *s;
+    }
+    szBuf[n] = EOS;
+    return bWhole;
+}
+
+// Shows the final page's text with the progress line under it.
+static void WizShowProgress(void)
+{
+    const char *pszText = ResGetString(hWizFinalText);
+    char *pszBoth;
+    int nText;
+    int nSize;
+    int h;
+
+    if (pszText == NULL)
+        pszText = "";
+    nText = StrLength(pszText);
+    nSize = nText + 1 + StrLength(szWizProgress) + 1;
+    pszBoth = (char *)malloc(nSize);
+    if (pszBoth == NULL)
+        return;
+    StrCopy(pszBoth, pszText, nSize);
+    StrAppend(pszBoth, "\n", nSize);
+    StrAppend(pszBoth, szWizProgress, nSize);
+    h = ResAddString(pszBoth);
+    if (h == 0) {
+        free(pszBoth);
+        return;
+    }
+    WizSetControlText(IDC_FINAL_TEXT, h);
+    ResFree(h);
+}
+
+// Handles the messages waiting, without waiting for more: paints, moves, and whatever else comes. A quit
+// message is kept for WizWait.
+static void WizPump(void)
+{
+    MSG msg;
+
+    while (hWizDialog != NULL && PeekMessageA(&msg, NULL, 0, 0, PM_REMOVE)) {
+        if (msg.message == WM_QUIT) {
+            bWizQuitTaken = 1;
+            nWizQuitCode = (int)msg.wParam;
+            break;
+        }
+        if (!IsDialogMessageA(hWizDialog, &msg)) {
+            TranslateMessage(&msg);
+            DispatchMessageA(&msg);
+        }
+    }
+}
+
+void WizProgress(int hFormat, int n1, int n2, int n3)
+{
+    char szLine[WIZ_PROGRESS_SIZE];
+    const char *pszFormat = ResGetString(hFormat);
+    int bChanged = 0;
+    DWORD dwNow;
+    DWORD nError;
+
+    if (hWizDialog == NULL || !bWizBusy)
+        return;
+    nError = GetLastError(); // the step's, which it may still read
+    if (pszFormat != NULL) {
+        WizFormatNumbers(szLine, pszFormat, sizeof szLine, n1, n2, n3);
+        if (StrCompare(szLine, szWizProgress, 0) != 0) {
+            StrCopy(szWizProgress, szLine, sizeof szWizProgress);
+            WizShowProgress();
+            bChanged = 1;
+        }
+    }
+    dwNow = GetTickCount();
+    if (bChanged || dwNow - dwWizLastPump >= WIZ_PUMP_MS) {
+        dwWizLastPump = dwNow;
+        WizPump();
+    }
+    SetLastError(nError);
 }
 
 void WizWait(void)
 {
+    bWizBusy = 0;
+    if (bWizQuitTaken) {
+        bWizQuitTaken = 0;
+        PostQuitMessage(nWizQuitCode);
+    }
     if (hWizDialog == NULL)
         return;
     WizUpdateButtons(1);

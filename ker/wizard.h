@@ -62,6 +62,13 @@ struct WizPage {
 void WizSetConfig(WizConfig *pConfig);
 int WizRun(WizPage *pPages); // 1: the user reached the final page; 0: cancelled, or the wizard did not start
 void WizSetFinalText(int hText);
+// While the application's steps run (from WizRun's return of 1 to WizWait) the buttons are disabled and
+// closing the window is refused. The steps call WizProgress often: it shows the line hFormat under the final
+// page's text ("%1", "%2" and "%3" replaced by the numbers in decimal, "%%" by "%"; 0 keeps the line shown),
+// setting the control's text only when the line changed, then handles the window's pending messages without
+// waiting, at most every few milliseconds unless the line changed. The last error is left as it was. A quit
+// message taken meanwhile is posted again when WizWait begins.
+void WizProgress(int hFormat, int n1, int n2, int n3);
 void WizWait(void);
 int WizMessageBox(int hText, UINT nType);
 
@@ -75,4 +82,7 @@ int WizExpandSymbols(char *szBuf, const char *szSrc, int nSize, const char *cons
 // The label of hLabel without accelerator marks and punctuation, in szBuf (nSize bytes); null when there
 // is no text or it does not fit.
 char *WizCleanLabel(char *szBuf, int hLabel, int nSize);
+// Copies szFormat into szBuf (nSize bytes, nSize > 0, always terminated) with "%1", "%2" and "%3" replaced by
+// n1, n2 and n3 in decimal and "%%" by "%"; 0 when it was cut short.
+int WizFormatNumbers(char *szBuf, const char *szFormat, int nSize, int n1, int n2, int n3);
 INT_PTR CALLBACK WizDialogProc(HWND hDlg, UINT uMsg, WPARAM wParam, LPARAM lParam);

@@ -31,6 +31,12 @@
 #define IDS_INSTALLING 1017
 #define IDS_UPGRADE 1018
 #define IDS_UPGRADE_CHECK 1019
+// The progress line while the package is checked (by percent, or MB read when its size is unknown), then
+// unpacked (file n of m, with the percent of the package's bytes when known)
+#define IDS_PROGRESS_CHECK 1020
+#define IDS_PROGRESS_CHECK_MB 1021
+#define IDS_PROGRESS_FILES 1022
+#define IDS_PROGRESS_FILES_COUNT 1023
 #define IDS_DONE 1050
 #define IDS_CANCELLED 1051
 #define IDS_INCOMPLETE 1052
@@ -70,6 +76,8 @@
 #define IDS_UN_WORKING 2017
 #define IDS_UN_NOTHING 2020
 #define IDS_UN_UNREADABLE 2021
+// The progress line while the files and folders are removed (their count)
+#define IDS_UN_PROGRESS 2022
 #define IDS_UN_DONE 2050
 #define IDS_UN_CANCELLED 2051
 #define IDS_UN_INCOMPLETE 2052

@@ -737,3 +737,71 @@ TEST(WizardAssertions, PreconditionsEndTheProcessWithTheirText)
     EXPECT_EXIT(WizDialogProc(NULL, WM_NULL, 0, 0), ::testing::ExitedWithCode(3),
                 "Assertion failed: pWizPages != NULL, file ker.WIZARD, line .");
 }
+
+// While the steps run: the progress line under the final page's text, the messages handled, every way of
+// closing refused, a quit message kept for the wait.
+TEST_F(Wizard, WhileTheStepsRunProgressShowsAndClosingIsRefused)
+{
+    Pages("P");
+    WalkStart(Split("next"), true);
+    ASSERT_EQ(1, WizRun(aPages));
+    HWND hDlg = Dialog();
+    WizSetFinalText(Text("Идёт установка"));
+    int hLine = Text("Файл %1 из %2, %3 %%");
+    PostMessageA(hDlg, WM_CLOSE, 0, 0);
+    PostMessageA(hDlg, WM_SYSCOMMAND, SC_CLOSE, 0);
+    PostCommand(IDCANCEL);
+    PostKey(VK_ESCAPE);
+    WizProgress(hLine, 3, 48, 7);
+    EXPECT_EQ("Идёт установка\nФайл 3 из 48, 7 %", ControlText(IDC_FINAL_TEXT));
+    MSG msg;
+    EXPECT_FALSE(PeekMessageA(&msg, NULL, 0, 0, PM_NOREMOVE)); // all handled
+    ASSERT_EQ(hDlg, Dialog());
+    EXPECT_EQ("B- N- C~Закрыть | 500", State().substr(0, State().find(" | focus")));
+
+    PostQuitMessage(7);
+    WizProgress(hLine, 4, 48, 9);
+    EXPECT_EQ("Идёт установка\nФайл 4 из 48, 9 %", ControlText(IDC_FINAL_TEXT));
+    EXPECT_FALSE(PeekMessageA(&msg, NULL, 0, 0, PM_NOREMOVE)); // the quit message was taken
+    WizSetFinalText(Text("Готово"));
+    EXPECT_EQ("Готово", ControlText(IDC_FINAL_TEXT));
+    WizWait(); // ends at once on the quit message posted again
+    ASSERT_EQ(hDlg, Dialog());
+    WalkStart(Split("cancel"), false);
+    WizWait(); // closing is allowed again
+    EXPECT_EQ(nullptr, Dialog());
+    WizProgress(hLine, 5, 48, 10); // no dialog: nothing happens
+}
+
+struct FormatCase {
+    const char *pszFormat;
+    int nSize;
+    int nResult;
+    const char *pszExpected;
+};
+
+static const FormatCase kFormats[] = {
+    {"Файл %1 из %2, %3 %%", 64, 1, "Файл 12 из 48, 100 %"},
+    {"%3%2%1", 64, 1, "1004812"},
+    {"%4 %0 %", 64, 1, "%4 %0 %"}, // no such number: as written
+    {"-%1-", 64, 1, "-12-"},
+    {"%1", 3, 1, "12"},
+    {"%1", 2, 0, ""}, // the number does not fit: left out
+    {"ab%1", 4, 0, "ab"},
+    {"abcdef", 4, 0, "abc"},
+    {"", 1, 1, ""},
+};
+
+TEST(WizardFormat, NumbersReplaceTheirMarksAndACutIsSaid)
+{
+    for (const FormatCase &c : kFormats) {
+        char szBuf[64];
+        memset(szBuf, 'x', sizeof szBuf);
+        EXPECT_EQ(c.nResult, WizFormatNumbers(szBuf, Ansi(c.pszFormat).c_str(), c.nSize, 12, 48, 100))
+            << c.pszFormat;
+        EXPECT_EQ(c.pszExpected, Utf8(szBuf)) << c.pszFormat;
+    }
+    char szNegative[16];
+    WizFormatNumbers(szNegative, "%1 %2", sizeof szNegative, -2147483647 - 1, 0, 0);
+    EXPECT_STREQ("-2147483648 0", szNegative);
+}

@@ -2,7 +2,7 @@
 // installer, finds its dialog and presses its buttons (BM_CLICK on Next 101, Back 100, Cancel/Close 2 and
 // the check box 401), and prints the final page's text (id 500) in UTF-8 when the installation is done.
 //
-//   wizdrive [--hold FILE]... [--timeout SECONDS] [--follow] SETUP ACTION...
+//   wizdrive [--hold FILE]... [--timeout SECONDS] [--follow] [--watch] SETUP ACTION...
 //   wizdrive [--timeout SECONDS] --leave SETUP ACTION...
 //   wizdrive [--timeout SECONDS] --message SETUP
 //
@@ -15,7 +15,11 @@
 // sent, so the wizard has handled it before the next. After an action that reaches the final page the driver
 // waits until the installation has ended (the final page shows the report, the Close button is enabled),
 // then prints "--- report" and the final page's text. --hold opens FILE without sharing for the
-// whole run. Exit code: the installer's exit code, 92 when the installer ended before its dialog appeared,
+// whole run. With --watch the driver, while it waits for the report, asks the dialog every 200 ms for an
+// answer within 1 s (WM_NULL by SendMessageTimeoutA) and reads the final page's text the same way; at the
+// third text it saw there it tries every way a user has of closing the window; at the end it writes to
+// standard error "watch: polls=N late=N slowest=MS texts=N closes=N" (answers asked for, those not given
+// within 1 s, the longest wait, the changes of the text seen, the attempts to close). Exit code: the installer's exit code, 92 when the installer ended before its dialog appeared,
 // or 90 when the driver itself failed (message on stderr).
 //
 // --leave: after the actions (none: once the dialog is shown) the driver prints "--- left" and ends, leaving
@@ -40,6 +44,17 @@ static const int kIdCheck = 401;
 static const int kIdFinal = 500;
 
 static DWORD dwTimeoutMs = 60000;
+static bool bWatch;
+
+struct WatchResult {
+    int nPolls;
+    int nLate;
+    DWORD dwSlowestMs;
+    int nTexts;
+    int nCloses;
+};
+static WatchResult watch;
+static std::string sWatchLast;
 
 static void Fail(const char *pszWhat)
 {
@@ -201,12 +216,49 @@ static bool OnFinalPage(HWND hDialog)
     return hFinal != NULL && IsWindowVisible(hFinal);
 }
 
+// One look of --watch: an answer asked for, the final page's text read, and at its third change the attempts
+// to close the window.
+static void WatchOnce(HWND hDialog)
+{
+    DWORD_PTR dwResult = 0;
+    DWORD dwAsked = GetTickCount();
+    LRESULT r = SendMessageTimeoutA(hDialog, WM_NULL, 0, 0, SMTO_NORMAL, 1000, &dwResult);
+    DWORD dwMs = GetTickCount() - dwAsked;
+    if (r == 0 && !IsWindow(hDialog))
+        return;
+    watch.nPolls++;
+    if (r == 0 || dwMs >= 1000)
+        watch.nLate++;
+    if (dwMs > watch.dwSlowestMs)
+        watch.dwSlowestMs = dwMs;
+    char szText[8192] = "";
+    HWND hFinal = GetDlgItem(hDialog, kIdFinal);
+    if (hFinal == NULL ||
+        !SendMessageTimeoutA(hFinal, WM_GETTEXT, sizeof szText, (LPARAM)szText, SMTO_NORMAL, 1000, &dwResult) ||
+        sWatchLast == szText)
+        return;
+    sWatchLast = szText;
+    if (++watch.nTexts != 3)
+        return;
+    SendMessageTimeoutA(hDialog, WM_CLOSE, 0, 0, SMTO_NORMAL, 1000, &dwResult);
+    SendMessageTimeoutA(hDialog, WM_SYSCOMMAND, SC_CLOSE, 0, SMTO_NORMAL, 1000, &dwResult);
+    SendMessageTimeoutA(hDialog, WM_COMMAND, IDCANCEL, 0, SMTO_NORMAL, 1000, &dwResult);
+    PostMessageA(hDialog, WM_KEYDOWN, VK_ESCAPE, 0);
+    PostMessageA(hDialog, WM_KEYUP, VK_ESCAPE, 0);
+    watch.nCloses += 4;
+}
+
 // Waits until the installation has ended: the final page shows a text other than the one shown while the
 // installation runs, and the Close button is enabled again (or the dialog is gone).
 static void WaitForReport(HWND hDialog, HANDLE hProcess, const std::string &sWorking)
 {
     DWORD dwStart = GetTickCount();
+    DWORD dwLastWatch = 0;
     for (;;) {
+        if (bWatch && IsWindow(hDialog) && GetTickCount() - dwLastWatch >= 200) {
+            dwLastWatch = GetTickCount();
+            WatchOnce(hDialog);
+        }
         if (!IsWindow(hDialog))
             return;
         HWND hClose = GetDlgItem(hDialog, kIdCancel);
@@ -260,6 +312,8 @@ int main(int argc, char **argv)
             bLeave = true;
         } else if (strcmp(argv[i], "--message") == 0) {
             bMessage = true;
+        } else if (strcmp(argv[i], "--watch") == 0) {
+            bWatch = true;
         } else if (strcmp(argv[i], "--timeout") == 0 && i + 1 < argc) {
             dwTimeoutMs = (DWORD)atoi(argv[++i]) * 1000;
         } else {
@@ -267,7 +321,7 @@ int main(int argc, char **argv)
         }
     }
     if (i >= argc) {
-        fprintf(stderr, "usage: wizdrive [--hold FILE]... [--timeout SECONDS] [--follow] SETUP ACTION...\n");
+        fprintf(stderr, "usage: wizdrive [--hold FILE]... [--timeout SECONDS] [--follow] [--watch] SETUP ACTION...\n");
         return 2;
     }
     const char *pszSetup = argv[i++];
@@ -353,5 +407,8 @@ int main(int argc, char **argv)
     for (HANDLE h : aHeld)
         CloseHandle(h);
     printf("--- exit %lu\n", (unsigned long)dwExit);
+    if (bWatch)
+        fprintf(stderr, "watch: polls=%d late=%d slowest=%lu texts=%d closes=%d\n", watch.nPolls, watch.nLate,
+                (unsigned long)watch.dwSlowestMs, watch.nTexts, watch.nCloses);
     return (int)dwExit;
 }

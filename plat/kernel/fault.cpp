@@ -1,8 +1,8 @@
 // fault.cpp - the fault switch for tests: PLAT_FAULT makes chosen platform calls fail on chosen paths with a
 // chosen error, for failures a test cannot make real on this host (a file locked against reading, a disk
 // error, an unreadable file when the tests run as root); PLAT_FAULT_AT fails the N-th checked call,
-// PLAT_FAULT_CUT ends the process at the N-th as a power cut would, and PLAT_FAULT_TRACE records every
-// checked call with its outcome.
+// PLAT_FAULT_CUT ends the process at the N-th as a power cut would, PLAT_FAULT_TRACE records every
+// checked call with its outcome, and PLAT_FAULT_SLOW makes chosen calls slow, as on a slow medium.
 //
 // PLAT_FAULT holds entries separated by ';' or new lines, each "CALL ERROR PATTERN": CALL is the name of a
 // call that checks the switch (the list in plat/checkedcalls.h: CreateFileA, ReadFile, CopyFileA, ...) or
@@ -13,6 +13,10 @@
 // since a test that set it would otherwise run without its fault; entries without the three parts are
 // passed over.
 //
+// PLAT_FAULT_SLOW holds entries separated by ';' or ',', each "CALL:MS": every check of that call (a name of
+// the list, or "*") first waits MS milliseconds, whatever the path, and then goes on as without it; entries
+// of another form are passed over. It changes no outcome and no count.
+//
 // Every check is one checked call, numbered from 1 in the process whether a switch is set or not. The
 // variables are read on every check, so a test may change them between calls.
 
@@ -20,11 +24,13 @@
 
 #include <plat/checkedcalls.h>
 
+#include <errno.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <mutex>
@@ -40,6 +46,8 @@ struct FaultEntry {
 static std::mutex mxFault;
 static std::string sFaultText;
 static std::vector<FaultEntry> aFaults;
+static std::string sSlowText;
+static std::vector<std::pair<std::string, unsigned long>> aSlow; // call (or "*"), milliseconds
 static unsigned long long nChecks; // checked calls so far
 static std::string sTraceName;
 static int fdTrace = -1;
@@ -103,6 +111,7 @@ static void ParseFaults(const std::string &sText)
 // The four variables as they are now, found in one pass over the environment (each check reads them).
 struct FaultVariables {
     const char *pszFault = nullptr, *pszAt = nullptr, *pszCut = nullptr, *pszTrace = nullptr;
+    const char *pszSlow = nullptr;
 };
 
 static FaultVariables ReadVariables()
@@ -123,6 +132,8 @@ static FaultVariables ReadVariables()
             v.pszCut = p + 5;
         else if (strncmp(p, "_TRACE=", 7) == 0 && v.pszTrace == nullptr)
             v.pszTrace = p + 7;
+        else if (strncmp(p, "_SLOW=", 6) == 0 && v.pszSlow == nullptr)
+            v.pszSlow = p + 6;
     }
     return v;
 }
@@ -177,9 +188,34 @@ static void WriteTrace(int fd, unsigned long long n, const char *pszCall, const 
     (void)r;
 }
 
+// Parses PLAT_FAULT_SLOW ("CALL:MS" entries); entries of another form are passed over.
+static void ParseSlow(const std::string &sText)
+{
+    aSlow.clear();
+    size_t i = 0;
+    while (i <= sText.size()) {
+        size_t j = sText.find_first_of(";,", i);
+        if (j == std::string::npos)
+            j = sText.size();
+        std::string sEntry = Trim(sText.substr(i, j - i));
+        i = j + 1;
+        size_t c = sEntry.find(':');
+        if (c == std::string::npos)
+            continue;
+        std::string sMs = Trim(sEntry.substr(c + 1));
+        char *pszEnd = nullptr;
+        unsigned long n = strtoul(sMs.c_str(), &pszEnd, 10);
+        if (sMs.empty() || *pszEnd != '\0')
+            continue;
+        aSlow.push_back(std::make_pair(Trim(sEntry.substr(0, c)), n));
+    }
+}
+
 bool InjectedFault(const char *pszCall, const std::function<std::string()> &path, DWORD *pnError)
 {
-    std::lock_guard<std::mutex> lock(mxFault);
+    std::unique_lock<std::mutex> lock(mxFault);
+    unsigned long nSlowMs = 0;
+    unsigned long *pnSlowMs = &nSlowMs;
     if (!IsCheckedCall(pszCall)) { // a wrapper checks under a name the list does not have
         fprintf(stderr, "plat: %s checks the fault switch but is not in plat/include/plat/checkedcalls.h\n",
                 pszCall);
@@ -192,6 +228,14 @@ bool InjectedFault(const char *pszCall, const std::function<std::string()> &path
         sFaultText = pszFault;
         ParseFaults(sFaultText);
     }
+    const char *pszSlow = v.pszSlow != nullptr ? v.pszSlow : "";
+    if (sSlowText != pszSlow) {
+        sSlowText = pszSlow;
+        ParseSlow(sSlowText);
+    }
+    for (const auto &e : aSlow)
+        if (e.first == "*" || e.first == pszCall)
+            *pnSlowMs = e.second;
     int fd = TraceFile(v.pszTrace);
     std::string sPath;
     bool bPath = false;
@@ -228,6 +272,12 @@ bool InjectedFault(const char *pszCall, const std::function<std::string()> &path
             pCall->aChecks.push_back(std::make_pair(n, AnsiToUtf8(Path()))); // written when the call ends
         else
             WriteTrace(fd, n, pszCall, AnsiToUtf8(Path()), "ok"); // a check outside a traced call
+    }
+    lock.unlock();
+    if (nSlowMs != 0) { // outside the lock: other threads' checks go on meanwhile
+        struct timespec ts = {(time_t)(nSlowMs / 1000), (long)(nSlowMs % 1000) * 1000000};
+        while (nanosleep(&ts, &ts) != 0 && errno == EINTR) {
+        }
     }
     return bFault;
 }

@@ -789,6 +789,13 @@ DWORD WINAPI GetCurrentProcessId(void)
     return (DWORD)getpid();
 }
 
+DWORD WINAPI GetTickCount(void)
+{
+    struct timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return (DWORD)((unsigned long long)ts.tv_sec * 1000 + (unsigned long long)ts.tv_nsec / 1000000);
+}
+
 void WINAPI Sleep(DWORD dwMilliseconds)
 {
     if (dwMilliseconds == INFINITE) {

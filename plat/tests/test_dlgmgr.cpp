@@ -9,7 +9,9 @@
 
 #include <string.h>
 
+#include <atomic>
 #include <string>
+#include <thread>
 #include <vector>
 
 // A front end with no user: the queue runs dry and GetMessageA fails instead of waiting.
@@ -26,8 +28,10 @@ class NoInput : public plat::FrontEnd {
         aBoxes.push_back(sCaption + ": " + sText);
         return IDOK;
     }
+    void PollInput() override { nPolls++; }
     std::vector<std::string> aBoxes;
     int nWaits = 0; // times the dialog manager asked for input
+    int nPolls = 0; // times it looked for input without waiting
 };
 
 static NoInput theNoInput;
@@ -381,6 +385,98 @@ TEST_F(DialogManager, PostedMessagesAndInputComeBeforeTheQuitMessage)
     EXPECT_EQ(5u, msg.wParam);
     EXPECT_EQ(0, theNoInput.nWaits); // the quit message does not wait for more input
     EXPECT_EQ(-1, GetMessageA(&msg, NULL, 0, 0)); // nothing more can come
+}
+
+TEST_F(DialogManager, PeekLooksWithoutWaitingAndRemovesOnlyWhenAsked)
+{
+    theNoInput.nWaits = 0;
+    theNoInput.nPolls = 0;
+    MSG msg;
+    EXPECT_FALSE(PeekMessageA(&msg, NULL, 0, 0, PM_REMOVE)); // nothing queued: no wait
+    EXPECT_EQ(0, theNoInput.nWaits);
+    EXPECT_EQ(1, theNoInput.nPolls); // the display was looked at
+    PostMessageA(hDlg, WM_COMMAND, 7, 0);
+    PostQuitMessage(3);
+    ASSERT_TRUE(PeekMessageA(&msg, NULL, 0, 0, PM_NOREMOVE));
+    EXPECT_EQ((UINT)WM_COMMAND, msg.message);
+    ASSERT_TRUE(PeekMessageA(&msg, NULL, 0, 0, PM_REMOVE));
+    EXPECT_EQ((UINT)WM_COMMAND, msg.message);
+    EXPECT_EQ(7u, msg.wParam);
+    ASSERT_TRUE(PeekMessageA(&msg, NULL, 0, 0, PM_NOREMOVE)); // the quit message stays until removed
+    EXPECT_EQ((UINT)WM_QUIT, msg.message);
+    ASSERT_TRUE(PeekMessageA(&msg, NULL, 0, 0, PM_REMOVE));
+    EXPECT_EQ((UINT)WM_QUIT, msg.message);
+    EXPECT_EQ(3u, msg.wParam);
+    EXPECT_FALSE(PeekMessageA(&msg, NULL, 0, 0, PM_REMOVE));
+    EXPECT_EQ(0, theNoInput.nWaits);
+}
+
+TEST_F(DialogManager, CloseFromTheWindowMenuAsksTheDialogToClose)
+{
+    Show({101, 2});
+    SendMessageA(hDlg, WM_SYSCOMMAND, SC_CLOSE, 0);
+    Pump();
+    EXPECT_EQ((std::vector<std::string>{"2/0"}), aCommands);
+    aCommands.clear();
+    EnableWindow(Item(2), FALSE); // as while the installer works: nothing happens
+    SendMessageA(hDlg, WM_SYSCOMMAND, SC_CLOSE, 0);
+    Pump();
+    EXPECT_EQ(std::vector<std::string>{}, aCommands);
+}
+
+// A message sent from another thread: answered when this thread retrieves messages, with a text carried
+// both ways; given up with ERROR_TIMEOUT, and never delivered, while this thread does not.
+TEST_F(DialogManager, MessagesFromAnotherThreadWaitForThisThreadToRetrieveMessages)
+{
+    SetWindowTextA(Item(500), "progress 1");
+    std::atomic<bool> bDone(false);
+    LRESULT r = -1, rText = -1;
+    DWORD_PTR dwResult = 0, dwTextLength = 0;
+    DWORD dwError = 0;
+    char szText[32] = "";
+    std::thread sender([&] {
+        r = SendMessageTimeoutA(hDlg, WM_COMMAND, 42, 0, SMTO_NORMAL, 5000, &dwResult);
+        rText = SendMessageTimeoutA(Item(500), WM_GETTEXT, sizeof szText, (LPARAM)szText, SMTO_NORMAL, 5000,
+                                    &dwTextLength);
+        bDone = true;
+    });
+    MSG msg;
+    for (int i = 0; i < 5000 && !bDone; i++) {
+        PeekMessageA(&msg, NULL, 0, 0, PM_NOREMOVE);
+        Sleep(1);
+    }
+    sender.join();
+    EXPECT_EQ(1, r);
+    EXPECT_EQ(1u, dwResult); // what the dialog procedure answered
+    EXPECT_EQ((std::vector<std::string>{"42/0"}), aCommands);
+    EXPECT_EQ(1, rText);
+    EXPECT_EQ(10u, dwTextLength);
+    EXPECT_STREQ("progress 1", szText);
+
+    // Not retrieved: the sender gives up, and the message is withdrawn.
+    aCommands.clear();
+    std::thread late([&] {
+        r = SendMessageTimeoutA(hDlg, WM_COMMAND, 43, 0, SMTO_NORMAL, 100, &dwResult);
+        dwError = GetLastError();
+    });
+    late.join();
+    EXPECT_EQ(0, r);
+    EXPECT_EQ((DWORD)ERROR_TIMEOUT, dwError);
+    EXPECT_FALSE(PeekMessageA(&msg, NULL, 0, 0, PM_REMOVE));
+    EXPECT_EQ(std::vector<std::string>{}, aCommands);
+
+    // A window that is none, and a message posted from there.
+    std::thread other([&] {
+        r = SendMessageTimeoutA((HWND)&dwError, WM_NULL, 0, 0, SMTO_NORMAL, 100, &dwResult);
+        dwError = GetLastError();
+        PostMessageA(hDlg, WM_COMMAND, 44, 0);
+    });
+    other.join();
+    EXPECT_EQ(0, r);
+    EXPECT_EQ(1400u, dwError);
+    ASSERT_TRUE(PeekMessageA(&msg, NULL, 0, 0, PM_REMOVE));
+    EXPECT_EQ((UINT)WM_COMMAND, msg.message);
+    EXPECT_EQ(44u, msg.wParam);
 }
 
 TEST_F(DialogManager, DestroyedWindowsAreGoneWithTheirMessages)

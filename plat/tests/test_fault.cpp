@@ -12,7 +12,10 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <time.h>
+
 #include <algorithm>
+#include <functional>
 #include <set>
 #include <string>
 #include <vector>
@@ -22,12 +25,13 @@ class FaultSwitch : public ::testing::Test
   protected:
     void SetUp() override
     {
-        for (const char *psz : {"PLAT_FAULT", "PLAT_FAULT_AT", "PLAT_FAULT_CUT", "PLAT_FAULT_TRACE"})
+        for (const char *psz : {"PLAT_FAULT", "PLAT_FAULT_AT", "PLAT_FAULT_CUT", "PLAT_FAULT_TRACE", "PLAT_FAULT_SLOW"})
             unsetenv(psz);
     }
     void TearDown() override
     {
         unsetenv("PLAT_FAULT");
+        unsetenv("PLAT_FAULT_SLOW");
     }
 };
 
@@ -37,6 +41,44 @@ static void CheckWith(const std::string &sFault)
     setenv("PLAT_FAULT", sFault.c_str(), 1);
     GetFileAttributesA("C:\\");
     _exit(0);
+}
+
+static long ElapsedMs(const std::function<void()> &f)
+{
+    struct timespec a, b;
+    clock_gettime(CLOCK_MONOTONIC, &a);
+    f();
+    clock_gettime(CLOCK_MONOTONIC, &b);
+    return (long)((b.tv_sec - a.tv_sec) * 1000 + (b.tv_nsec - a.tv_nsec) / 1000000);
+}
+
+// The slow switch: each check of a call it names waits that long, and the outcome and the count of checked
+// calls are as without it.
+struct SlowCase {
+    const char *pszSlow;
+    long nMinMs, nMaxMs; // what one GetFileAttributesA takes
+};
+static const SlowCase kSlow[] = {
+    {"GetFileAttributesA:60", 60, 1000},
+    {"*:60", 60, 1000},
+    {"ReadFile:300; GetFileAttributesA : 60", 60, 250},
+    {"ReadFile:300", 0, 50},
+    {"GetFileAttributesA;GetFileAttributesA:x;GetFileAttributesA:300ms", 0, 50}, // not of the form: ignored
+    {"", 0, 50},
+};
+
+TEST_F(FaultSwitch, SlowCallsWaitAndChangeNothingElse)
+{
+    for (const SlowCase &c : kSlow) {
+        setenv("PLAT_FAULT_SLOW", c.pszSlow, 1);
+        unsigned long long nBefore = plat::CheckedCalls();
+        DWORD dwAttributes = 0;
+        long nMs = ElapsedMs([&] { dwAttributes = GetFileAttributesA("C:\\"); });
+        EXPECT_GE(nMs, c.nMinMs) << c.pszSlow;
+        EXPECT_LE(nMs, c.nMaxMs) << c.pszSlow;
+        EXPECT_NE(INVALID_FILE_ATTRIBUTES, dwAttributes) << c.pszSlow;
+        EXPECT_EQ(nBefore + 1, plat::CheckedCalls()) << c.pszSlow;
+    }
 }
 
 TEST_F(FaultSwitch, RefusesANameNoCallChecksAndSaysWhich)

@@ -10,8 +10,10 @@
 //               StaticProc (text, picture, etched line), DefDialogProc (the dialog), CallWnd (by kind)
 //   keyboard    accelerators (Alt+letter)
 //   Win32       CreateDialogParamA and DestroyWindow; window state (ShowWindow, EnableWindow, texts, focus,
-//               check boxes); messages (SendMessageA, PostMessageA, GetMessageA, IsDialogMessageA,
-//               DispatchMessageA); the GetMessage hook
+//               check boxes); messages (SendMessageA, PostMessageA, GetMessageA, PeekMessageA,
+//               IsDialogMessageA, DispatchMessageA); the GetMessage hook
+//   threads     messages sent and posted from other threads (SendMessageTimeoutA): handed to the GUI thread
+//               when it retrieves messages, as Windows does
 // The window records, the focus and the queue are the dialog model's (dlgmodel.cpp); the records are read
 // from the template by dlgtemplate.cpp.
 
@@ -181,6 +183,8 @@ static LRESULT DefProc(Wnd *p, UINT uMsg, WPARAM wParam, LPARAM lParam)
     switch (uMsg) {
     case WM_SETTEXT:
         p->sText = lParam != 0 ? (const char *)lParam : "";
+        if (p->nKind == KindDialog)
+            NoteText(p);
         if (p->nKind == KindEdit) {
             p->nSelStart = p->nSelEnd = 0;
             p->nFirstLine = 0;
@@ -463,6 +467,11 @@ static LRESULT DefDialogProc(Wnd *p, UINT uMsg, WPARAM wParam, LPARAM lParam)
             PostMessageA(HandleOf(p), WM_COMMAND, IDCANCEL, (LPARAM)HandleOf(pCancel));
         return 0;
     }
+    case WM_SYSCOMMAND:
+        // The window menu's Close and Alt+F4 ask the window to close.
+        if ((wParam & 0xFFF0) == SC_CLOSE)
+            Send(p, WM_CLOSE, 0, 0);
+        return 0;
     default:
         return DefProc(p, uMsg, wParam, lParam);
     }
@@ -543,6 +552,44 @@ static void CollectGarbage()
         aGraveyard.clear();
 }
 
+// On the GUI thread: handles the messages other threads sent or posted to its windows. A sent WM_GETTEXT
+// or WM_SETTEXT carries its text in the record, not in the sender's memory, which a sender that gave up
+// waiting no longer holds.
+static void HandleCrossMessages()
+{
+    std::shared_ptr<CrossMessage> p;
+    while ((p = TakeCross()) != nullptr) {
+        Wnd *pWnd = WndFromHandle(p->msg.hwnd);
+        if (p->bPosted) {
+            if (p->msg.hwnd == NULL || pWnd != nullptr)
+                PostToQueue(p->msg);
+            continue;
+        }
+        if (pWnd == nullptr) {
+            ReplyCross(p, 0, ERROR_INVALID_WINDOW_HANDLE);
+            continue;
+        }
+        LRESULT r;
+        if (p->msg.message == WM_GETTEXT) {
+            std::vector<char> aBuf(std::min<size_t>(p->msg.wParam, 0x10000) + 1, '\0');
+            r = Send(pWnd, WM_GETTEXT, aBuf.size() - 1, (LPARAM)aBuf.data());
+            p->sText.assign(aBuf.data(), strnlen(aBuf.data(), aBuf.size()));
+        } else if (p->msg.message == WM_SETTEXT) {
+            r = Send(pWnd, WM_SETTEXT, 0, (LPARAM)p->sText.c_str());
+        } else {
+            r = Send(pWnd, p->msg.message, p->msg.wParam, p->msg.lParam);
+        }
+        ReplyCross(p, r, ERROR_SUCCESS);
+    }
+}
+
+static void WakeGuiThread()
+{
+    FrontEnd *pUi = StartedFrontEnd();
+    if (pUi != nullptr)
+        pUi->Wake();
+}
+
 } // namespace plat
 
 using namespace plat;
@@ -620,8 +667,7 @@ BOOL WINAPI DestroyWindow(HWND hWnd)
         aGraveyard.emplace_back(q);
     }
     if (!bDialog && p->pParent != nullptr) {
-        auto &a = p->pParent->aChildren;
-        a.erase(std::remove(a.begin(), a.end(), p), a.end());
+        DetachChild(p);
         Notify(p->pParent);
     }
     DropMessagesOfGoneWindows();
@@ -630,6 +676,8 @@ BOOL WINAPI DestroyWindow(HWND hWnd)
 
 BOOL WINAPI IsWindow(HWND hWnd)
 {
+    if (!OnGuiThread())
+        return IsLiveShared(hWnd);
     return WndFromHandle(hWnd) != nullptr;
 }
 
@@ -647,6 +695,12 @@ BOOL WINAPI IsChild(HWND hWndParent, HWND hWnd)
 
 HWND WINAPI GetDlgItem(HWND hDlg, int nIDDlgItem)
 {
+    if (!OnGuiThread()) {
+        HWND h = ChildShared(hDlg, nIDDlgItem);
+        if (h == NULL)
+            SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+        return h;
+    }
     Wnd *p = ChildById(WndFromHandle(hDlg), nIDDlgItem);
     if (p == nullptr)
         SetLastError(ERROR_INVALID_WINDOW_HANDLE);
@@ -808,18 +862,16 @@ HWND WINAPI GetNextDlgTabItem(HWND hDlg, HWND hCtl, BOOL bPrevious)
 
 HWND WINAPI FindWindowA(LPCSTR lpClassName, LPCSTR lpWindowName)
 {
-    for (Wnd *p : LiveDialogs()) {
-        if (lpClassName != NULL && strcasecmp(lpClassName, p->sClass.c_str()) != 0)
-            continue;
-        if (lpWindowName != NULL && p->sText != lpWindowName)
-            continue;
-        return HandleOf(p);
-    }
-    return NULL;
+    return FindDialogShared(lpClassName, lpWindowName);
 }
 
 LRESULT WINAPI SendMessageA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam)
 {
+    if (!OnGuiThread()) {
+        DWORD_PTR dwResult = 0;
+        SendMessageTimeoutA(hWnd, Msg, wParam, lParam, SMTO_NORMAL, INFINITE, &dwResult);
+        return (LRESULT)dwResult;
+    }
     Wnd *p = WndFromHandle(hWnd);
     if (p == nullptr) {
         SetLastError(ERROR_INVALID_WINDOW_HANDLE);
@@ -828,8 +880,82 @@ LRESULT WINAPI SendMessageA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam)
     return Send(p, Msg, wParam, lParam);
 }
 
+// From another thread: sent to the GUI thread, which handles it when it next retrieves messages; 0 with
+// ERROR_TIMEOUT when it has not within uTimeout ms (at once with SMTO_ABORTIFHUNG when that thread is hung).
+// WM_GETTEXT and WM_SETTEXT carry their text across; other messages' pointers must stay valid.
+LRESULT WINAPI SendMessageTimeoutA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam, UINT fuFlags, UINT uTimeout,
+                                   PDWORD_PTR lpdwResult)
+{
+    if (lpdwResult != NULL)
+        *lpdwResult = 0;
+    if (OnGuiThread()) {
+        Wnd *p = WndFromHandle(hWnd);
+        if (p == nullptr) {
+            SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+            return 0;
+        }
+        LRESULT r = Send(p, Msg, wParam, lParam);
+        if (lpdwResult != NULL)
+            *lpdwResult = (DWORD_PTR)r;
+        return 1;
+    }
+    if (!IsLiveShared(hWnd)) {
+        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+        return 0;
+    }
+    if ((fuFlags & SMTO_ABORTIFHUNG) && GuiThreadHung()) {
+        SetLastError(ERROR_TIMEOUT);
+        return 0;
+    }
+    auto pCross = std::make_shared<CrossMessage>();
+    pCross->msg.hwnd = hWnd;
+    pCross->msg.message = Msg;
+    pCross->msg.wParam = wParam;
+    pCross->msg.lParam = lParam;
+    if (Msg == WM_SETTEXT && lParam != 0)
+        pCross->sText = (const char *)lParam;
+    PushCross(pCross);
+    WakeGuiThread();
+    if (!AwaitReply(pCross, uTimeout)) {
+        SetLastError(ERROR_TIMEOUT);
+        return 0;
+    }
+    if (pCross->dwError != ERROR_SUCCESS) {
+        SetLastError(pCross->dwError);
+        return 0;
+    }
+    if (Msg == WM_GETTEXT && wParam > 0 && lParam != 0) {
+        size_t n = std::min(pCross->sText.size(), (size_t)wParam - 1);
+        memcpy((char *)lParam, pCross->sText.data(), n);
+        ((char *)lParam)[n] = '\0';
+    }
+    if (lpdwResult != NULL)
+        *lpdwResult = (DWORD_PTR)pCross->lResult;
+    return 1;
+}
+
+BOOL WINAPI IsHungAppWindow(HWND hwnd)
+{
+    return IsLiveShared(hwnd) && GuiThreadHung();
+}
+
 BOOL WINAPI PostMessageA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam)
 {
+    if (!OnGuiThread()) {
+        if (hWnd != NULL && !IsLiveShared(hWnd)) {
+            SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+            return FALSE;
+        }
+        auto pCross = std::make_shared<CrossMessage>();
+        pCross->msg.hwnd = hWnd;
+        pCross->msg.message = Msg;
+        pCross->msg.wParam = wParam;
+        pCross->msg.lParam = lParam;
+        pCross->bPosted = true;
+        PushCross(pCross);
+        WakeGuiThread();
+        return TRUE;
+    }
     if (hWnd != NULL && WndFromHandle(hWnd) == nullptr) {
         SetLastError(ERROR_INVALID_WINDOW_HANDLE);
         return FALSE;
@@ -861,17 +987,48 @@ BOOL WINAPI GetMessageA(LPMSG lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFil
         return -1;
     CollectGarbage();
     int nTaken;
+    HandleCrossMessages();
     while ((nTaken = TakeQueued(lpMsg)) < 0) {
         FlushNotifications(); // before the wait, which may be long
         FrontEnd *pUi = StartedFrontEnd();
+        NoteRetrieval(true);
         if (pUi == nullptr || LiveDialogs().empty() || !pUi->WaitInput()) {
+            NoteRetrieval(false);
             memset(lpMsg, 0, sizeof *lpMsg);
             return -1;
         }
+        NoteRetrieval(false);
+        HandleCrossMessages();
     }
+    NoteRetrieval(false);
     if (pGetMessageHook != nullptr)
         pGetMessageHook(HC_ACTION, PM_REMOVE, (LPARAM)lpMsg);
     return nTaken != 0 ? TRUE : FALSE;
+}
+
+// GetMessageA without the wait: first what other threads sent and what the display has, then the queue in
+// GetMessageA's order. TRUE for a message (also the quit message, which PM_REMOVE takes), FALSE for none.
+BOOL WINAPI PeekMessageA(LPMSG lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFilterMax, UINT wRemoveMsg)
+{
+    (void)hWnd;
+    (void)wMsgFilterMin;
+    (void)wMsgFilterMax;
+    if (lpMsg == NULL)
+        return FALSE;
+    CollectGarbage();
+    NoteRetrieval(false);
+    HandleCrossMessages();
+    FrontEnd *pUi = StartedFrontEnd();
+    if (pUi != nullptr && !LiveDialogs().empty()) {
+        pUi->PollInput();
+        HandleCrossMessages();
+    }
+    int nTaken = (wRemoveMsg & PM_REMOVE) ? TakeQueued(lpMsg) : PeekQueued(lpMsg);
+    if (nTaken < 0)
+        return FALSE;
+    if (pGetMessageHook != nullptr)
+        pGetMessageHook(HC_ACTION, wRemoveMsg & PM_REMOVE, (LPARAM)lpMsg);
+    return TRUE;
 }
 
 SHORT WINAPI GetKeyState(int nVirtKey)

@@ -892,6 +892,8 @@ class GuiFrontEnd : public FrontEnd {
     void Destroying(Wnd *pDlg) override;
     void Changed(Wnd *pWnd) override;
     bool WaitInput() override;
+    void PollInput() override;
+    void Wake() override;
     int MessageBox(Wnd *pOwner, const std::string &sText, const std::string &sCaption, UINT uType) override;
 
   private:
@@ -1003,7 +1005,7 @@ bool GuiFrontEnd::WaitInput()
             _exit(0);
         }
     }
-    while (QueueEmpty()) {
+    while (QueueEmpty() && !CrossWaiting()) {
         bool bAny = false;
         for (Wnd *p : LiveDialogs())
             if (p->pUi != nullptr && ((DialogUi *)p->pUi)->pWindow->shown())
@@ -1013,6 +1015,17 @@ bool GuiFrontEnd::WaitInput()
         Fl::wait();
     }
     return true;
+}
+
+// The X events waiting: exposures repainted, moves, input posted; changed controls drawn.
+void GuiFrontEnd::PollInput()
+{
+    Fl::check();
+}
+
+void GuiFrontEnd::Wake()
+{
+    Fl::awake();
 }
 
 int GuiFrontEnd::MessageBox(Wnd *pOwner, const std::string &sText, const std::string &sCaption, UINT uType)

@@ -3,6 +3,8 @@
 
 #include "user/user.h"
 
+#include <errno.h>
+#include <fcntl.h>
 #include <poll.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -17,11 +19,14 @@ class TextFrontEnd : public FrontEnd {
   public:
     const char *Name() const override { return "text"; }
     bool WaitInput() override;
+    void PollInput() override;
+    void Wake() override;
     int MessageBox(Wnd *pOwner, const std::string &sText, const std::string &sCaption, UINT uType) override;
 
   private:
-    enum Key { KeyNone, KeyChar, KeyAltChar, KeyTab, KeyBackTab, KeyEnter, KeySpace, KeyEscape, KeyVk };
+    enum Key { KeyNone, KeyChar, KeyAltChar, KeyTab, KeyBackTab, KeyEnter, KeySpace, KeyEscape, KeyVk, KeyWoken };
     Key ReadKey(std::string &sChar, int &nVk);
+    bool PostKeyInput(Key k, const std::string &sChar, int nVk, Wnd *pDlg);
     void Show(const std::string &s);
     bool bRaw = false;
 };
@@ -41,12 +46,27 @@ void TextFrontEnd::Show(const std::string &s)
     fflush(stdout);
 }
 
+// The pipe Wake writes to, which ends a wait for a key (-1: none made).
+static int afdWake[2] = {-1, -1};
+
+// The next byte of standard input: -2 when none came within nTimeoutMs, -3 when woken (only with no
+// timeout, -1), -1 at the end of the input.
 static int ReadByte(int nTimeoutMs)
 {
     if (nTimeoutMs >= 0) {
         struct pollfd pfd = {0, POLLIN, 0};
         if (poll(&pfd, 1, nTimeoutMs) <= 0)
             return -2;
+    } else if (afdWake[0] >= 0) {
+        struct pollfd apfd[2] = {{0, POLLIN, 0}, {afdWake[0], POLLIN, 0}};
+        while (poll(apfd, 2, -1) < 0 && errno == EINTR) {
+        }
+        if (apfd[1].revents & POLLIN) {
+            char aDrain[64];
+            while (read(afdWake[0], aDrain, sizeof aDrain) > 0) {
+            }
+            return -3;
+        }
     }
     unsigned char c;
     ssize_t n = read(0, &c, 1);
@@ -73,6 +93,8 @@ TextFrontEnd::Key TextFrontEnd::ReadKey(std::string &sChar, int &nVk)
         bRaw = true;
     }
     int c = ReadByte(-1);
+    if (c == -3)
+        return KeyWoken;
     if (c < 0)
         InputEnded();
     if (c == '\t')
@@ -129,6 +151,44 @@ static void PostKey(Wnd *pTo, int nVk)
     PostInput(pTo, WM_KEYUP, (WPARAM)nVk, 0);
 }
 
+// Posts the key read as the dialog's input; false for a key that means nothing here.
+bool TextFrontEnd::PostKeyInput(Key k, const std::string &sChar, int nVk, Wnd *pDlg)
+{
+    Wnd *pTo = FocusWnd() != nullptr ? FocusWnd() : pDlg;
+    switch (k) {
+    case KeyTab:
+        PostKey(pTo, VK_TAB);
+        return true;
+    case KeyBackTab:
+        PostInput(pTo, WM_KEYDOWN, VK_SHIFT, 0);
+        PostKey(pTo, VK_TAB);
+        PostInput(pTo, WM_KEYUP, VK_SHIFT, 0);
+        return true;
+    case KeyEnter:
+        PostKey(pTo, VK_RETURN);
+        return true;
+    case KeySpace:
+        PostKey(pTo, VK_SPACE);
+        return true;
+    case KeyEscape:
+        PostKey(pTo, VK_ESCAPE);
+        return true;
+    case KeyVk:
+        PostKey(pTo, nVk);
+        return true;
+    case KeyChar:
+    case KeyAltChar: {
+        std::string sAnsi = Utf8ToAnsi(sChar);
+        if (sAnsi.size() != 1)
+            return false;
+        PostInput(pTo, k == KeyAltChar ? WM_SYSCHAR : WM_CHAR, (unsigned char)sAnsi[0], 0);
+        return true;
+    }
+    default:
+        return false;
+    }
+}
+
 bool TextFrontEnd::WaitInput()
 {
     std::vector<Wnd *> aDlgs = LiveDialogs();
@@ -140,39 +200,32 @@ bool TextFrontEnd::WaitInput()
         std::string sChar;
         int nVk = 0;
         Key k = ReadKey(sChar, nVk);
-        Wnd *pTo = FocusWnd() != nullptr ? FocusWnd() : pDlg;
-        switch (k) {
-        case KeyTab:
-            PostKey(pTo, VK_TAB);
+        if (k == KeyWoken || PostKeyInput(k, sChar, nVk, pDlg))
             return true;
-        case KeyBackTab:
-            PostInput(pTo, WM_KEYDOWN, VK_SHIFT, 0);
-            PostKey(pTo, VK_TAB);
-            PostInput(pTo, WM_KEYUP, VK_SHIFT, 0);
-            return true;
-        case KeyEnter:
-            PostKey(pTo, VK_RETURN);
-            return true;
-        case KeySpace:
-            PostKey(pTo, VK_SPACE);
-            return true;
-        case KeyEscape:
-            PostKey(pTo, VK_ESCAPE);
-            return true;
-        case KeyVk:
-            PostKey(pTo, nVk);
-            return true;
-        case KeyChar:
-        case KeyAltChar: {
-            std::string sAnsi = Utf8ToAnsi(sChar);
-            if (sAnsi.size() != 1)
-                continue;
-            PostInput(pTo, k == KeyAltChar ? WM_SYSCHAR : WM_CHAR, (unsigned char)sAnsi[0], 0);
-            return true;
-        }
-        default:
-            continue;
-        }
+    }
+}
+
+// The keys typed on the terminal so far, without waiting; the page is shown again when the dialog next
+// waits. Input that is not a terminal is left for that wait, where its end is noticed.
+void TextFrontEnd::PollInput()
+{
+    std::vector<Wnd *> aDlgs = LiveDialogs();
+    if (aDlgs.empty() || !isatty(0))
+        return;
+    struct pollfd pfd = {0, POLLIN, 0};
+    while (poll(&pfd, 1, 0) > 0 && (pfd.revents & POLLIN)) {
+        std::string sChar;
+        int nVk = 0;
+        Key k = ReadKey(sChar, nVk);
+        PostKeyInput(k, sChar, nVk, aDlgs.back());
+    }
+}
+
+void TextFrontEnd::Wake()
+{
+    if (afdWake[1] >= 0) {
+        ssize_t n = write(afdWake[1], "w", 1);
+        (void)n;
     }
 }
 
@@ -205,6 +258,8 @@ int TextFrontEnd::MessageBox(Wnd *pOwner, const std::string &sText, const std::s
 
 FrontEnd *NewTextFrontEnd()
 {
+    if (afdWake[0] < 0 && pipe2(afdWake, O_CLOEXEC | O_NONBLOCK) != 0)
+        afdWake[0] = afdWake[1] = -1;
     return new TextFrontEnd;
 }
 

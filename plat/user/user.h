@@ -26,6 +26,7 @@
 #include "kernel/kernel.h"
 
 #include <stdint.h>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -130,6 +131,37 @@ void PostQuit(int nExitCode);     // the quit message, handed out when nothing e
 int TakeQueued(MSG *pMsg);
 void DropMessagesOfGoneWindows(); // messages for windows no longer live go
 bool KeyIsDown(int nVirtKey);     // by the input taken so far
+int PeekQueued(MSG *pMsg);        // TakeQueued's answer, the message left in the queue
+
+// The windows belong to the thread that made them, the GUI thread. Another thread reaches them only through
+// these, under the model's lock: a copy of what it may read, and the messages it sends or posts, which the
+// GUI thread handles when it next retrieves messages (GetMessageA, PeekMessageA) and answers.
+bool OnGuiThread(); // true also while no window has been made
+HWND FindDialogShared(LPCSTR lpClassName, LPCSTR lpWindowName);
+HWND ChildShared(HWND hDlg, int nId); // null when hDlg is no live dialog or has no such child
+bool IsLiveShared(HWND h);
+void NoteText(Wnd *p);     // a window's text changed: the copy other threads see
+void DetachChild(Wnd *p);  // p leaves its parent's list of children
+struct CrossMessage {
+    MSG msg = {};
+    bool bPosted = false; // posted: no answer awaited
+    bool bTaken = false;  // the GUI thread has it
+    bool bDone = false;
+    LRESULT lResult = 0;
+    DWORD dwError = 0;
+    std::string sText; // WM_SETTEXT's text, WM_GETTEXT's answer: the sender's buffer is not written across
+};
+void PushCross(const std::shared_ptr<CrossMessage> &p);
+std::shared_ptr<CrossMessage> TakeCross(); // GUI thread; null when none waits
+bool CrossWaiting();
+void ReplyCross(const std::shared_ptr<CrossMessage> &p, LRESULT lResult, DWORD dwError);
+// Waits for the answer up to dwTimeoutMs (INFINITE: for good); false when it did not come, and the message,
+// if the GUI thread has not taken it yet, is withdrawn.
+bool AwaitReply(const std::shared_ptr<CrossMessage> &p, DWORD dwTimeoutMs);
+// The GUI thread retrieves messages now (bWaiting: and waits for input until its next call).
+void NoteRetrieval(bool bWaiting);
+// Windows' test of a hung window: its thread does not wait for input and has retrieved no message for 5 s.
+bool GuiThreadHung();
 
 // A front end shows the dialogs and turns the user's input into messages (PostInput). The dialog manager
 // calls it on the GUI thread.
@@ -153,9 +185,13 @@ class FrontEnd
     {
         (void)pWnd;
     }
-    // Called when the queue is empty: blocks until the user's input has been posted and returns true, or
-    // returns false when no input can come (GetMessageA then fails).
+    // Called when the queue is empty: blocks until the user's input has been posted, or Wake was called,
+    // and returns true, or returns false when no input can come (GetMessageA then fails).
     virtual bool WaitInput() = 0;
+    // Handles what the display has for the dialogs without waiting (paints, moves, input it posts).
+    virtual void PollInput() {}
+    // Called from another thread: a WaitInput in progress returns soon.
+    virtual void Wake() {}
     virtual int MessageBox(Wnd *pOwner, const std::string &sText, const std::string &sCaption,
                            UINT uType) = 0;
 };

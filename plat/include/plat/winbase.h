@@ -59,6 +59,7 @@
 #define ERROR_CHILD_MUST_BE_VOLATILE 1021L
 #define ERROR_CANT_RESOLVE_FILENAME 1921L
 #define ERROR_NOT_A_REPARSE_POINT 4390L
+#define ERROR_TIMEOUT 1460L
 
 // Access, sharing, disposition, attributes and flags of CreateFileA
 #define GENERIC_READ 0x80000000UL
@@ -268,6 +269,7 @@ BOOL WINAPI GetExitCodeProcess(HANDLE hProcess, LPDWORD lpExitCode);
 BOOL WINAPI TerminateProcess(HANDLE hProcess, UINT uExitCode);
 DWORD WINAPI GetCurrentProcessId(void);
 void WINAPI Sleep(DWORD dwMilliseconds);
+DWORD WINAPI GetTickCount(void); // milliseconds since the host started, wrapping after 49.7 days
 
 // Named mutexes (sync.cpp): one object per name across the machine's processes, gone with its last handle
 #define MUTEX_ALL_ACCESS 0x001F0001L

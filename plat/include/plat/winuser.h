@@ -292,6 +292,7 @@ DECLARE_HANDLE(HHOOK);
 typedef LRESULT(CALLBACK *HOOKPROC)(int, WPARAM, LPARAM);
 #define WH_GETMESSAGE 3
 #define HC_ACTION 0
+#define PM_NOREMOVE 0x0000
 #define PM_REMOVE 0x0001
 
 // Resources
@@ -333,6 +334,15 @@ LRESULT WINAPI CallNextHookEx(HHOOK hhk, int nCode, WPARAM wParam, LPARAM lParam
 
 // Messages
 LRESULT WINAPI SendMessageA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam);
+#define SMTO_NORMAL 0x0000
+#define SMTO_BLOCK 0x0001
+#define SMTO_ABORTIFHUNG 0x0002
+#define SMTO_NOTIMEOUTIFNOTHUNG 0x0008
+typedef DWORD_PTR *PDWORD_PTR;
+LRESULT WINAPI SendMessageTimeoutA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam, UINT fuFlags, UINT uTimeout,
+                                   PDWORD_PTR lpdwResult);
+BOOL WINAPI IsHungAppWindow(HWND hwnd);
+BOOL WINAPI PeekMessageA(LPMSG lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFilterMax, UINT wRemoveMsg);
 BOOL WINAPI PostMessageA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam);
 BOOL WINAPI GetMessageA(LPMSG lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFilterMax);
 void WINAPI PostQuitMessage(int nExitCode);
