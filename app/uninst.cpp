@@ -76,6 +76,15 @@ int UninstRun(void)
     int bCopy;
     int nState;
 
+    WizConfigLoad(&config, IDS_UN_TITLE);
+    WizSetConfig(&config);
+    // A path the system's code page cannot name stops the uninstaller before it changes anything (also the
+    // copy in the temporary folder, which would otherwise leave itself for removal at the next start).
+    if (!UtlPathsNameable()) {
+        WizMessageBox(ResLoadString(IDS_UN_NO_NAMES), MB_OK | MB_ICONSTOP);
+        return 0;
+    }
+
     nLength = GetModuleFileNameA(NULL, szSelf, sizeof szSelf);
     if (nLength == 0 || nLength >= sizeof szSelf)
         szSelf[0] = EOS;
@@ -96,9 +105,6 @@ int UninstRun(void)
     if (nState == UNINST_READY && !bCopy && UtlGetModuleDir(szHere, sizeof szHere) &&
         SamePath(szHere, szAppDir) && UninstStartCopy(szAppDir))
         return 0;
-
-    WizConfigLoad(&config, IDS_UN_TITLE);
-    WizSetConfig(&config);
 
     WizPagesInit(aPages);
     pPg = WizPagesAdd(aPages, WIZ_PAGE_PICTURE, UNINST_PAGES);

@@ -111,13 +111,40 @@ int ResDupString(const char *s)
     return h;
 }
 
+// The program's texts are code page 1251 whatever the system's code page: the resource is read in UTF-16
+// and converted to 1251 here, not by the platform to the system's ANSI code page, where Cyrillic letters
+// would be question marks.
 int ResLoadString(int nId)
 {
+    WCHAR wszBuffer[512];
     char szBuffer[512];
+    int n;
 
-    if (LoadStringA(hWizInstance, (UINT)nId, szBuffer, sizeof szBuffer) <= 0)
+    n = LoadStringW(hWizInstance, (UINT)nId, wszBuffer, 512);
+    if (n <= 0)
         return 0;
+    n = WideCharToMultiByte(WIZ_CODE_PAGE, 0, wszBuffer, n, szBuffer, sizeof szBuffer - 1, NULL, NULL);
+    if (n <= 0)
+        return 0;
+    szBuffer[n] = EOS;
     return ResDupString(szBuffer);
+}
+
+// A heap copy of a text of the program (code page 1251) in UTF-16, for the wide calls that show it whatever
+// the system's code page; null when the heap is exhausted. The caller frees it.
+WCHAR *ResWideText(const char *pszText)
+{
+    WCHAR *pwszText;
+    int nSize;
+
+    ASSERT(pszText != NULL);
+    nSize = StrLength(pszText) + 1;
+    pwszText = (WCHAR *)malloc(nSize * sizeof(WCHAR));
+    if (pwszText == NULL)
+        return NULL;
+    if (MultiByteToWideChar(WIZ_CODE_PAGE, 0, pszText, nSize, pwszText, nSize) <= 0)
+        pwszText[0] = 0;
+    return pwszText;
 }
 
 int ResLoadBitmap(int nId)
@@ -142,6 +169,7 @@ int ResLoadBitmap(int nId)
 #define WIZ_SYMBOLS 3
 
 static HWND hWizDialog;
+static const WCHAR wszWizEmpty[1] = {0};
 static WizConfig *pWizConfig;
 static WizPage *pWizPages;
 static WizPage *pWizCurPage;
@@ -257,6 +285,15 @@ static void WizSymbolValues(const char **pszValues, char *szBack, char *szNext, 
         pszValues[1] = WizCleanLabel(szNext, pWizConfig->hFinish, WIZ_LABEL_SIZE);
 }
 
+// Shows a text of the program in a window through the wide call; the empty text when the heap is exhausted.
+static void WizSetWindowText(HWND hWnd, const char *pszText)
+{
+    WCHAR *pwszText = ResWideText(pszText);
+
+    SetWindowTextW(hWnd, pwszText != NULL ? pwszText : wszWizEmpty);
+    free(pwszText);
+}
+
 static void WizSetControlText(int nId, int hText)
 {
     char szBack[WIZ_LABEL_SIZE], szNext[WIZ_LABEL_SIZE], szCancel[WIZ_LABEL_SIZE];
@@ -278,7 +315,7 @@ static void WizSetControlText(int nId, int hText)
         if (pszExpanded != NULL)
             WizExpandSymbols(pszExpanded, pszText, nSize, apszWizSymbols, apszValues, WIZ_SYMBOLS);
     }
-    SetWindowTextA(hCtl, pszExpanded != NULL ? pszExpanded : "");
+    WizSetWindowText(hCtl, pszExpanded != NULL ? pszExpanded : "");
     free(pszExpanded);
 }
 
@@ -379,7 +416,7 @@ static void WizSetTitle(void)
         return;
     if (pWizConfig != NULL)
         pszTitle = ResGetString(pWizConfig->hTitle);
-    SetWindowTextA(hWizDialog, pszTitle != NULL ? pszTitle : "");
+    WizSetWindowText(hWizDialog, pszTitle != NULL ? pszTitle : "");
 }
 
 static void WizShowPage(WizPage *pPage)
@@ -609,8 +646,17 @@ int WizMessageBox(int hText, UINT nType)
 {
     const char *pszText = ResGetString(hText);
     const char *pszTitle = NULL;
+    WCHAR *pwszText;
+    WCHAR *pwszTitle;
+    int nResult;
 
     if (pWizConfig != NULL)
         pszTitle = ResGetString(pWizConfig->hTitle);
-    return MessageBoxA(hWizDialog, pszText != NULL ? pszText : "", pszTitle != NULL ? pszTitle : "", nType);
+    pwszText = ResWideText(pszText != NULL ? pszText : "");
+    pwszTitle = ResWideText(pszTitle != NULL ? pszTitle : "");
+    nResult = MessageBoxW(hWizDialog, pwszText != NULL ? pwszText : wszWizEmpty,
+                          pwszTitle != NULL ? pwszTitle : wszWizEmpty, nType);
+    free(pwszText);
+    free(pwszTitle);
+    return nResult;
 }

@@ -31,6 +31,9 @@
 #define IDS_INSTALLING 1017
 #define IDS_UPGRADE 1018
 #define IDS_UPGRADE_CHECK 1019
+// A folder the program needs cannot be named in the system's code page (the installer's, the uninstaller's).
+#define IDS_NO_NAMES 1030
+#define IDS_UN_NO_NAMES 1031
 #define IDS_DONE 1050
 #define IDS_CANCELLED 1051
 #define IDS_INCOMPLETE 1052

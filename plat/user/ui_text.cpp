@@ -164,7 +164,7 @@ bool TextFrontEnd::WaitInput()
             return true;
         case KeyChar:
         case KeyAltChar: {
-            std::string sAnsi = Utf8ToAnsi(sChar);
+            std::string sAnsi = Utf8ToText(sChar);
             if (sAnsi.size() != 1)
                 continue;
             PostInput(pTo, k == KeyAltChar ? WM_SYSCHAR : WM_CHAR, (unsigned char)sAnsi[0], 0);
