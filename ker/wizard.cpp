@@ -247,6 +247,19 @@ int WizExpandSymbols(char *szBuf, const char *szSrc, int nSize, const char *cons
     return !bCut;
 }
 
+// Whether a character of a text (code page 1251) is a letter, a digit or white space, whatever the system's
+// code page: the platform is asked about its UTF-16 character, not about the byte in the system's code page
+// (on a Western system the bytes of the letters ё and ч are punctuation).
+static int WizTextCharIsWord(char ch)
+{
+    WCHAR wc;
+    WORD wType = 0;
+
+    if (MultiByteToWideChar(WIZ_CODE_PAGE, 0, &ch, 1, &wc, 1) != 1 || !GetStringTypeW(CT_CTYPE1, &wc, 1, &wType))
+        return (StrCharType((unsigned char)ch) & (STR_WORD | STR_SPACE)) != 0;
+    return (wType & (C1_ALPHA | C1_DIGIT | C1_XDIGIT | C1_SPACE)) != 0;
+}
+
 char *WizCleanLabel(char *szBuf, int hLabel, int nSize)
 {
     const char *pszLabel;
@@ -261,7 +274,7 @@ char *WizCleanLabel(char *szBuf, int hLabel, int nSize)
     if (!StrCopy(szBuf, pszLabel, nSize))
         return NULL;
     for (int i = 0; szBuf[i] != EOS; i++)
-        if (StrCharType((unsigned char)szBuf[i]) & (STR_WORD | STR_SPACE))
+        if (WizTextCharIsWord(szBuf[i]))
             szBuf[j++] = szBuf[i];
     szBuf[j] = EOS;
     StrSqueeze(szBuf, 0);
@@ -411,12 +424,17 @@ static int WizGetCheck(int nId)
 static void WizSetTitle(void)
 {
     const char *pszTitle = NULL;
+    WCHAR *pwszTitle;
 
     if (hWizDialog == NULL)
         return;
     if (pWizConfig != NULL)
         pszTitle = ResGetString(pWizConfig->hTitle);
-    WizSetWindowText(hWizDialog, pszTitle != NULL ? pszTitle : "");
+    // The dialog's own procedure is an ANSI one, through which WM_SETTEXT would reach the caption in the
+    // system's code page: the wide default handling sets it directly.
+    pwszTitle = ResWideText(pszTitle != NULL ? pszTitle : "");
+    DefWindowProcW(hWizDialog, WM_SETTEXT, 0, (LPARAM)(pwszTitle != NULL ? pwszTitle : wszWizEmpty));
+    free(pwszTitle);
 }
 
 static void WizShowPage(WizPage *pPage)

@@ -2,7 +2,7 @@
 // installer, finds its dialog and presses its buttons (BM_CLICK on Next 101, Back 100, Cancel/Close 2 and
 // the check box 401), and prints the final page's text (id 500) in UTF-8 when the installation is done.
 //
-//   wizdrive [--hold FILE]... [--timeout SECONDS] [--follow] SETUP ACTION...
+//   wizdrive [--hold FILE]... [--timeout SECONDS] [--follow] [--texts] SETUP ACTION...
 //
 // With --follow the program may hand its wizard to another process and end (the uninstaller started from
 // the application folder runs from a copy of itself): when it ends with exit code 0 before any dialog of its
@@ -13,7 +13,8 @@
 // sent, so the wizard has handled it before the next. After an action that reaches the final page the driver
 // waits until the installation has ended (the final page shows the report, the Close button is enabled),
 // then prints "--- report" and the final page's text. --hold opens FILE without sharing for the
-// whole run. Exit code: the installer's exit code, 92 when the installer ended before its dialog appeared,
+// whole run. --texts prints after each action the caption and the visible controls' texts ("--- texts").
+// Texts are read in UTF-16 and printed in UTF-8, the same whatever the system's code page. Exit code: the installer's exit code, 92 when the installer ended before its dialog appeared,
 // or 90 when the driver itself failed (message on stderr).
 
 #include <windows.h>
@@ -97,22 +98,38 @@ static void Click(HWND hDialog, int nId)
         Fail("the wizard did not take the click");
 }
 
-static std::string ControlTextUtf8(HWND hDialog, int nId)
+// A window's text in UTF-8, read in UTF-16 so that it is the same whatever the system's code page.
+static std::string WindowTextUtf8(HWND hWnd)
 {
-    char szAnsi[8192];
     WCHAR wsz[8192];
     char szUtf8[24576];
-    HWND hControl = GetDlgItem(hDialog, nId);
 
-    szAnsi[0] = '\0';
-    if (hControl == NULL)
+    wsz[0] = 0;
+    if (hWnd == NULL)
         return std::string();
-    SendMessageA(hControl, WM_GETTEXT, sizeof szAnsi, (LPARAM)szAnsi);
-    if (MultiByteToWideChar(CP_ACP, 0, szAnsi, -1, wsz, 8192) <= 0)
-        return std::string();
+    SendMessageW(hWnd, WM_GETTEXT, 8192, (LPARAM)wsz);
     if (WideCharToMultiByte(CP_UTF8, 0, wsz, -1, szUtf8, sizeof szUtf8, NULL, NULL) <= 0)
         return std::string();
     return szUtf8;
+}
+
+static std::string ControlTextUtf8(HWND hDialog, int nId)
+{
+    return WindowTextUtf8(GetDlgItem(hDialog, nId));
+}
+
+// With --texts, after each action: the caption and the texts of the visible controls, as the user reads them.
+static void PrintTexts(HWND hDialog)
+{
+    static const int kIds[] = {kIdBack, kIdNext, kIdCancel, 200, 201, 300, 301, 400, 401, kIdFinal};
+    if (!IsWindow(hDialog))
+        return;
+    printf("--- texts\n[%s]\n", WindowTextUtf8(hDialog).c_str());
+    for (int nId : kIds) {
+        HWND h = GetDlgItem(hDialog, nId);
+        if (h != NULL && IsWindowVisible(h))
+            printf("%d: %s\n", nId, WindowTextUtf8(h).c_str());
+    }
 }
 
 // True when the dialog shows its final page: Back and Next hidden, the final text shown.
@@ -145,18 +162,16 @@ static void WaitForReport(HWND hDialog, HANDLE hProcess, const std::string &sWor
 // installer, 2017 of the uninstaller.
 static std::string WorkingText(const char *pszSetup)
 {
-    char szAnsi[512];
     WCHAR wsz[512];
     char szUtf8[1536];
     HMODULE hSetup = LoadLibraryExA(pszSetup, NULL, LOAD_LIBRARY_AS_DATAFILE);
     if (hSetup == NULL)
         Fail("cannot read the installer's texts");
-    int n = LoadStringA(hSetup, 1017, szAnsi, sizeof szAnsi);
+    int n = LoadStringW(hSetup, 1017, wsz, 512);
     if (n <= 0)
-        n = LoadStringA(hSetup, 2017, szAnsi, sizeof szAnsi);
+        n = LoadStringW(hSetup, 2017, wsz, 512);
     FreeLibrary(hSetup);
-    if (n <= 0 || MultiByteToWideChar(CP_ACP, 0, szAnsi, -1, wsz, 512) <= 0 ||
-        WideCharToMultiByte(CP_UTF8, 0, wsz, -1, szUtf8, sizeof szUtf8, NULL, NULL) <= 0)
+    if (n <= 0 || WideCharToMultiByte(CP_UTF8, 0, wsz, -1, szUtf8, sizeof szUtf8, NULL, NULL) <= 0)
         Fail("the program has no text 1017 or 2017");
     return szUtf8;
 }
@@ -165,6 +180,7 @@ int main(int argc, char **argv)
 {
     std::vector<HANDLE> aHeld;
     bool bFollow = false;
+    bool bTexts = false;
     int i = 1;
 
     for (; i < argc; i++) {
@@ -175,6 +191,8 @@ int main(int argc, char **argv)
             aHeld.push_back(h);
         } else if (strcmp(argv[i], "--follow") == 0) {
             bFollow = true;
+        } else if (strcmp(argv[i], "--texts") == 0) {
+            bTexts = true;
         } else if (strcmp(argv[i], "--timeout") == 0 && i + 1 < argc) {
             dwTimeoutMs = (DWORD)atoi(argv[++i]) * 1000;
         } else {
@@ -182,7 +200,7 @@ int main(int argc, char **argv)
         }
     }
     if (i >= argc) {
-        fprintf(stderr, "usage: wizdrive [--hold FILE]... [--timeout SECONDS] [--follow] SETUP ACTION...\n");
+        fprintf(stderr, "usage: wizdrive [--hold FILE]... [--timeout SECONDS] [--follow] [--texts] SETUP ACTION...\n");
         return 2;
     }
     const char *pszSetup = argv[i++];
@@ -248,6 +266,8 @@ int main(int argc, char **argv)
             printf("--- report\n%s\n--- end of report\n", ControlTextUtf8(hDialog, kIdFinal).c_str());
             bReported = true;
         }
+        if (bTexts)
+            PrintTexts(hDialog);
         fflush(stdout);
         if (!IsWindow(hDialog))
             break;

@@ -408,6 +408,37 @@ BOOL WINAPI GetStringTypeA(LCID Locale, DWORD dwInfoType, LPCSTR lpSrcStr, int c
     return TRUE;
 }
 
+// The types of UTF-16 characters: those code page 1251 holds by its table; the Latin-1 letters U+00C0 to
+// U+00FF (but the multiplication and division signs) as letters of their case; any other as defined only.
+BOOL WINAPI GetStringTypeW(DWORD dwInfoType, LPCWSTR lpSrcStr, int cchSrc, LPWORD lpCharType)
+{
+    if (lpSrcStr == NULL || lpCharType == NULL || cchSrc == 0 || cchSrc < -1) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    if (dwInfoType != CT_CTYPE1) {
+        SetLastError(ERROR_INVALID_FLAGS);
+        return FALSE;
+    }
+    if (cchSrc == -1) {
+        cchSrc = 0;
+        while (lpSrcStr[cchSrc] != 0)
+            cchSrc++;
+        cchSrc++;
+    }
+    for (int i = 0; i < cchSrc; i++) {
+        char16_t w = lpSrcStr[i];
+        int b = plat::UnicodeToCodePage(1251, w);
+        if (b >= 0)
+            lpCharType[i] = aCtype1[b];
+        else if (w >= 0xC0 && w <= 0xFF && w != 0xD7 && w != 0xF7)
+            lpCharType[i] = w < 0xDF ? 0x301 : 0x302;
+        else
+            lpCharType[i] = C1_DEFINED;
+    }
+    return TRUE;
+}
+
 int WINAPI LCMapStringA(LCID Locale, DWORD dwMapFlags, LPCSTR lpSrcStr, int cchSrc, LPSTR lpDestStr, int cchDest)
 {
     const unsigned char *pMap;

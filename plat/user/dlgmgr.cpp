@@ -748,6 +748,22 @@ BOOL WINAPI SetWindowTextW(HWND hWnd, LPCWSTR lpString)
     return (BOOL)SendMessageA(hWnd, WM_SETTEXT, 0, (LPARAM)sText.c_str());
 }
 
+// The default handling of a wide message; here only the window text's: WM_SETTEXT as SetWindowTextW,
+// WM_GETTEXT and WM_GETTEXTLENGTH in UTF-16. Any other message gets 0.
+LRESULT WINAPI DefWindowProcW(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam)
+{
+    switch (Msg) {
+    case WM_SETTEXT:
+        return SetWindowTextW(hWnd, (LPCWSTR)lParam);
+    case WM_GETTEXT:
+        return GetWindowTextW(hWnd, (LPWSTR)lParam, (int)wParam);
+    case WM_GETTEXTLENGTH:
+        return SendMessageA(hWnd, WM_GETTEXTLENGTH, 0, 0);
+    default:
+        return 0;
+    }
+}
+
 // The window's whole text, as kept.
 static std::string WindowText(HWND hWnd)
 {

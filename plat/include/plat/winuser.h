@@ -320,6 +320,7 @@ BOOL WINAPI SetWindowTextA(HWND hWnd, LPCSTR lpString);
 BOOL WINAPI SetWindowTextW(HWND hWnd, LPCWSTR lpString);
 int WINAPI GetWindowTextA(HWND hWnd, LPSTR lpString, int nMaxCount);
 int WINAPI GetWindowTextW(HWND hWnd, LPWSTR lpString, int nMaxCount);
+LRESULT WINAPI DefWindowProcW(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam);
 int WINAPI GetWindowTextLengthA(HWND hWnd);
 LONG WINAPI GetWindowLongA(HWND hWnd, int nIndex);
 HWND WINAPI SetFocus(HWND hWnd);
