@@ -61,6 +61,19 @@ static std::string WindowText(HWND h)
     return sz;
 }
 
+// The dialog's caption as its frame shows it: the dialog is an ANSI window, whose own procedure would give
+// the text in the system's code page, so it is read through the wide default handling.
+static std::string CaptionText()
+{
+    WCHAR wsz[2048];
+    char sz[6144];
+    wsz[0] = 0;
+    DefWindowProcW(Dialog(), WM_GETTEXT, 2048, (LPARAM)wsz);
+    if (WideCharToMultiByte(CP_UTF8, 0, wsz, -1, sz, sizeof sz, NULL, NULL) <= 0)
+        return "?";
+    return sz;
+}
+
 static std::string ControlText(int nId)
 {
     HWND h = GetDlgItem(Dialog(), nId);
@@ -208,7 +221,7 @@ static LRESULT CALLBACK WalkHook(int nCode, WPARAM wParam, LPARAM lParam)
 {
     MSG *pMsg = (MSG *)lParam;
     if (nCode == HC_ACTION && wParam == PM_REMOVE && pMsg->hwnd == NULL && pMsg->message == WM_SEE) {
-        sSeenText = pMsg->wParam == 0 ? WindowText(Dialog()) : ControlText((int)pMsg->wParam);
+        sSeenText = pMsg->wParam == 0 ? CaptionText() : ControlText((int)pMsg->wParam);
         PostCommand(IDCANCEL);
     }
     if (nCode == HC_ACTION && wParam == PM_REMOVE && pMsg->hwnd == NULL && pMsg->message == WM_WALK) {

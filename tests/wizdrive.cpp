@@ -124,7 +124,13 @@ static void PrintTexts(HWND hDialog)
     static const int kIds[] = {kIdBack, kIdNext, kIdCancel, 200, 201, 300, 301, 400, 401, kIdFinal};
     if (!IsWindow(hDialog))
         return;
-    printf("--- texts\n[%s]\n", WindowTextUtf8(hDialog).c_str());
+    // The caption as the frame shows it: the dialog's ANSI procedure would give it in the system's code page.
+    WCHAR wszCaption[512];
+    char szCaption[1536];
+    if (InternalGetWindowText(hDialog, wszCaption, 512) <= 0 ||
+        WideCharToMultiByte(CP_UTF8, 0, wszCaption, -1, szCaption, sizeof szCaption, NULL, NULL) <= 0)
+        szCaption[0] = '\0';
+    printf("--- texts\n[%s]\n", szCaption);
     for (int nId : kIds) {
         HWND h = GetDlgItem(hDialog, nId);
         if (h != NULL && IsWindowVisible(h))
@@ -244,6 +250,8 @@ int main(int argc, char **argv)
         return 92;
     }
     bool bReported = false;
+    if (bTexts)
+        PrintTexts(hDialog);
     for (; i < argc && hDialog != NULL; i++) {
         const char *pszAction = argv[i];
         printf("--- %s\n", pszAction);
