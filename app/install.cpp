@@ -56,6 +56,12 @@ int InstallRun(void)
     nLock = LockTake(0);
     if (nLock != LOCK_TAKEN)
         return LockRefuse(nLock == LOCK_BUSY ? IDS_BUSY : IDS_LOCK_FAILED);
+    // Every path is formed in the system's code page: one it cannot name stops the installation here, before
+    // anything is changed, rather than a later step failing on a name of question marks.
+    if (!UtlPathsNameable()) {
+        WizMessageBox(ResLoadString(IDS_NO_NAMES), MB_OK | MB_ICONSTOP);
+        return 0;
+    }
     InstallPages(aPages, &params);
     if (WizRun(aPages)) {
         InstallPerform(&params);

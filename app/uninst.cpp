@@ -95,6 +95,12 @@ int UninstRun(void)
         if (nLock != LOCK_TAKEN)
             return LockRefuse(nLock == LOCK_BUSY ? IDS_UN_BUSY : IDS_UN_LOCK_FAILED);
     }
+    // A path the system's code page cannot name stops the uninstaller before it changes anything (also the
+    // copy in the temporary folder, which would otherwise leave itself for removal at the next start).
+    if (!UtlPathsNameable()) {
+        WizMessageBox(ResLoadString(IDS_UN_NO_NAMES), MB_OK | MB_ICONSTOP);
+        return 0;
+    }
 
     nLength = GetModuleFileNameA(NULL, szSelf, sizeof szSelf);
     if (nLength == 0 || nLength >= sizeof szSelf)

@@ -181,6 +181,46 @@ int UtlGetModuleDir(char *szDir, int nSize)
     return UtlGetDir(szDir, szModule, nSize);
 }
 
+// Whether a path the platform gives in UTF-16 can be written in the system's ANSI code page, in which the
+// program forms every path: each of its characters has a byte of its own there, with neither a best-fit
+// stand-in nor the default character. A path too long for a path buffer counts as nameable: the calls that
+// form it report it as they always have.
+int UtlNameable(const WCHAR *wszPath)
+{
+    char szPath[4 * UTL_PATH_SIZE];
+    BOOL bUsedDefault = FALSE;
+
+    ASSERT(wszPath != NULL);
+    if (WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wszPath, -1, szPath, sizeof szPath, NULL,
+                            &bUsedDefault) <= 0)
+        return 1;
+    return !bUsedDefault;
+}
+
+// Whether the folders the programs form paths in can be named in the system's ANSI code page: the program's
+// own (the medium, or the application folder), the temporary folder, and the user's Start-menu programs,
+// desktop and documents folders. On a system whose code page has no Cyrillic letters, a medium copied into
+// a Cyrillic folder, or a user's profile with a Cyrillic name, cannot be named: the ANSI calls would give
+// question marks. A folder the platform does not give here is left to the calls that form it later. Asks
+// only for wide paths, which change nothing.
+int UtlPathsNameable(void)
+{
+    static const int anCsidl[] = {CSIDL_PROGRAMS, CSIDL_DESKTOPDIRECTORY, CSIDL_PERSONAL};
+    WCHAR wszPath[UTL_PATH_SIZE];
+    DWORD nLength;
+
+    nLength = GetModuleFileNameW(NULL, wszPath, UTL_PATH_SIZE);
+    if (nLength > 0 && nLength < UTL_PATH_SIZE && !UtlNameable(wszPath))
+        return 0;
+    nLength = GetTempPathW(UTL_PATH_SIZE, wszPath);
+    if (nLength > 0 && nLength < UTL_PATH_SIZE && !UtlNameable(wszPath))
+        return 0;
+    for (int i = 0; i < (int)(sizeof anCsidl / sizeof anCsidl[0]); i++)
+        if (SHGetFolderPathW(NULL, anCsidl[i], NULL, 0, wszPath) == S_OK && !UtlNameable(wszPath))
+            return 0;
+    return 1;
+}
+
 // Copies a file over any existing one; onto a folder, into it under the source's name. The copy loses the
 // read-only bit and gains the archive bit. Returns the platform's result.
 int UtlCopyFile(const char *szFileName, const char *szDestName)

@@ -7,6 +7,8 @@
 // whole (the output then holds as much as fits).
 #pragma once
 
+#include "platform.h"
+
 #define UTL_PATH_SIZE 260
 
 // The deepest UtlDeleteTree enters a tree below its root.
@@ -17,6 +19,8 @@ int UtlGetName(char *szName, const char *szPath, int nSize);
 int UtlJoinPath(char *szPath, const char *szDir, const char *szName, int nSize);
 int UtlGetFullPath(char *szPath, const char *szName, int nSize);
 int UtlGetModuleDir(char *szDir, int nSize);
+int UtlNameable(const WCHAR *wszPath);
+int UtlPathsNameable(void);
 int UtlJoinEntry(char *szPath, const char *szDir, const char *szName, int nSize);
 
 int UtlCopyFile(const char *szFileName, const char *szDestName);

@@ -111,13 +111,40 @@ int ResDupString(const char *s)
     return h;
 }
 
+// The program's texts are code page 1251 whatever the system's code page: the resource is read in UTF-16
+// and converted to 1251 here, not by the platform to the system's ANSI code page, where Cyrillic letters
+// would be question marks.
 int ResLoadString(int nId)
 {
+    WCHAR wszBuffer[512];
     char szBuffer[512];
+    int n;
 
-    if (LoadStringA(hWizInstance, (UINT)nId, szBuffer, sizeof szBuffer) <= 0)
+    n = LoadStringW(hWizInstance, (UINT)nId, wszBuffer, 512);
+    if (n <= 0)
         return 0;
+    n = WideCharToMultiByte(WIZ_CODE_PAGE, 0, wszBuffer, n, szBuffer, sizeof szBuffer - 1, NULL, NULL);
+    if (n <= 0)
+        return 0;
+    szBuffer[n] = EOS;
     return ResDupString(szBuffer);
+}
+
+// A heap copy of a text of the program (code page 1251) in UTF-16, for the wide calls that show it whatever
+// the system's code page; null when the heap is exhausted. The caller frees it.
+WCHAR *ResWideText(const char *pszText)
+{
+    WCHAR *pwszText;
+    int nSize;
+
+    ASSERT(pszText != NULL);
+    nSize = StrLength(pszText) + 1;
+    pwszText = (WCHAR *)malloc(nSize * sizeof(WCHAR));
+    if (pwszText == NULL)
+        return NULL;
+    if (MultiByteToWideChar(WIZ_CODE_PAGE, 0, pszText, nSize, pwszText, nSize) <= 0)
+        pwszText[0] = 0;
+    return pwszText;
 }
 
 int ResLoadBitmap(int nId)
@@ -144,6 +171,7 @@ int ResLoadBitmap(int nId)
 #define WIZ_PUMP_MS 20        // the least time between two looks at the messages while the line stays
 
 static HWND hWizDialog;
+static const WCHAR wszWizEmpty[1] = {0};
 static WizConfig *pWizConfig;
 static WizPage *pWizPages;
 static WizPage *pWizCurPage;
@@ -230,6 +258,19 @@ int WizExpandSymbols(char *szBuf, const char *szSrc, int nSize, const char *cons
     return !bCut;
 }
 
+// Whether a character of a text (code page 1251) is a letter, a digit or white space, whatever the system's
+// code page: the platform is asked about its UTF-16 character, not about the byte in the system's code page
+// (on a Western system the bytes of the letters ё and ч are punctuation).
+static int WizTextCharIsWord(char ch)
+{
+    WCHAR wc;
+    WORD wType = 0;
+
+    if (MultiByteToWideChar(WIZ_CODE_PAGE, 0, &ch, 1, &wc, 1) != 1 || !GetStringTypeW(CT_CTYPE1, &wc, 1, &wType))
+        return (StrCharType((unsigned char)ch) & (STR_WORD | STR_SPACE)) != 0;
+    return (wType & (C1_ALPHA | C1_DIGIT | C1_XDIGIT | C1_SPACE)) != 0;
+}
+
 char *WizCleanLabel(char *szBuf, int hLabel, int nSize)
 {
     const char *pszLabel;
@@ -244,7 +285,7 @@ char *WizCleanLabel(char *szBuf, int hLabel, int nSize)
     if (!StrCopy(szBuf, pszLabel, nSize))
         return NULL;
     for (int i = 0; szBuf[i] != EOS; i++)
-        if (StrCharType((unsigned char)szBuf[i]) & (STR_WORD | STR_SPACE))
+        if (WizTextCharIsWord(szBuf[i]))
             szBuf[j++] = szBuf[i];
     szBuf[j] = EOS;
     StrSqueeze(szBuf, 0);
@@ -268,6 +309,15 @@ static void WizSymbolValues(const char **pszValues, char *szBack, char *szNext, 
         pszValues[1] = WizCleanLabel(szNext, pWizConfig->hFinish, WIZ_LABEL_SIZE);
 }
 
+// Shows a text of the program in a window through the wide call; the empty text when the heap is exhausted.
+static void WizSetWindowText(HWND hWnd, const char *pszText)
+{
+    WCHAR *pwszText = ResWideText(pszText);
+
+    SetWindowTextW(hWnd, pwszText != NULL ? pwszText : wszWizEmpty);
+    free(pwszText);
+}
+
 static void WizSetControlText(int nId, int hText)
 {
     char szBack[WIZ_LABEL_SIZE], szNext[WIZ_LABEL_SIZE], szCancel[WIZ_LABEL_SIZE];
@@ -289,7 +339,7 @@ static void WizSetControlText(int nId, int hText)
         if (pszExpanded != NULL)
             WizExpandSymbols(pszExpanded, pszText, nSize, apszWizSymbols, apszValues, WIZ_SYMBOLS);
     }
-    SetWindowTextA(hCtl, pszExpanded != NULL ? pszExpanded : "");
+    WizSetWindowText(hCtl, pszExpanded != NULL ? pszExpanded : "");
     free(pszExpanded);
 }
 
@@ -385,12 +435,17 @@ static int WizGetCheck(int nId)
 static void WizSetTitle(void)
 {
     const char *pszTitle = NULL;
+    WCHAR *pwszTitle;
 
     if (hWizDialog == NULL)
         return;
     if (pWizConfig != NULL)
         pszTitle = ResGetString(pWizConfig->hTitle);
-    SetWindowTextA(hWizDialog, pszTitle != NULL ? pszTitle : "");
+    // The dialog's own procedure is an ANSI one, through which WM_SETTEXT would reach the caption in the
+    // system's code page: the wide default handling sets it directly.
+    pwszTitle = ResWideText(pszTitle != NULL ? pszTitle : "");
+    DefWindowProcW(hWizDialog, WM_SETTEXT, 0, (LPARAM)(pwszTitle != NULL ? pwszTitle : wszWizEmpty));
+    free(pwszTitle);
 }
 
 static void WizShowPage(WizPage *pPage)
@@ -759,8 +814,17 @@ int WizMessageBox(int hText, UINT nType)
 {
     const char *pszText = ResGetString(hText);
     const char *pszTitle = NULL;
+    WCHAR *pwszText;
+    WCHAR *pwszTitle;
+    int nResult;
 
     if (pWizConfig != NULL)
         pszTitle = ResGetString(pWizConfig->hTitle);
-    return MessageBoxA(hWizDialog, pszText != NULL ? pszText : "", pszTitle != NULL ? pszTitle : "", nType);
+    pwszText = ResWideText(pszText != NULL ? pszText : "");
+    pwszTitle = ResWideText(pszTitle != NULL ? pszTitle : "");
+    nResult = MessageBoxW(hWizDialog, pwszText != NULL ? pwszText : wszWizEmpty,
+                          pwszTitle != NULL ? pwszTitle : wszWizEmpty, nType);
+    free(pwszText);
+    free(pwszTitle);
+    return nResult;
 }

@@ -10,6 +10,9 @@
 #define RES_STRING 1
 #define RES_OBJECT 2
 
+// The code page of every text of the program, whatever the system's ANSI code page (which paths use).
+#define WIZ_CODE_PAGE 1251
+
 extern HINSTANCE hWizInstance; // the module instance WinMain received; resources are loaded from it
 
 // Implemented once in each program, by its main file outside the system library (Setup.exe's
@@ -25,8 +28,9 @@ char *ResGetString(int h);     // borrowed; null for an invalid handle or one th
 HGDIOBJ ResGetObject(int h);   // borrowed; null for an invalid handle or one that holds no object
 void ResFree(int h);
 int ResDupString(const char *s);
-int ResLoadString(int nId);
+int ResLoadString(int nId); // the string resource in code page 1251, cut to 511 characters
 int ResLoadBitmap(int nId);
+WCHAR *ResWideText(const char *pszText); // a heap UTF-16 copy of a 1251 text, or null; the caller frees it
 
 // Wizard engine
 

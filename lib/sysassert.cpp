@@ -5,11 +5,15 @@
 
 #include <stdio.h>
 
+// The report goes to standard error when the process has one, else into a message box shown through the
+// wide call (the condition's text is code page 1251, as every text of the program), captioned with the
+// program's file name as the platform gives it in UTF-16.
 void SysAssertFail(const char *szCond, const char *szModule, int nLine)
 {
     char szText[1024];
-    char szProgram[MAX_PATH];
-    const char *pszCaption = szProgram;
+    WCHAR wszText[1024];
+    WCHAR wszProgram[MAX_PATH];
+    const WCHAR *pwszCaption = wszProgram;
     DWORD nLength;
     DWORD nWritten;
     HANDLE hErr;
@@ -20,13 +24,6 @@ void SysAssertFail(const char *szCond, const char *szModule, int nLine)
     if (n < 0)
         szText[0] = '\0';
 
-    nLength = GetModuleFileNameA(NULL, szProgram, sizeof szProgram);
-    if (nLength == 0 || nLength >= sizeof szProgram)
-        szProgram[0] = '\0';
-    for (const char *p = szProgram; *p != '\0'; p++)
-        if (*p == '\\')
-            pszCaption = p + 1;
-
     hErr = GetStdHandle(STD_ERROR_HANDLE);
     if (hErr != NULL && hErr != INVALID_HANDLE_VALUE) {
         char szLine[sizeof szText + 1];
@@ -34,6 +31,15 @@ void SysAssertFail(const char *szCond, const char *szModule, int nLine)
         if (n > 0 && WriteFile(hErr, szLine, (DWORD)n, &nWritten, NULL))
             ExitProcess(3);
     }
-    MessageBoxA(NULL, szText, pszCaption, MB_OK | MB_ICONSTOP | MB_TASKMODAL | MB_SETFOREGROUND);
+
+    nLength = GetModuleFileNameW(NULL, wszProgram, MAX_PATH);
+    if (nLength == 0 || nLength >= MAX_PATH)
+        wszProgram[0] = 0;
+    for (const WCHAR *p = wszProgram; *p != 0; p++)
+        if (*p == '\\')
+            pwszCaption = p + 1;
+    if (MultiByteToWideChar(1251, 0, szText, -1, wszText, sizeof wszText / sizeof wszText[0]) <= 0)
+        wszText[0] = 0;
+    MessageBoxW(NULL, wszText, pwszCaption, MB_OK | MB_ICONSTOP | MB_TASKMODAL | MB_SETFOREGROUND);
     ExitProcess(3);
 }

@@ -37,6 +37,9 @@
 #define IDS_PROGRESS_CHECK_MB 1021
 #define IDS_PROGRESS_FILES 1022
 #define IDS_PROGRESS_FILES_COUNT 1023
+// A folder the program needs cannot be named in the system's code page (the installer's, the uninstaller's).
+#define IDS_NO_NAMES 1030
+#define IDS_UN_NO_NAMES 1031
 #define IDS_DONE 1050
 #define IDS_CANCELLED 1051
 #define IDS_INCOMPLETE 1052

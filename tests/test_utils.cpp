@@ -81,6 +81,36 @@ static const JoinCase kJoin[] = {
     {"  C:\\Dir  ", "  File.txt  ", "C:\\Dir\\File.txt"},
 };
 
+// A path the platform gives in UTF-16 is nameable when the system's code page has a byte of its own for each
+// of its characters (this test runs again as on a Western system, code page 1252).
+struct NameableCase {
+    const char *pszUtf8;
+    int bIn1251, bIn1252;
+};
+static const NameableCase kNameable[] = {
+    {"C:\\Kalmorist\\Setup.exe", 1, 1},
+    {"Z:\\tmp\\Дистрибутив\\Setup.exe", 1, 0},
+    {"C:\\users\\Иван\\AppData\\Local\\Temp\\", 1, 0},
+    {"C:\\Users\\José\\Desktop", 0, 1},
+    {"C:\\Users\\Michał\\Desktop", 0, 0}, // no byte in either; a best fit would name another folder
+    {"C:\\€ and №", 1, 0},
+    {"", 1, 1},
+};
+
+TEST(UtilsPaths, PathsAreNameableWhenTheCodePageHoldsEveryCharacter)
+{
+    UINT nAcp = GetACP();
+    ASSERT_TRUE(nAcp == 1251 || nAcp == 1252) << nAcp;
+    for (const auto &c : kNameable) {
+        WCHAR wsz[UTL_PATH_SIZE];
+        ASSERT_GT(MultiByteToWideChar(CP_UTF8, 0, c.pszUtf8, -1, wsz, UTL_PATH_SIZE), 0);
+        EXPECT_EQ(nAcp == 1251 ? c.bIn1251 : c.bIn1252, UtlNameable(wsz))
+            << c.pszUtf8 << ", code page " << nAcp;
+    }
+    // The test's own folders have plain names.
+    EXPECT_EQ(1, UtlPathsNameable());
+}
+
 TEST(UtilsPaths, JoiningPutsOneSeparatorBetweenFolderAndName)
 {
     for (const auto &c : kJoin) {

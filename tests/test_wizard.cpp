@@ -49,14 +49,37 @@ static HWND Dialog()
     return FindWindowA("#32770", NULL);
 }
 
+// A window's text as it reads on the screen, in UTF-8: read in UTF-16, so that it is the same whatever the
+// system's code page.
+static std::string WindowText(HWND h)
+{
+    WCHAR wsz[2048];
+    char sz[6144];
+    GetWindowTextW(h, wsz, 2048);
+    if (WideCharToMultiByte(CP_UTF8, 0, wsz, -1, sz, sizeof sz, NULL, NULL) <= 0)
+        return "?";
+    return sz;
+}
+
+// The dialog's caption as its frame shows it: the dialog is an ANSI window, whose own procedure would give
+// the text in the system's code page, so it is read through the wide default handling.
+static std::string CaptionText()
+{
+    WCHAR wsz[2048];
+    char sz[6144];
+    wsz[0] = 0;
+    DefWindowProcW(Dialog(), WM_GETTEXT, 2048, (LPARAM)wsz);
+    if (WideCharToMultiByte(CP_UTF8, 0, wsz, -1, sz, sizeof sz, NULL, NULL) <= 0)
+        return "?";
+    return sz;
+}
+
 static std::string ControlText(int nId)
 {
-    char sz[2048];
     HWND h = GetDlgItem(Dialog(), nId);
     if (h == NULL)
         return "<none>";
-    GetWindowTextA(h, sz, sizeof sz);
-    return Utf8(sz);
+    return WindowText(h);
 }
 
 // "B~< &Назад N+&Вперёд > C+Отмена | 200 201 | focus 101": each button hidden (-), shown and enabled (+)
@@ -198,10 +221,7 @@ static LRESULT CALLBACK WalkHook(int nCode, WPARAM wParam, LPARAM lParam)
 {
     MSG *pMsg = (MSG *)lParam;
     if (nCode == HC_ACTION && wParam == PM_REMOVE && pMsg->hwnd == NULL && pMsg->message == WM_SEE) {
-        char sz[1024] = "";
-        if (pMsg->wParam == 0)
-            GetWindowTextA(Dialog(), sz, sizeof sz);
-        sSeenText = pMsg->wParam == 0 ? Utf8(sz) : ControlText((int)pMsg->wParam);
+        sSeenText = pMsg->wParam == 0 ? CaptionText() : ControlText((int)pMsg->wParam);
         PostCommand(IDCANCEL);
     }
     if (nCode == HC_ACTION && wParam == PM_REMOVE && pMsg->hwnd == NULL && pMsg->message == WM_WALK) {

@@ -2,7 +2,7 @@
 // installer, finds its dialog and presses its buttons (BM_CLICK on Next 101, Back 100, Cancel/Close 2 and
 // the check box 401), and prints the final page's text (id 500) in UTF-8 when the installation is done.
 //
-//   wizdrive [--hold FILE]... [--timeout SECONDS] [--follow] [--watch] SETUP ACTION...
+//   wizdrive [--hold FILE]... [--timeout SECONDS] [--follow] [--watch] [--texts] SETUP ACTION...
 //   wizdrive [--timeout SECONDS] --leave SETUP ACTION...
 //   wizdrive [--timeout SECONDS] --message SETUP
 //
@@ -15,7 +15,8 @@
 // sent, so the wizard has handled it before the next. After an action that reaches the final page the driver
 // waits until the installation has ended (the final page shows the report, the Close button is enabled),
 // then prints "--- report" and the final page's text. --hold opens FILE without sharing for the
-// whole run. With --watch the driver, while it waits for the report, asks the dialog every 200 ms for an
+// whole run. --texts prints after each action the caption and the visible controls' texts ("--- texts").
+// Texts are read in UTF-16 and printed in UTF-8, the same whatever the system's code page. With --watch the driver, while it waits for the report, asks the dialog every 200 ms for an
 // answer within 1 s (WM_NULL by SendMessageTimeoutA) and reads the final page's text the same way; at the
 // third text it saw there it tries every way a user has of closing the window; at the end it writes to
 // standard error "watch: polls=N late=N slowest=MS texts=N closes=N" (answers asked for, those not given
@@ -191,22 +192,44 @@ static void Click(HWND hDialog, int nId)
         Fail("the wizard did not take the click");
 }
 
-static std::string ControlTextUtf8(HWND hDialog, int nId)
+// A window's text in UTF-8, read in UTF-16 so that it is the same whatever the system's code page.
+static std::string WindowTextUtf8(HWND hWnd)
 {
-    char szAnsi[8192];
     WCHAR wsz[8192];
     char szUtf8[24576];
-    HWND hControl = GetDlgItem(hDialog, nId);
 
-    szAnsi[0] = '\0';
-    if (hControl == NULL)
+    wsz[0] = 0;
+    if (hWnd == NULL)
         return std::string();
-    SendMessageA(hControl, WM_GETTEXT, sizeof szAnsi, (LPARAM)szAnsi);
-    if (MultiByteToWideChar(CP_ACP, 0, szAnsi, -1, wsz, 8192) <= 0)
-        return std::string();
+    SendMessageW(hWnd, WM_GETTEXT, 8192, (LPARAM)wsz);
     if (WideCharToMultiByte(CP_UTF8, 0, wsz, -1, szUtf8, sizeof szUtf8, NULL, NULL) <= 0)
         return std::string();
     return szUtf8;
+}
+
+static std::string ControlTextUtf8(HWND hDialog, int nId)
+{
+    return WindowTextUtf8(GetDlgItem(hDialog, nId));
+}
+
+// With --texts, after each action: the caption and the texts of the visible controls, as the user reads them.
+static void PrintTexts(HWND hDialog)
+{
+    static const int kIds[] = {kIdBack, kIdNext, kIdCancel, 200, 201, 300, 301, 400, 401, kIdFinal};
+    if (!IsWindow(hDialog))
+        return;
+    // The caption as the frame shows it: the dialog's ANSI procedure would give it in the system's code page.
+    WCHAR wszCaption[512];
+    char szCaption[1536];
+    if (InternalGetWindowText(hDialog, wszCaption, 512) <= 0 ||
+        WideCharToMultiByte(CP_UTF8, 0, wszCaption, -1, szCaption, sizeof szCaption, NULL, NULL) <= 0)
+        szCaption[0] = '\0';
+    printf("--- texts\n[%s]\n", szCaption);
+    for (int nId : kIds) {
+        HWND h = GetDlgItem(hDialog, nId);
+        if (h != NULL && IsWindowVisible(h))
+            printf("%d: %s\n", nId, WindowTextUtf8(h).c_str());
+    }
 }
 
 // True when the dialog shows its final page: Back and Next hidden, the final text shown.
@@ -276,18 +299,16 @@ static void WaitForReport(HWND hDialog, HANDLE hProcess, const std::string &sWor
 // installer, 2017 of the uninstaller.
 static std::string WorkingText(const char *pszSetup)
 {
-    char szAnsi[512];
     WCHAR wsz[512];
     char szUtf8[1536];
     HMODULE hSetup = LoadLibraryExA(pszSetup, NULL, LOAD_LIBRARY_AS_DATAFILE);
     if (hSetup == NULL)
         Fail("cannot read the installer's texts");
-    int n = LoadStringA(hSetup, 1017, szAnsi, sizeof szAnsi);
+    int n = LoadStringW(hSetup, 1017, wsz, 512);
     if (n <= 0)
-        n = LoadStringA(hSetup, 2017, szAnsi, sizeof szAnsi);
+        n = LoadStringW(hSetup, 2017, wsz, 512);
     FreeLibrary(hSetup);
-    if (n <= 0 || MultiByteToWideChar(CP_ACP, 0, szAnsi, -1, wsz, 512) <= 0 ||
-        WideCharToMultiByte(CP_UTF8, 0, wsz, -1, szUtf8, sizeof szUtf8, NULL, NULL) <= 0)
+    if (n <= 0 || WideCharToMultiByte(CP_UTF8, 0, wsz, -1, szUtf8, sizeof szUtf8, NULL, NULL) <= 0)
         Fail("the program has no text 1017 or 2017");
     return szUtf8;
 }
@@ -298,6 +319,7 @@ int main(int argc, char **argv)
     bool bFollow = false;
     bool bLeave = false;
     bool bMessage = false;
+    bool bTexts = false;
     int i = 1;
 
     for (; i < argc; i++) {
@@ -314,6 +336,8 @@ int main(int argc, char **argv)
             bMessage = true;
         } else if (strcmp(argv[i], "--watch") == 0) {
             bWatch = true;
+        } else if (strcmp(argv[i], "--texts") == 0) {
+            bTexts = true;
         } else if (strcmp(argv[i], "--timeout") == 0 && i + 1 < argc) {
             dwTimeoutMs = (DWORD)atoi(argv[++i]) * 1000;
         } else {
@@ -321,7 +345,7 @@ int main(int argc, char **argv)
         }
     }
     if (i >= argc) {
-        fprintf(stderr, "usage: wizdrive [--hold FILE]... [--timeout SECONDS] [--follow] [--watch] SETUP ACTION...\n");
+        fprintf(stderr, "usage: wizdrive [--hold FILE]... [--timeout SECONDS] [--follow] [--watch] [--texts] SETUP ACTION...\n");
         return 2;
     }
     const char *pszSetup = argv[i++];
@@ -367,6 +391,8 @@ int main(int argc, char **argv)
         return 92;
     }
     bool bReported = false;
+    if (bTexts)
+        PrintTexts(hDialog);
     for (; i < argc && hDialog != NULL; i++) {
         const char *pszAction = argv[i];
         printf("--- %s\n", pszAction);
@@ -389,6 +415,8 @@ int main(int argc, char **argv)
             printf("--- report\n%s\n--- end of report\n", ControlTextUtf8(hDialog, kIdFinal).c_str());
             bReported = true;
         }
+        if (bTexts)
+            PrintTexts(hDialog);
         fflush(stdout);
         if (!IsWindow(hDialog))
             break;

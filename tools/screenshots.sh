@@ -10,6 +10,8 @@
 #          uninstaller  the uninstaller started from the application folder after a first installation
 #                     (uninstall-*: welcome, option, final page); needs the same media and win64's wizdrive
 #          dpi        the 64-bit Setup.exe's welcome page under Wine at 144 DPI (dpi144-welcome-wine.png)
+#          cp1252     the 64-bit Setup.exe's welcome page under Wine on a Western system, whose ANSI code
+#                     page is 1252 (the C.UTF-8 locale): cp1252-welcome-wine.png; needs build/win64/medium
 #          all        all of them (the default)
 # OUTDIR defaults to docs/screenshots/. Every run uses fresh machines: a temporary PLAT_ROOT for each Linux run and a
 # fresh copy of a Wine prefix made for the display for each Windows run. The images carry no time stamps, so
@@ -19,8 +21,8 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 what=${1:-all}
 out=${2:-$root/docs/screenshots}
 case $what in
-wizdemo | installer | uninstaller | dpi | all) ;;
-*) echo "usage: $0 [wizdemo|installer|uninstaller|dpi|all] [OUTDIR]" >&2; exit 2 ;;
+wizdemo | installer | uninstaller | dpi | cp1252 | all) ;;
+*) echo "usage: $0 [wizdemo|installer|uninstaller|dpi|cp1252|all] [OUTDIR]" >&2; exit 2 ;;
 esac
 want() { [ "$what" = all ] || [ "$what" = "$1" ]; }
 
@@ -36,6 +38,10 @@ if want installer || want uninstaller || want dpi; then
         echo "build the demo medium for linux, win64 and win32 first (cmake --build --preset linux, then win64, win32)" >&2
         exit 1
     fi
+fi
+if want cp1252 && [ ! -f "$root/build/win64/medium/Setup.exe" ]; then
+    echo "build the demo medium for win64 first (cmake --build --preset win64)" >&2
+    exit 1
 fi
 mkdir -p "$out"
 work=$(mktemp -d "${TMPDIR:-/tmp}/kalshots.XXXXXX")
@@ -285,6 +291,15 @@ if want dpi; then
     # together. Wine only; the Linux front ends draw at 96.
     run_wine dpi144 walk_dpi "$root/build/win64/medium/Setup.exe" seed_dpi144
     cp "$work/dpi144-1-wine.png" "$out/dpi144-welcome-wine.png"
+fi
+if want cp1252; then
+    # The welcome page on a Western Windows: the texts are Cyrillic all the same. The locale is the
+    # wineserver's, which each run starts afresh.
+    wine_template
+    export KAL_WINE_LANG=C.UTF-8 LANG=C.UTF-8 LC_ALL=C.UTF-8
+    run_wine cp1252 walk_dpi "$root/build/win64/medium/Setup.exe"
+    export KAL_WINE_LANG=ru_RU.UTF-8 LANG=ru_RU.UTF-8 LC_ALL=ru_RU.UTF-8
+    cp "$work/cp1252-1-wine.png" "$out/cp1252-welcome-wine.png"
 fi
 if want uninstaller; then
     run_linux uninstall walk_uninstall "@ROOT@/drive_c/Program Files/Kalmor61/Uninst.exe" seed_install_linux

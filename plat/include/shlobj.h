@@ -84,6 +84,7 @@ typedef const ITEMIDLIST *PCIDLIST_ABSOLUTE;
 
 HRESULT WINAPI SHGetSpecialFolderLocation(HWND hwnd, int csidl, LPITEMIDLIST *ppidl);
 BOOL WINAPI SHGetPathFromIDListA(LPCITEMIDLIST pidl, LPSTR pszPath);
+HRESULT WINAPI SHGetFolderPathW(HWND hwnd, int csidl, HANDLE hToken, DWORD dwFlags, LPWSTR pszPath);
 HRESULT WINAPI SHGetMalloc(LPMALLOC *ppMalloc);
 
 // Change notifications

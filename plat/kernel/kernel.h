@@ -114,11 +114,23 @@ inline int unlinkat(int dirfd, const char *pszName, int nFlags)
 }
 } // namespace host
 
-// nls.cpp: code page 1251, the ANSI code page of the emulated machine.
+// nls.cpp: the ANSI code page of the emulated machine, 1251 (1252 when PLAT_ACP=1252).
+UINT AnsiCodePage();
+bool IsSingleByteCodePage(UINT nCodePage); // 1251 and 1252, the code pages this layer holds
+char16_t CodePageToUnicode(UINT nCodePage, unsigned char c);
+int UnicodeToCodePage(UINT nCodePage, char16_t w); // -1 when the character has no byte in the code page
 char16_t AnsiToUnicode(unsigned char c);
 int UnicodeToAnsi(char16_t w); // -1 when the character has no byte in the code page
 std::string AnsiToUtf8(const std::string &s);
 std::string Utf8ToAnsi(const std::string &s, bool *pbLossy = nullptr);
+std::u16string Utf8ToUtf16(const std::string &s);
+// The windows' texts, kept in code page 1251 whatever the ANSI code page ('?' for what it does not hold).
+std::string TextToUtf8(const std::string &s);
+std::string Utf8ToText(const std::string &s);
+std::string AnsiToText(const std::string &s);
+std::string TextToAnsi(const std::string &s);
+std::string Utf16ToText(const char16_t *psz, size_t n);
+std::u16string TextToUtf16(const std::string &s);
 // Names compared as the platform compares file names: without case, by the code page's own case tables.
 // Windows paths are ANSI strings in code page 1251; host paths are UTF-8.
 std::string UpperName(const std::string &sName);
@@ -133,9 +145,9 @@ bool MatchWildcards(const std::string &sPattern, const std::string &sName, bool 
 // described in docs/machine.md; the calls that check it are listed in plat/checkedcalls.h). Each call of
 // InjectedFault is one checked call, numbered from 1 in the process: true, with the error the call is to fail
 // with, when it is the one PLAT_FAULT_AT names, or an entry of PLAT_FAULT names this call (or "*") and its
-// path pattern matches the full Windows path. At the number PLAT_FAULT_CUT names the process ends at once. The check is traced under the innermost TracedCall of this
-// thread when that has the same name (the line is written with the call's outcome when it ends), else at
-// once.
+// path pattern matches the full Windows path. At the number PLAT_FAULT_CUT names the process ends at once.
+// The check is traced under the innermost TracedCall of this thread when that has the same name (the line is
+// written with the call's outcome when it ends), else at once.
 bool InjectedFault(const char *pszCall, const std::string &sWinPath, DWORD *pnError);
 // The same for a path that costs work to make: path() is called only when the switch needs the path.
 bool InjectedFault(const char *pszCall, const std::function<std::string()> &path, DWORD *pnError);
@@ -190,6 +202,7 @@ enum SpecialFolder {
     FolderTemp,
 };
 std::string SpecialFolderPath(SpecialFolder nFolder); // e.g. "C:\\users\\ann\\Desktop", no trailing backslash
+std::string SpecialFolderPathUtf8(SpecialFolder nFolder); // the same with the names in UTF-8
 // Prints "plat: " and the message on standard error, once per process for each message.
 void ReportMachineDamage(const std::string &sMessage);
 bool MachineDamageReported(); // whether any message was given, for the tools' exit codes
@@ -298,9 +311,10 @@ bool ResolvePath(const char *pszPath, ResolvedPath *pPath, DWORD *pnError, unsig
 bool ResolveArg(const char *pszCall, const char *pszPath, ResolvedPath *pPath, unsigned nFlags = 0);
 
 // The Windows path of a host path: under drive_c it is on C:, anything else is on Z:. Relative host paths are
-// taken against the host's working directory. *pbLossy tells whether a character had no place in code page
-// 1251 (it shows as '?').
+// taken against the host's working directory. *pbLossy tells whether a character had no place in the ANSI
+// code page (it shows as '?'). WindowsPathFromHostUtf8 gives the same path with the names in UTF-8.
 std::string WindowsPathFromHost(const std::string &sHost, bool *pbLossy = nullptr);
+std::string WindowsPathFromHostUtf8(const std::string &sHost);
 
 // A reserved device name (NUL, CON, AUX, PRN, COM1-COM9, LPT1-LPT9 in any case) as the last name of a path,
 // with any extension, blanks before it or colons after it: true with the name as spelt in the path. Paths

@@ -18,23 +18,34 @@ namespace fs = std::filesystem;
 namespace plat
 {
 
-std::string UserName()
+// The user's name as the host spells it (UTF-8).
+static std::string UserNameUtf8()
 {
     static std::string sUser;
 
     if (sUser.empty()) {
         struct passwd *pw = getpwuid(geteuid());
         if (pw != nullptr && pw->pw_name != nullptr && *pw->pw_name != '\0')
-            sUser = Utf8ToAnsi(pw->pw_name);
+            sUser = pw->pw_name;
         else
             sUser = "user";
     }
     return sUser;
 }
 
+std::string UserName()
+{
+    return Utf8ToAnsi(UserNameUtf8());
+}
+
 std::string SpecialFolderPath(SpecialFolder nFolder)
 {
-    std::string sProfile = "C:\\users\\" + UserName();
+    return Utf8ToAnsi(SpecialFolderPathUtf8(nFolder));
+}
+
+std::string SpecialFolderPathUtf8(SpecialFolder nFolder)
+{
+    std::string sProfile = "C:\\users\\" + UserNameUtf8();
     switch (nFolder) {
     case FolderProgramFiles:
         return "C:\\Program Files";

@@ -99,6 +99,31 @@ DWORD WINAPI GetModuleFileNameA(HMODULE hModule, LPSTR lpFilename, DWORD nSize)
     return call.Value(n, n != 0);
 }
 
+// The same path in UTF-16, whatever the ANSI code page holds of it. Not a checked call: the program reads
+// its path through GetModuleFileNameA, which is.
+DWORD WINAPI GetModuleFileNameW(HMODULE hModule, LPWSTR lpFilename, DWORD nSize)
+{
+    std::u16string sPath = plat::Utf8ToUtf16(plat::WindowsPathFromHostUtf8(plat::ExecutableHostPath()));
+
+    if (plat::ModuleFromHandle(hModule) == nullptr) {
+        SetLastError(126);
+        return 0;
+    }
+    if (nSize == 0) {
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return 0;
+    }
+    if (sPath.size() >= nSize) {
+        memcpy(lpFilename, sPath.data(), (nSize - 1) * sizeof(WCHAR));
+        lpFilename[nSize - 1] = 0;
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return nSize;
+    }
+    memcpy(lpFilename, sPath.c_str(), (sPath.size() + 1) * sizeof(WCHAR));
+    SetLastError(ERROR_SUCCESS);
+    return (DWORD)sPath.size();
+}
+
 // The command line in the ANSI code page: the very line the parent gave CreateProcessA, when it came along
 // in PLAT_COMMAND_LINE and splits into this process's arguments (a variable left over from another start
 // does not); else the arguments joined as the platform's rules read them back (JoinCommandLine).

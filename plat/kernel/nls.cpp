@@ -1,11 +1,12 @@
-// nls.cpp - national-language support for the Linux build: the ANSI code page 1251 of a Russian machine,
-// its character types and one-character case mapping (the platform's own tables), locale comparison, and
-// conversion between the code page, UTF-16 and UTF-8.
+// nls.cpp - national-language support for the Linux build: the ANSI code page 1251 of a Russian machine
+// (or 1252, of a Western one, when PLAT_ACP asks for it), its character types and one-character case mapping
+// (the platform's own tables), locale comparison, and conversion between the code pages, UTF-16 and UTF-8.
 //
 // The parts of this file, in order:
 //   tables      the character types, upper and lower case, and Unicode of every byte of code page 1251
-//   code page   AnsiToUnicode, UnicodeToAnsi; UTF-8 encoded and decoded (NextUtf8 never reads past the
-//               length it is given), AnsiToUtf8, Utf8ToAnsi
+//   code page   the machine's ANSI code page; AnsiToUnicode, UnicodeToAnsi; UTF-8 encoded and decoded
+//               (NextUtf8 never reads past the length it is given), AnsiToUtf8, Utf8ToAnsi; the windows'
+//               texts (TextToUtf8 and the others)
 //   Win32       GetACP, GetStringTypeA, LCMapStringA; CompareStringA by the collation's levels (letters,
 //               then word-sort marks, then case); MultiByteToWideChar, WideCharToMultiByte
 //   names       UpperName and SameName, names compared as the file system compares them
@@ -107,49 +108,87 @@ static const char16_t aUnicode[256] = {
     0x044C, 0x044D, 0x044E, 0x044F,
 };
 
-namespace plat {
+// Code page 1252: the bytes 0x80-0x9F as the platform maps them (the five it leaves unassigned map to the C1
+// control of the same value); 0xA0-0xFF are U+00A0-U+00FF.
+static const char16_t aUnicode1252High[32] = {
+    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178,
+};
 
-char16_t AnsiToUnicode(unsigned char c)
+namespace plat
 {
+
+// The machine's ANSI code page: 1251, or 1252 when PLAT_ACP says so (any other value counts as 1251).
+UINT AnsiCodePage()
+{
+    static UINT nAcp;
+
+    if (nAcp == 0) {
+        const char *psz = getenv("PLAT_ACP");
+        nAcp = psz != nullptr && strcmp(psz, "1252") == 0 ? 1252 : 1251;
+    }
+    return nAcp;
+}
+
+bool IsSingleByteCodePage(UINT nCodePage)
+{
+    return nCodePage == 1251 || nCodePage == 1252;
+}
+
+char16_t CodePageToUnicode(UINT nCodePage, unsigned char c)
+{
+    if (nCodePage == 1252)
+        return c >= 0x80 && c < 0xA0 ? aUnicode1252High[c - 0x80] : (char16_t)c;
     return aUnicode[c];
 }
 
-int UnicodeToAnsi(char16_t w)
-{
-    static bool bReady;
-    static char16_t aSorted[256];
-    static unsigned char aByte[256];
-
-    if (!bReady) {
-        // A sorted copy of the table for binary search.
+// A sorted copy of a code page's table, for the binary search of UnicodeToCodePage.
+struct ReverseTable {
+    char16_t aSorted[256];
+    unsigned char aByte[256];
+    explicit ReverseTable(UINT nCodePage)
+    {
         for (int i = 0; i < 256; i++) {
-            aSorted[i] = aUnicode[i];
+            aSorted[i] = CodePageToUnicode(nCodePage, (unsigned char)i);
             aByte[i] = (unsigned char)i;
         }
         for (int i = 1; i < 256; i++)
             for (int j = i; j > 0 && aSorted[j - 1] > aSorted[j]; j--) {
-                char16_t t = aSorted[j];
-                aSorted[j] = aSorted[j - 1];
-                aSorted[j - 1] = t;
-                unsigned char b = aByte[j];
-                aByte[j] = aByte[j - 1];
-                aByte[j - 1] = b;
+                std::swap(aSorted[j - 1], aSorted[j]);
+                std::swap(aByte[j - 1], aByte[j]);
             }
-        bReady = true;
     }
+};
+
+int UnicodeToCodePage(UINT nCodePage, char16_t w)
+{
+    static const ReverseTable r1251(1251), r1252(1252);
+    const ReverseTable &r = nCodePage == 1252 ? r1252 : r1251;
+
     if (w < 0x80)
         return w;
     int lo = 0, hi = 255;
     while (lo <= hi) {
         int mid = (lo + hi) / 2;
-        if (aSorted[mid] == w)
-            return aByte[mid];
-        if (aSorted[mid] < w)
+        if (r.aSorted[mid] == w)
+            return r.aByte[mid];
+        if (r.aSorted[mid] < w)
             lo = mid + 1;
         else
             hi = mid - 1;
     }
     return -1;
+}
+
+char16_t AnsiToUnicode(unsigned char c)
+{
+    return CodePageToUnicode(AnsiCodePage(), c);
+}
+
+int UnicodeToAnsi(char16_t w)
+{
+    return UnicodeToCodePage(AnsiCodePage(), w);
 }
 
 static void AppendUtf8(std::string &s, uint32_t cp)
@@ -217,7 +256,7 @@ static uint32_t NextUtf8(const unsigned char *s, size_t n, size_t &i)
 }
 
 // The lower half of the code page is ASCII, spelt the same in UTF-8: runs of it are copied as they stand.
-std::string AnsiToUtf8(const std::string &s)
+static std::string CodePageToUtf8(UINT nCodePage, const std::string &s)
 {
     std::string out;
     size_t i = 0, n = s.size();
@@ -228,13 +267,13 @@ std::string AnsiToUtf8(const std::string &s)
             j++;
         out.append(s, i, j - i);
         if (j < n)
-            AppendUtf8(out, aUnicode[(unsigned char)s[j++]]);
+            AppendUtf8(out, CodePageToUnicode(nCodePage, (unsigned char)s[j++]));
         i = j;
     }
     return out;
 }
 
-std::string Utf8ToAnsi(const std::string &s, bool *pbLossy)
+static std::string Utf8ToCodePage(UINT nCodePage, const std::string &s, bool *pbLossy)
 {
     std::string out;
     const unsigned char *p = (const unsigned char *)s.data();
@@ -247,7 +286,7 @@ std::string Utf8ToAnsi(const std::string &s, bool *pbLossy)
             continue;
         }
         uint32_t cp = NextUtf8(p, s.size(), i);
-        int b = cp <= 0xFFFF ? UnicodeToAnsi((char16_t)cp) : -1;
+        int b = cp <= 0xFFFF ? UnicodeToCodePage(nCodePage, (char16_t)cp) : -1;
         if (b < 0) {
             b = '?';
             bLossy = true;
@@ -259,11 +298,96 @@ std::string Utf8ToAnsi(const std::string &s, bool *pbLossy)
     return out;
 }
 
+std::string AnsiToUtf8(const std::string &s)
+{
+    return CodePageToUtf8(AnsiCodePage(), s);
+}
+
+std::string Utf8ToAnsi(const std::string &s, bool *pbLossy)
+{
+    return Utf8ToCodePage(AnsiCodePage(), s, pbLossy);
+}
+
+std::u16string Utf8ToUtf16(const std::string &s)
+{
+    std::u16string out;
+    const unsigned char *p = (const unsigned char *)s.data();
+    size_t i = 0;
+    while (i < s.size()) {
+        uint32_t cp = NextUtf8(p, s.size(), i);
+        if (cp == 0xFFFFFFFF)
+            cp = 0xFFFD;
+        if (cp >= 0x10000) {
+            cp -= 0x10000;
+            out += (char16_t)(0xD800 + (cp >> 10));
+            out += (char16_t)(0xDC00 + (cp & 0x3FF));
+        } else {
+            out += (char16_t)cp;
+        }
+    }
+    return out;
+}
+
+// The windows' texts are kept in code page 1251, whatever the machine's ANSI code page: it holds every
+// character the programs show. A text given in the ANSI code page, or in UTF-16, is converted to it; a
+// character it does not hold shows as '?'.
+std::string TextToUtf8(const std::string &s)
+{
+    return CodePageToUtf8(1251, s);
+}
+
+std::string Utf8ToText(const std::string &s)
+{
+    return Utf8ToCodePage(1251, s, nullptr);
+}
+
+std::string AnsiToText(const std::string &s)
+{
+    if (AnsiCodePage() == 1251)
+        return s;
+    std::string out;
+    for (unsigned char c : s) {
+        int b = UnicodeToCodePage(1251, AnsiToUnicode(c));
+        out += (char)(b < 0 ? '?' : b);
+    }
+    return out;
+}
+
+std::string TextToAnsi(const std::string &s)
+{
+    if (AnsiCodePage() == 1251)
+        return s;
+    std::string out;
+    for (unsigned char c : s) {
+        int b = UnicodeToAnsi(CodePageToUnicode(1251, c));
+        out += (char)(b < 0 ? '?' : b);
+    }
+    return out;
+}
+
+std::string Utf16ToText(const char16_t *psz, size_t n)
+{
+    std::string out;
+    for (size_t i = 0; i < n; i++) {
+        int b = UnicodeToCodePage(1251, psz[i]);
+        out += (char)(b < 0 ? '?' : b);
+    }
+    return out;
+}
+
+std::u16string TextToUtf16(const std::string &s)
+{
+    std::u16string out;
+    for (unsigned char c : s)
+        out += CodePageToUnicode(1251, c);
+    return out;
+}
+
 } // namespace plat
 
 UINT WINAPI GetACP(void)
 {
-    return 1251;
+    return plat::AnsiCodePage();
 }
 
 BOOL WINAPI GetStringTypeA(LCID Locale, DWORD dwInfoType, LPCSTR lpSrcStr, int cchSrc, LPWORD lpCharType)
@@ -281,6 +405,37 @@ BOOL WINAPI GetStringTypeA(LCID Locale, DWORD dwInfoType, LPCSTR lpSrcStr, int c
         cchSrc = (int)strlen(lpSrcStr) + 1;
     for (int i = 0; i < cchSrc; i++)
         lpCharType[i] = aCtype1[(unsigned char)lpSrcStr[i]];
+    return TRUE;
+}
+
+// The types of UTF-16 characters: those code page 1251 holds by its table; the Latin-1 letters U+00C0 to
+// U+00FF (but the multiplication and division signs) as letters of their case; any other as defined only.
+BOOL WINAPI GetStringTypeW(DWORD dwInfoType, LPCWSTR lpSrcStr, int cchSrc, LPWORD lpCharType)
+{
+    if (lpSrcStr == NULL || lpCharType == NULL || cchSrc == 0 || cchSrc < -1) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    if (dwInfoType != CT_CTYPE1) {
+        SetLastError(ERROR_INVALID_FLAGS);
+        return FALSE;
+    }
+    if (cchSrc == -1) {
+        cchSrc = 0;
+        while (lpSrcStr[cchSrc] != 0)
+            cchSrc++;
+        cchSrc++;
+    }
+    for (int i = 0; i < cchSrc; i++) {
+        char16_t w = lpSrcStr[i];
+        int b = plat::UnicodeToCodePage(1251, w);
+        if (b >= 0)
+            lpCharType[i] = aCtype1[b];
+        else if (w >= 0xC0 && w <= 0xFF && w != 0xD7 && w != 0xF7)
+            lpCharType[i] = w < 0xDF ? 0x301 : 0x302;
+        else
+            lpCharType[i] = C1_DEFINED;
+    }
     return TRUE;
 }
 
@@ -407,9 +562,12 @@ int WINAPI CompareStringA(LCID Locale, DWORD dwCmpFlags, LPCSTR lpString1, int c
     return CSTR_EQUAL;
 }
 
-static bool IsAnsiCodePage(UINT CodePage)
+// The single-byte code page a call names: CP_ACP is the machine's; 0 for any other than 1251 and 1252.
+static UINT SingleByteCodePage(UINT CodePage)
 {
-    return CodePage == CP_ACP || CodePage == 1251;
+    if (CodePage == CP_ACP)
+        return plat::AnsiCodePage();
+    return plat::IsSingleByteCodePage(CodePage) ? CodePage : 0;
 }
 
 int WINAPI MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCSTR lpMultiByteStr, int cbMultiByte,
@@ -425,9 +583,9 @@ int WINAPI MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCSTR lpMultiByteS
     if (cbMultiByte == -1)
         cbMultiByte = (int)strlen(lpMultiByteStr) + 1;
     const unsigned char *p = (const unsigned char *)lpMultiByteStr;
-    if (IsAnsiCodePage(CodePage)) {
+    if (UINT nPage = SingleByteCodePage(CodePage)) {
         for (int i = 0; i < cbMultiByte; i++)
-            sOut += aUnicode[p[i]];
+            sOut += plat::CodePageToUnicode(nPage, p[i]);
     } else if (CodePage == CP_UTF8) {
         size_t i = 0;
         while (i < (size_t)cbMultiByte) {
@@ -469,7 +627,6 @@ int WINAPI WideCharToMultiByte(UINT CodePage, DWORD dwFlags, LPCWSTR lpWideCharS
     std::string sOut;
     bool bUsedDefault = false;
 
-    (void)dwFlags;
     if (lpWideCharStr == NULL || cchWideChar == 0 || cchWideChar < -1 || cbMultiByte < 0 ||
         (cbMultiByte > 0 && lpMultiByteStr == NULL)) {
         SetLastError(ERROR_INVALID_PARAMETER);
@@ -481,10 +638,17 @@ int WINAPI WideCharToMultiByte(UINT CodePage, DWORD dwFlags, LPCWSTR lpWideCharS
             cchWideChar++;
         cchWideChar++;
     }
-    if (IsAnsiCodePage(CodePage)) {
+    if (UINT nPage = SingleByteCodePage(CodePage)) {
+        // No best-fit mapping is made here: a character the code page does not hold becomes the default
+        // character, as WC_NO_BEST_FIT_CHARS asks of the platform.
+        if (dwFlags & ~(DWORD)(WC_COMPOSITECHECK | WC_DISCARDNS | WC_SEPCHARS | WC_DEFAULTCHAR |
+                               WC_NO_BEST_FIT_CHARS)) {
+            SetLastError(ERROR_INVALID_FLAGS);
+            return 0;
+        }
         char chDefault = lpDefaultChar != NULL ? *lpDefaultChar : '?';
         for (int i = 0; i < cchWideChar; i++) {
-            int b = plat::UnicodeToAnsi(lpWideCharStr[i]);
+            int b = plat::UnicodeToCodePage(nPage, lpWideCharStr[i]);
             if (b < 0) {
                 b = (unsigned char)chDefault;
                 bUsedDefault = true;

@@ -398,7 +398,8 @@ bool ResolvePath(const char *pszPath, ResolvedPath *pPath, DWORD *pnError, unsig
     return ResolveLastName(sHost, sLast, pPath, pnError, nFlags, false, &st);
 }
 
-std::string WindowsPathFromHost(const std::string &sHostIn, bool *pbLossy)
+// The Windows path of a host path with its names as the host spells them (UTF-8).
+std::string WindowsPathFromHostUtf8(const std::string &sHostIn)
 {
     std::error_code ec;
     fs::path p = fs::absolute(sHostIn.empty() ? std::string(".") : sHostIn, ec).lexically_normal();
@@ -431,11 +432,16 @@ std::string WindowsPathFromHost(const std::string &sHostIn, bool *pbLossy)
         else
             sRest = sHost.substr(1);
     }
-    std::string sWin = std::string(1, cDrive) + ":\\" + Utf8ToAnsi(sRest, pbLossy);
+    std::string sWin = std::string(1, cDrive) + ":\\" + sRest;
     for (size_t i = 3; i < sWin.size(); i++)
         if (sWin[i] == '/')
             sWin[i] = '\\';
     return sWin;
+}
+
+std::string WindowsPathFromHost(const std::string &sHost, bool *pbLossy)
+{
+    return Utf8ToAnsi(WindowsPathFromHostUtf8(sHost), pbLossy);
 }
 
 // The platform's reserved device names, as the last name of a path: the name up to its first dot, without
@@ -592,4 +598,16 @@ DWORD WINAPI GetTempPathA(DWORD nBufferLength, LPSTR lpBuffer)
         return call.Value((DWORD)sTemp.size() + 1, true);
     memcpy(lpBuffer, sTemp.c_str(), sTemp.size() + 1);
     return call.Value((DWORD)sTemp.size(), true);
+}
+
+// The same folder in UTF-16. Not a checked call: the program forms its paths through GetTempPathA, which is.
+DWORD WINAPI GetTempPathW(DWORD nBufferLength, LPWSTR lpBuffer)
+{
+    std::u16string sTemp = plat::Utf8ToUtf16(plat::SpecialFolderPathUtf8(plat::FolderTemp) + "\\");
+
+    plat::MachineRoot();
+    if (sTemp.size() >= nBufferLength || lpBuffer == NULL)
+        return (DWORD)sTemp.size() + 1;
+    memcpy(lpBuffer, sTemp.c_str(), (sTemp.size() + 1) * sizeof(WCHAR));
+    return (DWORD)sTemp.size();
 }

@@ -121,6 +121,32 @@ BOOL WINAPI SHGetPathFromIDListA(LPCITEMIDLIST pidl, LPSTR pszPath)
     return call.Bool(TRUE);
 }
 
+// The folder of a CSIDL in UTF-16 (the layer keeps the folders' paths in the ANSI code page), which must
+// exist: this call never makes it (CSIDL_FLAG_CREATE is left to SHGetSpecialFolderLocation). Not a checked
+// call: the program forms its paths through SHGetSpecialFolderLocation and SHGetPathFromIDListA, which are.
+HRESULT WINAPI SHGetFolderPathW(HWND hwnd, int csidl, HANDLE hToken, DWORD dwFlags, LPWSTR pszPath)
+{
+    (void)hwnd;
+    (void)hToken;
+    (void)dwFlags;
+    if (pszPath == NULL)
+        return E_INVALIDARG;
+    *pszPath = 0;
+    std::string sPath = FolderOfCsidl(csidl & ~CSIDL_FLAG_CREATE);
+    if (sPath.empty() || sPath.size() >= MAX_PATH)
+        return E_INVALIDARG;
+    struct stat st;
+    plat::ResolvedPath path;
+    DWORD nError;
+    if (!plat::ResolvePath(sPath.c_str(), &path, &nError) || stat(path.sHost.c_str(), &st) != 0 ||
+        !S_ISDIR(st.st_mode))
+        return HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
+    for (size_t i = 0; i < sPath.size(); i++)
+        pszPath[i] = plat::AnsiToUnicode((unsigned char)sPath[i]);
+    pszPath[sPath.size()] = 0;
+    return S_OK;
+}
+
 // S_OK on the first call of a thread, S_FALSE on later ones; each is balanced by one CoUninitialize. A call
 // the fault switch fails (it sees no path) counts for nothing.
 HRESULT WINAPI CoInitialize(LPVOID pvReserved)

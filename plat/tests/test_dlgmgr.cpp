@@ -637,3 +637,58 @@ TEST(ScriptFrontEnd, ActionsAreCheckedBeforeAnyIsTaken)
         delete p;
     }
 }
+
+// The wide calls a program makes to show Cyrillic whatever the system's code page (these tests run again with
+// PLAT_ACP=1252, as on a Western machine): window texts and message boxes in UTF-16 keep every letter, the
+// ANSI view of them is in the machine's code page.
+TEST_F(DialogManager, WideWindowTextsKeepCyrillicInAnyCodePage)
+{
+    const WCHAR *pwszLabel = u"&Вперёд >";
+    WCHAR wsz[64];
+    char sz[64];
+    ASSERT_TRUE(SetWindowTextW(Item(101), pwszLabel));
+    EXPECT_EQ(9, GetWindowTextW(Item(101), wsz, 64));
+    EXPECT_EQ(std::u16string(pwszLabel), std::u16string(wsz));
+    EXPECT_EQ(4, GetWindowTextW(Item(101), wsz, 5)); // cut to the buffer, terminated
+    EXPECT_EQ(std::u16string(u"&Впе"), std::u16string(wsz));
+    EXPECT_EQ(9, GetWindowTextA(Item(101), sz, sizeof sz));
+    EXPECT_EQ(plat::Utf8ToAnsi("&Вперёд >"), std::string(sz));
+    ASSERT_TRUE(SetWindowTextW(hDlg, NULL));
+    EXPECT_EQ(0, GetWindowTextW(hDlg, wsz, 64));
+    EXPECT_FALSE(SetWindowTextW(NULL, pwszLabel));
+    Show({101});
+    EXPECT_NE(std::string::npos, plat::RenderDialog(plat::WndFromHandle(hDlg)).find("[&Вперёд >]"));
+}
+
+TEST_F(DialogManager, WideMessageBoxesKeepCyrillicInAnyCodePage)
+{
+    theNoInput.aBoxes.clear();
+    EXPECT_EQ(IDOK, MessageBoxW(hDlg, u"Нет файла.", u"Установка", MB_OK));
+    EXPECT_EQ(IDOK, MessageBoxW(hDlg, u"Текст", NULL, MB_OK));
+    ASSERT_EQ(2u, theNoInput.aBoxes.size());
+    EXPECT_EQ("Установка: Нет файла.", plat::TextToUtf8(theNoInput.aBoxes[0]));
+    EXPECT_EQ("Ошибка: Текст", plat::TextToUtf8(theNoInput.aBoxes[1]));
+}
+
+// LoadStringW gives the resource's UTF-16 in any code page: cut to the buffer and terminated, or with a
+// capacity of 0 a read-only pointer to the resource's own characters (not terminated) and their number;
+// LoadStringA gives the machine's code page, '?' for what it lacks.
+TEST_F(DialogManager, LoadStringWGivesTheResourceInAnyCodePage)
+{
+    HINSTANCE hInstance = GetModuleHandleA(NULL);
+    const std::u16string sTitle = u"Установка";
+    WCHAR wsz[512];
+    EXPECT_EQ(9, LoadStringW(hInstance, 1000, wsz, 512));
+    EXPECT_EQ(sTitle, std::u16string(wsz));
+    EXPECT_EQ(3, LoadStringW(hInstance, 1000, wsz, 4));
+    EXPECT_EQ(std::u16string(u"Уст"), std::u16string(wsz));
+    const WCHAR *pwszResource = nullptr;
+    EXPECT_EQ(9, LoadStringW(hInstance, 1000, (LPWSTR)&pwszResource, 0));
+    ASSERT_NE(nullptr, pwszResource);
+    EXPECT_EQ(sTitle, std::u16string(pwszResource, 9));
+    EXPECT_EQ(0, LoadStringW(hInstance, 1006, wsz, 512)); // none between the table's entries
+    EXPECT_EQ(0, LoadStringW(hInstance, 1000, NULL, 512));
+    char sz[512];
+    EXPECT_EQ(9, LoadStringA(hInstance, 1000, sz, sizeof sz));
+    EXPECT_EQ(plat::Utf8ToAnsi("Установка"), std::string(sz));
+}

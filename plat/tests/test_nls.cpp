@@ -145,3 +145,92 @@ TEST(Nls, Utf8CutShortByTheLengthGivenIsReplacedWithoutReadingPastIt)
         }
     }
 }
+
+// Code page 1252, the machine's with PLAT_ACP=1252, converts by its own table whatever the machine's: the
+// upper half as the platform maps it, the five bytes it leaves unassigned to the C1 controls of that value.
+TEST(NlsCodePages, Cp1252MapsItsUpperHalfAsThePlatformDoes)
+{
+    static const struct {
+        unsigned char c;
+        char16_t w;
+    } kBytes[] = {{0x80, 0x20AC}, {0x81, 0x0081}, {0x8A, 0x0160}, {0x9C, 0x0153}, {0x9F, 0x0178},
+                  {0xA0, 0x00A0}, {0xC0, 0x00C0}, {0xE9, 0x00E9}, {0xFF, 0x00FF}, {'A', 'A'}};
+    for (const auto &k : kBytes) {
+        char c = (char)k.c;
+        WCHAR w = 0;
+        ASSERT_EQ(1, MultiByteToWideChar(1252, 0, &c, 1, &w, 1)) << (int)k.c;
+        EXPECT_EQ(k.w, w) << (int)k.c;
+        char back = 0;
+        BOOL bDefault = TRUE;
+        ASSERT_EQ(1, WideCharToMultiByte(1252, WC_NO_BEST_FIT_CHARS, &w, 1, &back, 1, NULL, &bDefault));
+        EXPECT_EQ(c, back) << (int)k.c;
+        EXPECT_FALSE(bDefault) << (int)k.c;
+    }
+}
+
+// A character the code page lacks becomes the default character (the caller's, or '?') and is reported.
+TEST(NlsCodePages, CharactersTheCodePageLacksBecomeTheDefaultAndAreReported)
+{
+    static const struct {
+        UINT nCodePage;
+        char16_t w;
+        const char *pszDefault;
+        char cWant;
+        BOOL bUsedWant;
+    } kCases[] = {
+        {1252, u'Ж', NULL, '?', TRUE},         {1252, u'Ж', "*", '*', TRUE},
+        {1251, u'Ж', NULL, (char)0xC6, FALSE}, {1252, u'é', NULL, (char)0xE9, FALSE},
+        {1251, u'é', NULL, '?', TRUE},         {1252, u'ł', NULL, '?', TRUE},
+        {1251, u'ł', NULL, '?', TRUE},         {1251, u'€', NULL, (char)0x88, FALSE},
+    };
+    for (const auto &k : kCases) {
+        WCHAR w = k.w;
+        char c = 0;
+        BOOL bUsed = !k.bUsedWant;
+        ASSERT_EQ(1,
+                  WideCharToMultiByte(k.nCodePage, WC_NO_BEST_FIT_CHARS, &w, 1, &c, 1, k.pszDefault, &bUsed))
+            << k.nCodePage << " " << (int)k.w;
+        EXPECT_EQ(k.cWant, c) << k.nCodePage << " " << (int)k.w;
+        EXPECT_EQ(k.bUsedWant, bUsed) << k.nCodePage << " " << (int)k.w;
+    }
+}
+
+TEST(NlsCodePages, ConversionToACodePageRefusesUnknownFlags)
+{
+    WCHAR w = u'A';
+    char c = 0;
+    SetLastError(0);
+    EXPECT_EQ(0, WideCharToMultiByte(1252, 0x1, &w, 1, &c, 1, NULL, NULL));
+    EXPECT_EQ(1004u, GetLastError());                                    // ERROR_INVALID_FLAGS
+    EXPECT_EQ(0, WideCharToMultiByte(437, 0, &w, 1, &c, 1, NULL, NULL)); // a code page this layer lacks
+    EXPECT_EQ((DWORD)ERROR_INVALID_PARAMETER, GetLastError());
+}
+
+// The windows keep their texts in code page 1251 whatever the ANSI code page: Cyrillic given in UTF-16
+// stays Cyrillic; what 1251 lacks shows as '?'.
+TEST(NlsCodePages, WindowTextsKeepCyrillicInAnyCodePage)
+{
+    const std::u16string w = u"Вперёд é";
+    std::string sText = plat::Utf16ToText(w.data(), w.size());
+    EXPECT_EQ("Вперёд ?", plat::TextToUtf8(sText));
+    EXPECT_EQ(u"Вперёд ?", plat::TextToUtf16(sText));
+    EXPECT_EQ(sText, plat::Utf8ToText("Вперёд é"));
+}
+
+// With PLAT_ACP=1252 (the test's run as on a Western machine; skipped in the others) the ANSI calls use code
+// page 1252: Cyrillic has no place there, Latin letters with accents have.
+TEST(NlsWesternMachine, AnsiCallsUseCodePage1252)
+{
+    if (GetACP() != 1252)
+        GTEST_SKIP() << "the machine's ANSI code page is " << GetACP();
+    EXPECT_EQ(1252u, plat::AnsiCodePage());
+    bool bLossy = false;
+    EXPECT_EQ("??? \xe9", plat::Utf8ToAnsi("Ёж№ é", &bLossy));
+    EXPECT_TRUE(bLossy);
+    WCHAR w[2];
+    ASSERT_EQ(2, MultiByteToWideChar(CP_ACP, 0, "\xe9", -1, w, 2));
+    EXPECT_EQ(u'é', w[0]);
+    // The windows' texts are converted from and to the ANSI code page.
+    EXPECT_EQ(plat::Utf8ToText("é?"), plat::AnsiToText("\xe9?"));
+    EXPECT_EQ("?", plat::TextToAnsi(plat::Utf8ToText("Ж")));
+}

@@ -777,13 +777,53 @@ BOOL WINAPI IsWindowEnabled(HWND hWnd)
     return p != nullptr && IsEnabled(p);
 }
 
+// A window keeps its text as the windows here keep every text (code page 1251, see nls.cpp): the ANSI calls
+// convert from and to the machine's ANSI code page, the wide ones from and to UTF-16.
 BOOL WINAPI SetWindowTextA(HWND hWnd, LPCSTR lpString)
 {
     if (WndFromHandle(hWnd) == nullptr) {
         SetLastError(ERROR_INVALID_WINDOW_HANDLE);
         return FALSE;
     }
-    return (BOOL)SendMessageA(hWnd, WM_SETTEXT, 0, (LPARAM)(lpString != NULL ? lpString : ""));
+    std::string sText = AnsiToText(lpString != NULL ? lpString : "");
+    return (BOOL)SendMessageA(hWnd, WM_SETTEXT, 0, (LPARAM)sText.c_str());
+}
+
+BOOL WINAPI SetWindowTextW(HWND hWnd, LPCWSTR lpString)
+{
+    if (WndFromHandle(hWnd) == nullptr) {
+        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+        return FALSE;
+    }
+    size_t n = 0;
+    while (lpString != NULL && lpString[n] != 0)
+        n++;
+    std::string sText = Utf16ToText(lpString, n);
+    return (BOOL)SendMessageA(hWnd, WM_SETTEXT, 0, (LPARAM)sText.c_str());
+}
+
+// The default handling of a wide message; here only the window text's: WM_SETTEXT as SetWindowTextW,
+// WM_GETTEXT and WM_GETTEXTLENGTH in UTF-16. Any other message gets 0.
+LRESULT WINAPI DefWindowProcW(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam)
+{
+    switch (Msg) {
+    case WM_SETTEXT:
+        return SetWindowTextW(hWnd, (LPCWSTR)lParam);
+    case WM_GETTEXT:
+        return GetWindowTextW(hWnd, (LPWSTR)lParam, (int)wParam);
+    case WM_GETTEXTLENGTH:
+        return SendMessageA(hWnd, WM_GETTEXTLENGTH, 0, 0);
+    default:
+        return 0;
+    }
+}
+
+// The window's whole text, as kept.
+static std::string WindowText(HWND hWnd)
+{
+    std::string s((size_t)SendMessageA(hWnd, WM_GETTEXTLENGTH, 0, 0) + 1, '\0');
+    s.resize((size_t)SendMessageA(hWnd, WM_GETTEXT, (WPARAM)s.size(), (LPARAM)&s[0]));
+    return s;
 }
 
 int WINAPI GetWindowTextA(HWND hWnd, LPSTR lpString, int nMaxCount)
@@ -793,7 +833,25 @@ int WINAPI GetWindowTextA(HWND hWnd, LPSTR lpString, int nMaxCount)
     lpString[0] = '\0';
     if (WndFromHandle(hWnd) == nullptr)
         return 0;
-    return (int)SendMessageA(hWnd, WM_GETTEXT, (WPARAM)nMaxCount, (LPARAM)lpString);
+    std::string s = TextToAnsi(WindowText(hWnd));
+    size_t n = std::min(s.size(), (size_t)nMaxCount - 1);
+    memcpy(lpString, s.data(), n);
+    lpString[n] = '\0';
+    return (int)n;
+}
+
+int WINAPI GetWindowTextW(HWND hWnd, LPWSTR lpString, int nMaxCount)
+{
+    if (lpString == NULL || nMaxCount <= 0)
+        return 0;
+    lpString[0] = 0;
+    if (WndFromHandle(hWnd) == nullptr)
+        return 0;
+    std::u16string s = TextToUtf16(WindowText(hWnd));
+    size_t n = std::min(s.size(), (size_t)nMaxCount - 1);
+    memcpy(lpString, s.data(), n * sizeof(WCHAR));
+    lpString[n] = 0;
+    return (int)n;
 }
 
 int WINAPI GetWindowTextLengthA(HWND hWnd)

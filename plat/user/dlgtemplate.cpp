@@ -46,7 +46,7 @@ struct Reader {
             return;
         }
         while (w != 0 && !bBad) {
-            int b = UnicodeToAnsi((char16_t)w);
+            int b = UnicodeToCodePage(1251, (char16_t)w); // kept as the windows keep their texts
             s += (char)(b < 0 ? '?' : b);
             w = Word();
         }

@@ -30,12 +30,12 @@ static void AppendLines(std::string &sOut, const char *pszMark, const std::strin
 
 std::string RenderDialog(Wnd *pDlg)
 {
-    std::string sOut = "=== " + AnsiToUtf8(pDlg->sText) + " ===\n";
+    std::string sOut = "=== " + TextToUtf8(pDlg->sText) + " ===\n";
     for (Wnd *p : pDlg->aChildren) {
         if (!IsShown(p))
             continue;
         const char *pszMark = p == FocusWnd() ? "> " : "  ";
-        std::string sText = AnsiToUtf8(p->sText);
+        std::string sText = TextToUtf8(p->sText);
         std::string sState;
         if (IsDefaultLook(p))
             sState += " default";
@@ -74,8 +74,8 @@ std::string RenderDialog(Wnd *pDlg)
 
 std::string RenderMessageBox(const std::string &sText, const std::string &sCaption, UINT uType)
 {
-    std::string sOut = "=== " + AnsiToUtf8(sCaption) + " ===\n";
-    AppendLines(sOut, "  ", AnsiToUtf8(sText), "");
+    std::string sOut = "=== " + TextToUtf8(sCaption) + " ===\n";
+    AppendLines(sOut, "  ", TextToUtf8(sText), "");
     std::string sButtons;
     for (auto &b : MessageBoxButtons(uType))
         sButtons += (sButtons.empty() ? "[" : " [") + b.first + "]";

@@ -177,42 +177,97 @@ static Bitmap *DecodeDib(const unsigned char *p, DWORD nSize)
 
 } // namespace plat
 
-int WINAPI LoadStringA(HINSTANCE hInstance, UINT uID, LPSTR lpBuffer, int cchBufferMax)
+namespace plat
+{
+
+// The string uID of its block of 16 in the module's resources: its UTF-16 characters (not terminated) and
+// their number, which is 0 when the string is missing or empty. False when the block is missing or damaged.
+static bool FindString(HINSTANCE hInstance, UINT uID, const unsigned char **ppChars, size_t *pnLength)
 {
     DWORD nSize = 0;
     const unsigned char *p;
+
+    *ppChars = nullptr;
+    *pnLength = 0;
+    if (uID > 0xFFFF)
+        return false;
+    p = (const unsigned char *)FindResourceData(hInstance, RT_STRING, MAKEINTRESOURCEA((uID >> 4) + 1),
+                                                &nSize);
+    if (p == nullptr)
+        return false;
+    // A block holds 16 strings, each a length followed by that many UTF-16 characters.
+    const unsigned char *pEnd = p + nSize;
+    for (UINT i = 0; i < (uID & 15); i++) {
+        if (p + 2 > pEnd)
+            return false;
+        p += 2 + 2 * (size_t)Get16(p);
+    }
+    if (p + 2 > pEnd)
+        return false;
+    size_t nLength = Get16(p);
+    if (p + 2 + 2 * nLength > pEnd)
+        return false;
+    if (nLength == 0)
+        SetLastError(ERROR_RESOURCE_NAME_NOT_FOUND);
+    *ppChars = p + 2;
+    *pnLength = nLength;
+    return true;
+}
+
+} // namespace plat
+
+// The string in the ANSI code page: a character the code page does not hold becomes '?'.
+int WINAPI LoadStringA(HINSTANCE hInstance, UINT uID, LPSTR lpBuffer, int cchBufferMax)
+{
+    const unsigned char *p;
+    size_t nLength;
 
     if (lpBuffer == NULL || cchBufferMax <= 0) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return 0;
     }
     lpBuffer[0] = '\0';
-    p = (const unsigned char *)plat::FindResourceData(hInstance, RT_STRING, MAKEINTRESOURCEA((uID >> 4) + 1),
-                                                      &nSize);
-    if (p == nullptr || uID > 0xFFFF)
+    if (!plat::FindString(hInstance, uID, &p, &nLength) || nLength == 0)
         return 0;
-    // A block holds 16 strings, each a length followed by that many UTF-16 characters.
-    const unsigned char *pEnd = p + nSize;
-    for (UINT i = 0; i < (uID & 15); i++) {
-        if (p + 2 > pEnd)
-            return 0;
-        p += 2 + 2 * (size_t)plat::Get16(p);
-    }
-    if (p + 2 > pEnd)
-        return 0;
-    size_t nLength = plat::Get16(p);
-    if (nLength == 0 || p + 2 + 2 * nLength > pEnd) {
-        SetLastError(ERROR_RESOURCE_NAME_NOT_FOUND);
-        return 0;
-    }
     std::string sAnsi;
     for (size_t i = 0; i < nLength; i++) {
-        int b = plat::UnicodeToAnsi((char16_t)plat::Get16(p + 2 + 2 * i));
+        int b = plat::UnicodeToAnsi((char16_t)plat::Get16(p + 2 * i));
         sAnsi += (char)(b < 0 ? '?' : b);
     }
     size_t nCopy = sAnsi.size() < (size_t)cchBufferMax - 1 ? sAnsi.size() : (size_t)cchBufferMax - 1;
     memcpy(lpBuffer, sAnsi.data(), nCopy);
     lpBuffer[nCopy] = '\0';
+    return (int)nCopy;
+}
+
+// The string in UTF-16, cut to cchBufferMax - 1 characters and terminated. With cchBufferMax 0 the buffer
+// receives a read-only pointer to the string in the resource itself, which is not terminated, and the
+// result is its length.
+int WINAPI LoadStringW(HINSTANCE hInstance, UINT uID, LPWSTR lpBuffer, int cchBufferMax)
+{
+    const unsigned char *p;
+    size_t nLength;
+
+    if (lpBuffer == NULL || cchBufferMax < 0) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return 0;
+    }
+    if (!plat::FindString(hInstance, uID, &p, &nLength)) {
+        if (cchBufferMax == 0)
+            *(const WCHAR **)lpBuffer = nullptr;
+        else
+            lpBuffer[0] = 0;
+        return 0;
+    }
+    if (cchBufferMax == 0) {
+        // The resource's bytes are UTF-16LE, as WCHAR is on the hosts this layer runs on.
+        *(const WCHAR **)lpBuffer = (const WCHAR *)(const void *)p;
+        return (int)nLength;
+    }
+    size_t nCopy = nLength < (size_t)cchBufferMax - 1 ? nLength : (size_t)cchBufferMax - 1;
+    for (size_t i = 0; i < nCopy; i++)
+        lpBuffer[i] = (WCHAR)plat::Get16(p + 2 * i);
+    lpBuffer[nCopy] = 0;
     return (int)nCopy;
 }
 

@@ -137,12 +137,12 @@ void DrawLabel(const std::string &sAnsi, int x, int y, Fl_Color c)
 {
     int nMnemonic;
     std::string sShown = StripMnemonic(sAnsi, &nMnemonic);
-    std::string sUtf8 = AnsiToUtf8(sShown);
+    std::string sUtf8 = TextToUtf8(sShown);
     fl_color(c);
     fl_draw(sUtf8.c_str(), x, y);
     if (nMnemonic >= 0) {
-        std::string sBefore = AnsiToUtf8(sShown.substr(0, (size_t)nMnemonic));
-        std::string sChar = AnsiToUtf8(sShown.substr((size_t)nMnemonic, 1));
+        std::string sBefore = TextToUtf8(sShown.substr(0, (size_t)nMnemonic));
+        std::string sChar = TextToUtf8(sShown.substr((size_t)nMnemonic, 1));
         int x1 = x + (int)fl_width(sBefore.c_str());
         int w = (int)fl_width(sChar.c_str());
         fl_xyline(x1, y + 1, x1 + w - 1);
@@ -161,7 +161,7 @@ void DrawLabelState(const std::string &sAnsi, int x, int y, bool bEnabled)
 
 int LabelWidth(const std::string &sAnsi)
 {
-    return (int)fl_width(AnsiToUtf8(StripMnemonic(sAnsi, nullptr)).c_str());
+    return (int)fl_width(TextToUtf8(StripMnemonic(sAnsi, nullptr)).c_str());
 }
 
 // Word-wrapped lines of a text (UTF-8) for a width, breaking at blanks, and inside a word only when the
@@ -412,7 +412,7 @@ void TextControl::Draw()
 {
     Wnd *p = pWnd;
     FillFace();
-    std::vector<std::string> a = WrapText(AnsiToUtf8(p->sText), w());
+    std::vector<std::string> a = WrapText(TextToUtf8(p->sText), w());
     int ty = y() + fl_height() - fl_descent();
     for (const std::string &s : a) {
         if (ty - fl_height() > y() + h())
@@ -527,7 +527,7 @@ void EditControl::Layout()
     fl_font(nFont, nFontSize);
     sLaidOut = pWnd->sText;
     int nTextWidth = w() - 4 - kScrollWidth - 4;
-    aLines = WrapText(AnsiToUtf8(pWnd->sText), nTextWidth);
+    aLines = WrapText(TextToUtf8(pWnd->sText), nTextWidth);
     pWnd->nWrapLines = (int)aLines.size();
     pWnd->nWrapVisible = std::max(1, (h() - 4) / nLineHeight);
 }
@@ -765,7 +765,7 @@ int DialogWindow::handle(int nEvent)
             sText = KeysymText(nKey);
         if (sText.empty() || (unsigned char)sText[0] < 0x20 || Fl::event_state(FL_CTRL))
             return 1;
-        std::string sAnsi = Utf8ToAnsi(sText);
+        std::string sAnsi = Utf8ToText(sText);
         if (sAnsi.size() == 1)
             PostInput(pTo, bAlt ? WM_SYSCHAR : WM_CHAR, (unsigned char)sAnsi[0], 0);
         return 1;
@@ -937,7 +937,7 @@ void GuiFrontEnd::Created(Wnd *pDlg)
     } else {
         pWindow->position(PxX(pDlg->x), PxY(pDlg->y));
     }
-    pWindow->copy_label(AnsiToUtf8(pDlg->sText).c_str());
+    pWindow->copy_label(TextToUtf8(pDlg->sText).c_str());
 }
 
 void GuiFrontEnd::Destroying(Wnd *pDlg)
@@ -960,7 +960,7 @@ void GuiFrontEnd::Sync(Wnd *p)
         DialogUi *pUi = (DialogUi *)p->pUi;
         if (pUi == nullptr)
             return;
-        pUi->pWindow->copy_label(AnsiToUtf8(p->sText).c_str());
+        pUi->pWindow->copy_label(TextToUtf8(p->sText).c_str());
         if ((p->dwStyle & WS_VISIBLE) && !pUi->pWindow->shown()) {
             pUi->pWindow->show();
             if (!(p->dwStyle & WS_SYSMENU))
@@ -1034,7 +1034,7 @@ int GuiFrontEnd::MessageBox(Wnd *pOwner, const std::string &sText, const std::st
     fl_font(nFont, nFontSize);
     auto aButtons = MessageBoxButtons(uType);
     int nButtonW = PxX(50), nButtonH = PxY(14), nGap = 6;
-    std::vector<std::string> aLines = WrapText(AnsiToUtf8(sText), 440);
+    std::vector<std::string> aLines = WrapText(TextToUtf8(sText), 440);
     int nTextW = 0;
     for (auto &s : aLines)
         nTextW = std::max(nTextW, (int)fl_width(s.c_str()));
@@ -1064,14 +1064,14 @@ int GuiFrontEnd::MessageBox(Wnd *pOwner, const std::string &sText, const std::st
     new TextBox(12, 12, nTextW, (int)aLines.size() * nLineHeight, aLines);
     int bx = (w - nButtonsW) / 2;
     for (size_t i = 0; i < aButtons.size(); i++) {
-        auto *b = new MessageButton(bx, h - 12 - nButtonH, nButtonW, nButtonH, Utf8ToAnsi(aButtons[i].first),
+        auto *b = new MessageButton(bx, h - 12 - nButtonH, nButtonW, nButtonH, Utf8ToText(aButtons[i].first),
                                     aButtons[i].second, &nResult);
         b->bFocus = i == 0;
         pWindow->aButtons.push_back(b);
         bx += nButtonW + nGap;
     }
     pWindow->end();
-    pWindow->copy_label(AnsiToUtf8(sCaption).c_str());
+    pWindow->copy_label(TextToUtf8(sCaption).c_str());
     pWindow->set_modal();
     pWindow->position((Fl::w() - w) / 2, (Fl::h() - h) / 2);
     pWindow->show();

@@ -178,7 +178,7 @@ bool TextFrontEnd::PostKeyInput(Key k, const std::string &sChar, int nVk, Wnd *p
         return true;
     case KeyChar:
     case KeyAltChar: {
-        std::string sAnsi = Utf8ToAnsi(sChar);
+        std::string sAnsi = Utf8ToText(sChar);
         if (sAnsi.size() != 1)
             return false;
         PostInput(pTo, k == KeyAltChar ? WM_SYSCHAR : WM_CHAR, (unsigned char)sAnsi[0], 0);

@@ -5,6 +5,9 @@
 #   wow64    the 32-bit Setup.exe on 64-bit Windows: Program Files (x86) and the registry's 32-bit view
 #            (WOW6432Node as the 64-bit view sees it)
 #   win32os  the 32-bit Setup.exe on 32-bit Windows: Program Files and the one registry view there is
+#   linux-cp1252, win64-cp1252
+#            linux and win64 on a Western system, whose ANSI code page is 1252 (PLAT_ACP=1252; the C.UTF-8
+#            locale under Wine): the same lines, and the same Cyrillic texts (compare-texts.sh)
 # A line of the table may start with a word naming where it holds:
 #   linux    the linux column
 #   wine     the three Windows columns (run under Wine)
@@ -13,13 +16,13 @@
 #            registry view and program-files folder: linux, win64, win32os
 # shellcheck shell=bash
 
-KAL_COLUMNS="linux win64 wow64 win32os"
+KAL_COLUMNS="linux win64 wow64 win32os linux-cp1252 win64-cp1252"
 
 # column_words COLUMN: the line prefixes that hold in COLUMN.
 column_words() {
     case $1 in
-    linux) echo "linux native" ;;
-    win64) echo "wine native" ;;
+    linux | linux-cp1252) echo "linux native" ;;
+    win64 | win64-cp1252) echo "wine native" ;;
     wow64) echo "wine wow64" ;;
     win32os) echo "wine native" ;;
     *) return 1 ;;

@@ -29,7 +29,11 @@ user=$(id -un)
 . "$here/columns.sh"
 column_words "$column" >/dev/null || { echo "no column $column ($KAL_COLUMNS)"; exit 2; }
 platform=wine
-[ "$column" = linux ] && platform=linux
+[ "${column%-cp1252}" = linux ] && platform=linux
+# A column on a Western system: the machine's ANSI code page is 1252.
+if [ "${column%-cp1252}" != "$column" ]; then
+    export PLAT_ACP=1252 KAL_WINE_LANG=C.UTF-8
+fi
 
 if [ ! -x "$host/bin/machinedump" ] || [ ! -x "$host/bin/restext" ] || [ ! -f "$host/medium-src.list" ]; then
     [ -f "$host/build.ninja" ] || (cd "$root" && cmake --preset linux >/dev/null)
@@ -38,6 +42,7 @@ fi
 samples=$host/medium-src
 results=$build/scenarios
 [ "$column" = win32os ] && results=$build/scenarios-win32os
+[ "${column%-cp1252}" != "$column" ] && results=$build/scenarios-cp1252
 mkdir -p "$results"
 
 # The machine type of a PE file: 014c for i386, 8664 for x86_64.
@@ -50,7 +55,7 @@ pe_machine() {
 # "#arch=win64" in its registry files, a 32-bit one "#arch=win32".
 if [ "$platform" = wine ]; then
     want_pe=014c want_arch=win64
-    [ "$column" = win64 ] && want_pe=8664
+    [ "${column%-cp1252}" = win64 ] && want_pe=8664
     [ "$column" = win32os ] && want_arch=win32
     pe=$(pe_machine "$build/medium/Setup.exe")
     [ "$pe" = "$want_pe" ] || { echo "$build/medium/Setup.exe is no Setup.exe for $column (PE machine $pe)"; exit 2; }
@@ -191,7 +196,7 @@ run_program() {
         # stay in the session holding its output handles, and a pipe would never end.
         local try
         for try in 1 2; do
-            (cd "$WORK" && timeout 120 "$WINE" wizdrive.exe ${HOLD[@]+"${HOLD[@]}"} ${follow[@]+"${follow[@]}"} \
+            (cd "$WORK" && timeout 120 "$WINE" wizdrive.exe --texts ${HOLD[@]+"${HOLD[@]}"} ${follow[@]+"${follow[@]}"} \
                 "$program" "$@" >"$out.crlf" 2>&1)
             tr -d '\r' <"$out.crlf" >"$out"
             grep -q '^wizdrive: the installer ended (exit code [0-9]*) before its dialog appeared' "$out" || break
@@ -772,6 +777,8 @@ run_scenario() {
         esac
     done <<<"$lines"
     outcome_of >"$results/$name.outcome"
+    # What the user read: every page's texts and the report (compare-texts.sh).
+    sed "s|$(printf '%s' "$MEDIUMW" | sed 's/[\\&|]/\\&/g')|{MEDIUM}|g" "$WORK/setup.out" >"$results/$name.texts"
     machine_end
     return $FAILED
 }

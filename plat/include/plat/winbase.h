@@ -165,6 +165,7 @@ typedef struct _SYSTEMTIME {
 int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE hPrevInstance, LPSTR lpCmdLine, int nShowCmd);
 HMODULE WINAPI GetModuleHandleA(LPCSTR lpModuleName);
 DWORD WINAPI GetModuleFileNameA(HMODULE hModule, LPSTR lpFilename, DWORD nSize);
+DWORD WINAPI GetModuleFileNameW(HMODULE hModule, LPWSTR lpFilename, DWORD nSize);
 LPSTR WINAPI GetCommandLineA(void);
 void WINAPI ExitProcess(UINT uExitCode);
 DWORD WINAPI GetCurrentThreadId(void);
@@ -286,6 +287,7 @@ BOOL WINAPI FindClose(HANDLE hFindFile);
 // Paths
 DWORD WINAPI GetFullPathNameA(LPCSTR lpFileName, DWORD nBufferLength, LPSTR lpBuffer, LPSTR *lpFilePart);
 DWORD WINAPI GetTempPathA(DWORD nBufferLength, LPSTR lpBuffer);
+DWORD WINAPI GetTempPathW(DWORD nBufferLength, LPWSTR lpBuffer);
 DWORD WINAPI GetCurrentDirectoryA(DWORD nBufferLength, LPSTR lpBuffer);
 BOOL WINAPI SetCurrentDirectoryA(LPCSTR lpPathName);
 

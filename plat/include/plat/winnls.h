@@ -1,5 +1,6 @@
 // winnls.h - national-language support for the Linux build: code page 1251 (the ANSI code page of the
-// emulated machine), character types, one-character case mapping and locale comparison.
+// emulated machine; 1252 with PLAT_ACP=1252), character types, one-character case mapping and locale
+// comparison.
 #pragma once
 
 #include "wintypes.h"
@@ -35,8 +36,16 @@
 #define MB_PRECOMPOSED 0x00000001
 #define MB_ERR_INVALID_CHARS 0x00000008
 
+#define WC_DISCARDNS 0x00000010
+#define WC_SEPCHARS 0x00000020
+#define WC_DEFAULTCHAR 0x00000040
+#define WC_ERR_INVALID_CHARS 0x00000080
+#define WC_COMPOSITECHECK 0x00000200
+#define WC_NO_BEST_FIT_CHARS 0x00000400
+
 UINT WINAPI GetACP(void);
 BOOL WINAPI GetStringTypeA(LCID Locale, DWORD dwInfoType, LPCSTR lpSrcStr, int cchSrc, LPWORD lpCharType);
+BOOL WINAPI GetStringTypeW(DWORD dwInfoType, LPCWSTR lpSrcStr, int cchSrc, LPWORD lpCharType);
 int WINAPI LCMapStringA(LCID Locale, DWORD dwMapFlags, LPCSTR lpSrcStr, int cchSrc, LPSTR lpDestStr,
                         int cchDest);
 int WINAPI CompareStringA(LCID Locale, DWORD dwCmpFlags, LPCSTR lpString1, int cchCount1, LPCSTR lpString2,

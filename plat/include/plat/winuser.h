@@ -297,6 +297,7 @@ typedef LRESULT(CALLBACK *HOOKPROC)(int, WPARAM, LPARAM);
 
 // Resources
 int WINAPI LoadStringA(HINSTANCE hInstance, UINT uID, LPSTR lpBuffer, int cchBufferMax);
+int WINAPI LoadStringW(HINSTANCE hInstance, UINT uID, LPWSTR lpBuffer, int cchBufferMax);
 HBITMAP WINAPI LoadBitmapA(HINSTANCE hInstance, LPCSTR lpBitmapName);
 // A copy of a bitmap (IMAGE_BITMAP only), stretched to cx by cy pixels (0 keeps the width or the height).
 HANDLE WINAPI CopyImage(HANDLE h, UINT type, int cx, int cy, UINT flags);
@@ -317,7 +318,10 @@ BOOL WINAPI IsWindowVisible(HWND hWnd);
 BOOL WINAPI EnableWindow(HWND hWnd, BOOL bEnable);
 BOOL WINAPI IsWindowEnabled(HWND hWnd);
 BOOL WINAPI SetWindowTextA(HWND hWnd, LPCSTR lpString);
+BOOL WINAPI SetWindowTextW(HWND hWnd, LPCWSTR lpString);
 int WINAPI GetWindowTextA(HWND hWnd, LPSTR lpString, int nMaxCount);
+int WINAPI GetWindowTextW(HWND hWnd, LPWSTR lpString, int nMaxCount);
+LRESULT WINAPI DefWindowProcW(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam);
 int WINAPI GetWindowTextLengthA(HWND hWnd);
 LONG WINAPI GetWindowLongA(HWND hWnd, int nIndex);
 HWND WINAPI SetFocus(HWND hWnd);
@@ -352,3 +356,4 @@ LRESULT WINAPI DispatchMessageA(const MSG *lpMsg);
 LRESULT WINAPI CallWindowProcA(WNDPROC lpPrevWndFunc, HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam);
 
 int WINAPI MessageBoxA(HWND hWnd, LPCSTR lpText, LPCSTR lpCaption, UINT uType);
+int WINAPI MessageBoxW(HWND hWnd, LPCWSTR lpText, LPCWSTR lpCaption, UINT uType);
