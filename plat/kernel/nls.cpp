@@ -308,6 +308,18 @@ std::string Utf8ToAnsi(const std::string &s, bool *pbLossy)
     return Utf8ToCodePage(AnsiCodePage(), s, pbLossy);
 }
 
+// Appends one code point in UTF-16: a surrogate pair above the basic plane.
+static void AppendUtf16(std::u16string &out, uint32_t cp)
+{
+    if (cp >= 0x10000) {
+        cp -= 0x10000;
+        out += (char16_t)(0xD800 + (cp >> 10));
+        out += (char16_t)(0xDC00 + (cp & 0x3FF));
+    } else {
+        out += (char16_t)cp;
+    }
+}
+
 std::u16string Utf8ToUtf16(const std::string &s)
 {
     std::u16string out;
@@ -317,13 +329,7 @@ std::u16string Utf8ToUtf16(const std::string &s)
         uint32_t cp = NextUtf8(p, s.size(), i);
         if (cp == 0xFFFFFFFF)
             cp = 0xFFFD;
-        if (cp >= 0x10000) {
-            cp -= 0x10000;
-            out += (char16_t)(0xD800 + (cp >> 10));
-            out += (char16_t)(0xDC00 + (cp & 0x3FF));
-        } else {
-            out += (char16_t)cp;
-        }
+        AppendUtf16(out, cp);
     }
     return out;
 }
@@ -597,13 +603,7 @@ int WINAPI MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCSTR lpMultiByteS
                 }
                 cp = 0xFFFD;
             }
-            if (cp >= 0x10000) {
-                cp -= 0x10000;
-                sOut += (char16_t)(0xD800 + (cp >> 10));
-                sOut += (char16_t)(0xDC00 + (cp & 0x3FF));
-            } else {
-                sOut += (char16_t)cp;
-            }
+            plat::AppendUtf16(sOut, cp);
         }
     } else {
         SetLastError(ERROR_INVALID_PARAMETER);
