@@ -648,7 +648,8 @@ TEST(FaultSwitch, EveryCallOfTheShellLinksLzAndPathsFailsForItsNameAndPath)
     }
     unsetenv("PLAT_FAULT");
     for (const plat::CheckedCall &c : plat::CheckedCallList()) {
-        if (CoveredHere(c))
+        if (CoveredHere(c)) {
             EXPECT_EQ(1u, covered.count(c.pszName)) << c.pszName << " (" << c.pszUnit << ") has no case";
+        }
     }
 }
