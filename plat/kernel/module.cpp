@@ -63,6 +63,30 @@ HMODULE WINAPI GetModuleHandleA(LPCSTR lpModuleName)
     return (HMODULE)plat::ProgramModule();
 }
 
+// GetModuleFileName's answer for either kind of character: the path, cut to nSize - 1 characters and
+// terminated with ERROR_INSUFFICIENT_BUFFER when it does not fit (nSize returned, as Windows does).
+template <typename Char>
+static DWORD CopyModuleName(HMODULE hModule, const std::basic_string<Char> &sPath, Char *pOut, DWORD nSize)
+{
+    if (plat::ModuleFromHandle(hModule) == nullptr) {
+        SetLastError(126);
+        return 0;
+    }
+    if (nSize == 0) {
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return 0;
+    }
+    if (sPath.size() >= nSize) {
+        memcpy(pOut, sPath.data(), (nSize - 1) * sizeof(Char));
+        pOut[nSize - 1] = 0;
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return nSize;
+    }
+    memcpy(pOut, sPath.c_str(), (sPath.size() + 1) * sizeof(Char));
+    SetLastError(ERROR_SUCCESS);
+    return (DWORD)sPath.size();
+}
+
 // The program's host path as the emulated machine shows it: on C: when it lies in drive_c, else on Z:.
 static DWORD GetModuleFileNameAImpl(HMODULE hModule, LPSTR lpFilename, DWORD nSize)
 {
@@ -73,23 +97,7 @@ static DWORD GetModuleFileNameAImpl(HMODULE hModule, LPSTR lpFilename, DWORD nSi
         SetLastError(nError);
         return 0;
     }
-    if (plat::ModuleFromHandle(hModule) == nullptr) {
-        SetLastError(126);
-        return 0;
-    }
-    if (nSize == 0) {
-        SetLastError(ERROR_INSUFFICIENT_BUFFER);
-        return 0;
-    }
-    if (sPath.size() >= nSize) {
-        memcpy(lpFilename, sPath.data(), nSize - 1);
-        lpFilename[nSize - 1] = '\0';
-        SetLastError(ERROR_INSUFFICIENT_BUFFER);
-        return nSize;
-    }
-    memcpy(lpFilename, sPath.c_str(), sPath.size() + 1);
-    SetLastError(ERROR_SUCCESS);
-    return (DWORD)sPath.size();
+    return CopyModuleName(hModule, sPath, lpFilename, nSize);
 }
 
 DWORD WINAPI GetModuleFileNameA(HMODULE hModule, LPSTR lpFilename, DWORD nSize)
@@ -105,23 +113,7 @@ DWORD WINAPI GetModuleFileNameW(HMODULE hModule, LPWSTR lpFilename, DWORD nSize)
 {
     std::u16string sPath = plat::Utf8ToUtf16(plat::WindowsPathFromHostUtf8(plat::ExecutableHostPath()));
 
-    if (plat::ModuleFromHandle(hModule) == nullptr) {
-        SetLastError(126);
-        return 0;
-    }
-    if (nSize == 0) {
-        SetLastError(ERROR_INSUFFICIENT_BUFFER);
-        return 0;
-    }
-    if (sPath.size() >= nSize) {
-        memcpy(lpFilename, sPath.data(), (nSize - 1) * sizeof(WCHAR));
-        lpFilename[nSize - 1] = 0;
-        SetLastError(ERROR_INSUFFICIENT_BUFFER);
-        return nSize;
-    }
-    memcpy(lpFilename, sPath.c_str(), (sPath.size() + 1) * sizeof(WCHAR));
-    SetLastError(ERROR_SUCCESS);
-    return (DWORD)sPath.size();
+    return CopyModuleName(hModule, sPath, lpFilename, nSize);
 }
 
 // The command line in the ANSI code page: the very line the parent gave CreateProcessA, when it came along

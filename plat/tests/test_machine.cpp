@@ -337,6 +337,30 @@ TEST_F(Machine, ModuleFileNameIsTheProgramOnZ)
     EXPECT_STREQ("test_machine", strrchr(sz, '\\') + 1);
 }
 
+// A buffer too short gets the path cut and terminated, nSize back and ERROR_INSUFFICIENT_BUFFER, in both
+// kinds of character; none at all gets 0.
+TEST_F(Machine, ModuleFileNameInAShortBufferIsCutAndTerminated)
+{
+    char sz[8];
+    WCHAR wsz[8];
+    std::string sPath = plat::WindowsPathFromHost(plat::ExecutableHostPath());
+
+    memset(sz, 'x', sizeof sz);
+    SetLastError(0);
+    EXPECT_EQ(5u, GetModuleFileNameA(NULL, sz, 5));
+    EXPECT_EQ((DWORD)ERROR_INSUFFICIENT_BUFFER, GetLastError());
+    EXPECT_EQ(sPath.substr(0, 4), sz);
+    EXPECT_EQ('x', sz[5]);
+    memset(wsz, 0x78, sizeof wsz);
+    SetLastError(0);
+    EXPECT_EQ(5u, GetModuleFileNameW(NULL, wsz, 5));
+    EXPECT_EQ((DWORD)ERROR_INSUFFICIENT_BUFFER, GetLastError());
+    EXPECT_EQ(0, wsz[4]);
+    EXPECT_EQ((WCHAR)sPath[0], wsz[0]);
+    EXPECT_EQ(0u, GetModuleFileNameA(NULL, sz, 0));
+    EXPECT_EQ(0u, GetModuleFileNameW(NULL, wsz, 0));
+}
+
 TEST_F(Machine, TempPathIsTheMachinesTempFolder)
 {
     char sz[MAX_PATH];
