@@ -395,6 +395,8 @@ static const BYTE abPkgSumEndMark[PKG_SUM_MARK_SIZE] = {0x01, 0x00, '\n', 0x1A, 
 // How many of a mark's 128 bits may be damaged for it still to be known (in proportion for a part): a mark
 // with a flipped bit is a damaged sum, not bytes of no meaning. Honest headers are over 28 bits away.
 #define PKG_SUM_NEAR_BITS 24
+// What a file compressed in the platform's LZ format starts with.
+static const BYTE abPkgLzMark[8] = {'S', 'Z', 'D', 'D', 0x88, 0xF0, 0x27, 0x33};
 
 #define PKG_HEADER_SIZE 32
 // The trailer's bytes 28 to 31, where a header holds its size: a reader of entries that reads on into the
@@ -709,6 +711,8 @@ int PkgAddSum(const char *szFileName)
     HANDLE hFile;
     DWORD dwRead;
     DWORD dwWritten;
+    BYTE abHead[sizeof abPkgLzMark];
+    int nHead;
     int nSize;
     int nStatus;
 
@@ -723,15 +727,21 @@ int PkgAddSum(const char *szFileName)
         nStatus = PKG_ERR_MEMORY;
         goto done;
     }
+    nHead = 0;
     do {
         if (!ReadFile(hFile, pBuffer, PKG_CHECK_BLOCK, &dwRead, NULL)) {
             nStatus = PKG_ERR_READ;
             goto done;
         }
+        for (DWORD i = 0; i < dwRead && nHead < (int)sizeof abHead; i++)
+            abHead[nHead++] = pBuffer[i];
         PkgSumFeed(pSum, pBuffer, (int)dwRead);
     } while (dwRead != 0);
     nStatus = PkgSumEnd(pSum, 0);
-    if (nStatus != PKG_SUM_NONE || pSum->nEntries > PKG_SUM_MAX_ENTRIES) {
+    // Bytes that open with the LZ mark are read expanded (LZInit), so a sum of them as they lie would never
+    // be the sum the installer checks: a compressed package gets its sum before it is compressed.
+    if (nStatus != PKG_SUM_NONE || pSum->nEntries > PKG_SUM_MAX_ENTRIES ||
+        (nHead == (int)sizeof abHead && memcmp(abHead, abPkgLzMark, sizeof abHead) == 0)) {
         nStatus = nStatus == PKG_SUM_MEMORY ? PKG_ERR_MEMORY : PKG_ERR_READ;
         goto done;
     }

@@ -111,7 +111,8 @@ int PkgCheck(const char *szFileName, int nNeeded);
 
 // Appends the sum to a plain package that has none, read back from the disk: the producing half of the
 // check. Returns PKG_OK; PKG_ERR_OPEN when it does not open, PKG_ERR_READ when it cannot be read, is not
-// whole entries, carries a sum already or holds more than PKG_SUM_MAX_ENTRIES; PKG_ERR_WRITE when the
+// whole entries, carries a sum already, holds more than PKG_SUM_MAX_ENTRIES or starts as a compressed file
+// does (it would be read expanded: the sum goes on before compressing); PKG_ERR_WRITE when the
 // trailer cannot be written (the package may then end in part of one); PKG_ERR_MEMORY.
 int PkgAddSum(const char *szFileName);
 

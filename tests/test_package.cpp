@@ -1126,6 +1126,8 @@ TEST(PackageSum, TheSumIsAddedOnlyToWholeEntriesWithoutOne)
         {sEntries.substr(0, 50), PKG_ERR_READ},
         {WithSum(sEntries), PKG_ERR_READ},
         {sEntries + "x", PKG_ERR_READ},
+        // a whole empty entry whose attributes are the LZ mark: the installer would read it expanded
+        {std::string("SZDD\x88\xF0\x27\x33", 8) + std::string(24, '\0') + sEntries, PKG_ERR_READ},
     };
     for (const auto &c : aCases) {
         ASSERT_TRUE(WriteBytes(sDir + "p.pkg", c.sBytes));
