@@ -108,37 +108,6 @@ void InstallPages(WizPage *pPages, InstallParams *pParams)
     }
 }
 
-// The package's size once expanded: the size its compressed form's header gives, else the file's size; 0
-// when it cannot be read. Only the progress depends on it.
-static DWORD PackageSize(const char *szPackagePath)
-{
-    static const BYTE abMagic[8] = {'S', 'Z', 'D', 'D', 0x88, 0xF0, 0x27, 0x33};
-    BYTE abHeader[14];
-    DWORD dwRead = 0;
-    DWORD dwSize;
-    HANDLE hFile;
-    int bCompressed = 1;
-
-    hFile = CreateFileA(szPackagePath, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
-    if (hFile == INVALID_HANDLE_VALUE)
-        return 0;
-    dwSize = GetFileSize(hFile, NULL);
-    if (dwSize == INVALID_FILE_SIZE)
-        dwSize = 0;
-    if (!ReadFile(hFile, abHeader, sizeof abHeader, &dwRead, NULL))
-        dwSize = 0;
-    CloseHandle(hFile);
-    if (dwRead != sizeof abHeader)
-        return dwSize;
-    for (int i = 0; i < 8; i++)
-        if (abHeader[i] != abMagic[i])
-            bCompressed = 0;
-    if (bCompressed)
-        dwSize = (DWORD)abHeader[10] | (DWORD)abHeader[11] << 8 | (DWORD)abHeader[12] << 16 |
-                 (DWORD)abHeader[13] << 24;
-    return dwSize;
-}
-
 // Shows the progress line for the counts now, or only lets the wizard handle its messages when the line
 // would read as it does.
 static void ShowProgress(void)
@@ -193,7 +162,7 @@ void InstallPerform(const InstallParams *pParams)
     dwPkgSize = 0;
     if (pParams->pInstall != NULL && *pParams->pInstall != 0 && UtlGetModuleDir(szSetupDir, INSTALL_PATH) &&
         UtlJoinPath(szPackagePath, szSetupDir, szPackage, INSTALL_PATH))
-        dwPkgSize = PackageSize(szPackagePath);
+        dwPkgSize = PkgExpandedSize(szPackagePath);
     dwPkgRead = 0;
     nFilesDone = 0;
     nFilesTotal = 0;

@@ -775,3 +775,31 @@ done:
     PkgSumFree(pSum);
     return nStatus;
 }
+
+// ---------------------------------------------------------------------------------------------------------
+// The size for the progress
+
+DWORD PkgExpandedSize(const char *szPackagePath)
+{
+    BYTE abHeader[14]; // the mark, the method, the last character, the expanded size
+    DWORD dwRead = 0;
+    DWORD dwSize;
+    HANDLE hFile;
+
+    ASSERT(szPackagePath != NULL);
+    hFile = CreateFileA(szPackagePath, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
+    if (hFile == INVALID_HANDLE_VALUE)
+        return 0;
+    dwSize = GetFileSize(hFile, NULL);
+    if (dwSize == INVALID_FILE_SIZE)
+        dwSize = 0;
+    if (!ReadFile(hFile, abHeader, sizeof abHeader, &dwRead, NULL))
+        dwSize = 0;
+    CloseHandle(hFile);
+    if (dwRead != sizeof abHeader)
+        return dwSize;
+    if (memcmp(abHeader, abPkgLzMark, sizeof abPkgLzMark) == 0)
+        dwSize = (DWORD)abHeader[10] | (DWORD)abHeader[11] << 8 | (DWORD)abHeader[12] << 16 |
+                 (DWORD)abHeader[13] << 24;
+    return dwSize;
+}

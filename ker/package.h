@@ -116,6 +116,10 @@ int PkgCheck(const char *szFileName, int nNeeded);
 // trailer cannot be written (the package may then end in part of one); PKG_ERR_MEMORY.
 int PkgAddSum(const char *szFileName);
 
+// The package's size once expanded: the size its header gives when it is compressed in the platform's LZ
+// format, else the file's size; 0 when it cannot be read. For progress only: the stream is what reads it.
+DWORD PkgExpandedSize(const char *szPackagePath);
+
 // Whether nSize bytes (up to a mark's size) are the start of the sum's mark, as far as they go, allowing for
 // a few damaged bits: what a reader of entries meets where it expected a header.
 int PkgSumIsMark(const void *pData, int nSize);

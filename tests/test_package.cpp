@@ -684,6 +684,24 @@ TEST(PackageCompressed, EntriesUnpackFromCompressedAndPlainAlike)
     Remove(sDir + "p2");
 }
 
+// The size the progress counts against: the expanded size of a compressed package, else the file's.
+TEST(PackageCompressed, ExpandedSizeIsTheHeadersOrTheFiles)
+{
+    std::string sDir = TestDir();
+    ASSERT_TRUE(WriteBytes(sDir + "short.pk_", std::string("SZDD\x88\xF0\x27\x33", 8)));
+    struct {
+        std::string sPath;
+        DWORD dwSize;
+    } aCases[] = {
+        {DataPath("szdd/sample.pk_"), 99046},
+        {DataPath("szdd/sample.pkg"), 99046},
+        {sDir + "short.pk_", 8}, // too short for a header: the file's size
+        {sDir + "missing.pk_", 0},
+    };
+    for (const auto &c : aCases)
+        EXPECT_EQ(c.dwSize, PkgExpandedSize(c.sPath.c_str())) << c.sPath;
+}
+
 TEST(PackageCompressed, TruncatedCompressedPackageEndsWithAReadError)
 {
     std::string sDir = TestDir();
