@@ -3,9 +3,9 @@
 # with pkgtool unpack against tar -x of the same files, on the same disk (DIR, by default build/bench/unpack),
 # side by side in one hyperfine run, with the installer's way (the package checked against its sum, then
 # unpacked: pkgtool verify, then unpack; run last, so that its output is what is compared with the sources),
-# the check alone and a bare read of the package (cat); then the peak
-# memory of the unpack, plain and compressed; then the same unpack without and with the installer's
-# progress hook, side by side in one hyperfine run.
+# the check alone and a bare read of the package (cat); the sum reader alone over the package in memory;
+# then the peak memory of the unpack, plain and compressed; then the same unpack without and with the
+# installer's progress hook, side by side in one hyperfine run.
 # Targets: pkgtool at most 1.15 x tar's time; the check and the unpack at most 1.25 x the unpack alone; the hook at most
 # 1 % on the unpack.
 set -euo pipefail
@@ -66,6 +66,7 @@ echo "checked and unpacked $(printf %.3f "$t_checked") s: $check_ratio x the unp
     "the unpack and a bare read: $floor_ratio x the unpack;" \
     "the check alone $(printf %.3f "$t_check") s, $(python3 -c "print(round($bytes / $t_check / 1e6))") MB/s;" \
     "a bare read (cat) $(printf %.3f "$t_read") s, $(python3 -c "print(round($bytes / $t_read / 1e6))") MB/s"
+echo "the sum reader alone over the package in memory (bench/sum.cpp): $("$bin/sum" "$work/files.pkg")"
 echo "peak memory of pkgtool unpack: plain package ${mem_plain} KiB, compressed package (${total} bytes expanded) ${mem_packed} KiB"
 
 # The installer's progress while it unpacks: the same unpack (bench/progress.cpp) without and with the
