@@ -3,6 +3,7 @@
 // each PkgUnpackFile must do is known from the plain bytes: a whole entry gives PKG_OK and a file with its
 // bytes and attribute bits; an entry cut short gives PKG_ERR_READ and no file.
 
+#include "fuzzkit.h"
 #include "package.h"
 #include "lz/szdd.h"
 
@@ -21,11 +22,7 @@ static const int kEntries = 4;
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***)
 {
-    const char *pszTmp = getenv("TMPDIR");
-    static std::string sRoot = std::string(pszTmp != NULL && *pszTmp ? pszTmp : "/tmp") + "/kalfuzz.XXXXXX";
-    if (mkdtemp(&sRoot[0]) == NULL)
-        abort();
-    setenv("PLAT_ROOT", sRoot.c_str(), 1);
+    FuzzMachine();
     CreateDirectoryA("C:\\fuzz", NULL);
     return 0;
 }

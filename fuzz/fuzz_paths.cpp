@@ -3,6 +3,7 @@
 // start of the whole result, and the folder and name parts of a path split it at one place.
 
 #include "charstr.h"
+#include "fuzzkit.h"
 #include "utils.h"
 
 #include <stdint.h>
@@ -14,11 +15,7 @@
 extern "C" int LLVMFuzzerInitialize(int *, char ***)
 {
     // A machine of its own: full paths are taken against the machine's current folder.
-    const char *pszTmp = getenv("TMPDIR");
-    static std::string sRoot = std::string(pszTmp != NULL && *pszTmp ? pszTmp : "/tmp") + "/kalfuzz.XXXXXX";
-    if (mkdtemp(&sRoot[0]) == NULL)
-        abort();
-    setenv("PLAT_ROOT", sRoot.c_str(), 1);
+    FuzzMachine();
     return 0;
 }
 

@@ -4,6 +4,7 @@
 // entries without a sum get their sum (PkgAddSum), unless they open with the LZ mark; that package must
 // pass, and with one bit flipped at the place, or cut there, it must not.
 
+#include "fuzzkit.h"
 #include "package.h"
 
 #include <stdint.h>
@@ -20,11 +21,7 @@ static const char szPackage[] = "C:\\fuzz\\sum.pkg";
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***)
 {
-    const char *pszTmp = getenv("TMPDIR");
-    static std::string sRoot = std::string(pszTmp != NULL && *pszTmp ? pszTmp : "/tmp") + "/kalfuzz.XXXXXX";
-    if (mkdtemp(&sRoot[0]) == NULL)
-        abort();
-    setenv("PLAT_ROOT", sRoot.c_str(), 1);
+    FuzzMachine();
     CreateDirectoryA("C:\\fuzz", NULL);
     return 0;
 }
